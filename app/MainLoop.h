@@ -1,0 +1,9 @@
+#pragma once
+#include <cstdint>
+
+// One paced frame: poll, dispatch, draw the current screen, present. Returns the running flag.
+int runFrame();
+// Milliseconds until the next frame is due (0 when it is due now); the caller sleeps that long.
+uint32_t msUntilNextFrame();
+// Frames actually run since start-up (for tests and the screenshots tool).
+extern int64_t framesRun;

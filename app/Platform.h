@@ -1,0 +1,51 @@
+// The thin layer between the instrument and the machine it runs on: clock, joystick, events, the
+// window, TV switching and the hand-over to the console's menu at exit. Everything else draws into
+// the 320x240 screen surface and reads the Controller; tests replace the clock and the joystick
+// with scripted values and push their own events.
+#pragma once
+#include <SDL/SDL.h>
+#include <cstdint>
+
+struct TvConfigRecord;
+
+namespace platform {
+
+// Sets the video mode and creates the 320x240 RGB565 screen surface. Returns false, with one line
+// on stderr, when there is no display or the mode cannot be set.
+bool openVideo();
+void closeVideo();
+void toggleFullscreen();
+int windowScale();
+
+uint32_t ticks();
+void delay(uint32_t ms);
+
+// Joystick 0, merged with the keyboard keys and gamepad bound to the console's controls.
+void openJoystick();
+bool joystickOpen();
+int16_t axis(int index);
+uint8_t button(int index);
+
+// SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
+// stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
+int pollEvent(SDL_Event* event);
+
+// Shows the screen surface (scaled to the window on the desktop).
+void present();
+
+// The console's TV-out switch; elsewhere it records the request.
+int tvConfig(TvConfigRecord* record);
+
+// Replaces the process with the console's menu program; returns only when that fails.
+void exitToMenu();
+
+// --- test hooks ---------------------------------------------------------------------------------
+void useFakeClock(bool on);
+void setTicks(uint32_t ms);
+void setScriptedButton(int index, bool down);
+void setScriptedAxis(int index, int16_t value);
+void clearScriptedInput();
+int tvConfigCalls();
+void setExitToMenuEnabled(bool on);  // tests never leave the process
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+// The console's controls as the screens see them: one counter per logical input (0 up, 1 pressed
+// this frame, 2 held), touch and key edge flags, and the dispatch to the current screen's handler.
+#pragma once
+#include <cstdint>
+
+enum Input {
+    ButtonA, ButtonX, ButtonB, ButtonY, ButtonL, ButtonR, ButtonHome, ButtonI, ButtonII,
+    StickUp, StickRight, StickDown, StickLeft,
+    InputCount
+};
+typedef int32_t InputCounter;
+
+class Controller {
+public:
+    InputCounter counter[InputCount];
+    int32_t activeInputs;
+    int32_t key;
+    int32_t touchDown;
+    int32_t touchHeld;
+    int32_t keyDown;
+    int32_t keyHeld;
+    int32_t touchX, touchY;
+
+    void clear();
+    void poll();
+    void dispatch();
+
+    bool pressed(Input i) const { return counter[i] == 1; }
+    bool down(Input i) const { return counter[i] != 0; }
+    bool held(Input i) const { return counter[i] == 2; }
+    bool up(Input i) const { return counter[i] == 0; }
+    // Neither down nor held: the stylus is off the screen.
+    bool touchUp() const { return !touchDown && !touchHeld; }
+};
+
+extern Controller controller;
+
+// The input handlers, one per screen; dispatch picks one by AppState.screen.
+void handleHome();
+void handleEditor();
+void handleModeA();
+void handleModeB();
+void handleChooser();
+void handleOptions();
+void handleVideoOut();

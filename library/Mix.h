@@ -1,0 +1,105 @@
+// The library: every playlist, the run that loads one playlist into the track slots, and the
+// playlist editor's state (browser rows, keyboard text, the two lists, drag and drop, preview).
+#pragma once
+#include <SDL/SDL.h>
+#include <cstdint>
+#include <cstdio>
+#include <dirent.h>
+#include <string>
+
+class Track;
+
+constexpr int MaxPlaylists = 50;
+constexpr int MaxPlaylistTracks = 51;
+constexpr int BrowserRows = 100;
+constexpr int VisibleRows = 15;
+
+enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
+
+struct PlaylistTrack {
+    std::string file;
+    int32_t missing = 0;
+};
+
+struct Playlist {
+    PlaylistTrack tracks[MaxPlaylistTracks];
+    int32_t trackCount = 0;
+    std::string name;
+    int32_t ramPercent = 0;
+    int32_t missingCount = 0;
+};
+
+struct Scroller {
+    int32_t top = 0;
+    int32_t maxTop = 0;
+    int32_t count = 0;
+    int32_t dragging = 0;
+    int32_t thumbHeight = 0;
+};
+
+class Mix {
+public:
+    int32_t loadingPlaylist = 0;
+    int32_t playlistCount = 0;
+    Playlist playlists[MaxPlaylists];
+    FILE* xmlFile = nullptr;
+    int32_t loadPosition = 0;
+    int32_t _totalTracks = 0;
+    int32_t loading = 0;
+    int32_t editorView = PlaylistsView;
+    int32_t editPlaylist = 0;
+    int32_t keyCursor = 0;
+    int32_t selectedTrack = 0;
+    int32_t selectedEntry = 0;
+    Scroller scrollers[2];
+    std::string newName;
+    std::string browserPath;
+    DIR* browserDir = nullptr;
+    std::string browserNames[BrowserRows];
+    int32_t browserIsDir[BrowserRows] = {};
+    int32_t browserCount = 0;
+    std::string startDir;
+    int32_t dragActive = 0;
+    int32_t dropRow = 0;
+    int32_t dragSource = 0;
+    Track* preview = nullptr;
+    int32_t previewing = 0;
+    int32_t previewFrame = 0;
+
+    void init();
+    void clearMix();
+
+    // data/playlists.xml
+    void loadXML();
+    void saveXML();
+
+    // scanning and loading
+    void scanPlaylists();
+    void saveAndScan();
+    void loadPlaylist(int index);
+    void continueLoading();
+
+    // file browser
+    void readDir(const std::string& path);
+    static bool isClipName(const std::string& name);
+
+    // editor
+    void exitEditor();
+    void addPlaylist();
+    void deletePlaylist(int index);
+    void movePlaylist(int from, int to);
+    void deleteTrack(int playlist, int index);
+    void moveTrack(int from, int to);
+    void insertTrack(const std::string& file, int playlist, int position);
+    void startPreview();
+    void resetScroller(int scroller, int count);
+    void setScrollerCount(int scroller, int count);
+
+    // on-screen keyboard
+    static const char* keyLabel(int k);
+    void drawKeyboard(SDL_Surface* screen);
+};
+
+extern Mix mix;
+
+void drawEditor(Mix& mix, SDL_Surface* screen, SDL_Surface* texture);

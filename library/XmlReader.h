@@ -1,0 +1,13 @@
+// The tag scanner every settings and playlists file is read with: it reads one byte at a time and
+// recognises tags only as exact byte sequences at the end of what it has read.
+#pragma once
+#include <cstdio>
+#include <string>
+
+class XmlReader {
+public:
+    static std::string readUntil(FILE* stream, const std::string& tag);
+    static std::string readElement(FILE* stream, const std::string& name);
+    // Discards the 44-byte declaration line, then skips to "<all>".
+    static void readPrologue(FILE* stream);
+};

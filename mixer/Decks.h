@@ -1,0 +1,35 @@
+// The two decks' playback state, their frame steps and the performance overlay.
+#pragma once
+#include <cstdint>
+
+struct Deck {
+    int32_t track;
+    int32_t position;
+    int32_t direction;  // 0 forward, 1 backward
+};
+
+class Decks {
+public:
+    int32_t trackCount = 0;
+    int32_t selectedDeck = 1;
+    Deck decks[2] = {};
+    int32_t paused = 0;
+    int32_t blendMode = 0;
+    int32_t targetFps = 25;
+    int32_t page = 0;
+    int32_t overlayShown = 0;
+    int32_t scrubStartX = 0;
+    int32_t scrubStartPos = 0;
+    int32_t scrubbing = 0;
+    int32_t flash = 0;
+    int32_t fade = 0;
+
+    void resetDecks();
+    void advance();
+    void advanceModeB();
+    void switchToQueued();
+    void drawOverlay();
+};
+
+extern Decks decks;
+extern int32_t queuedTrack;

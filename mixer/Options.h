@@ -1,0 +1,32 @@
+// The options screen's state, the glove key table and the two settings files.
+#pragma once
+#include <SDL/SDL.h>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2 };
+
+class Options {
+public:
+    int32_t pickedFilter = 0;
+    SDL_Surface* abxyImage = nullptr;
+    int32_t view = 0;
+    int32_t dragging = 0;
+    std::string baseDir;
+    FILE* xmlFile = nullptr;
+    int32_t showTopLine = 0;
+    int32_t keys[16] = {};
+    int32_t keyToAssign = 0;
+
+    void initOptions();
+    void loadPrefs();
+    void loadGlove();
+    void savePrefs();
+    void saveGlove();
+    void saveAndLeave();
+};
+
+extern Options options;
+
+void drawOptions(Options& options, SDL_Surface* screen, SDL_Surface* texture);

@@ -1,0 +1,64 @@
+// Runs the whole program headless for a test: a fresh run folder, the fake clock, scripted
+// controls frame by frame, and the screen read back as pixels or written as PNG.
+#pragma once
+#include <SDL/SDL.h>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "controls/Controller.h"
+
+struct HarnessOptions {
+    bool pictures = true;            // copy the built pictures and font into data/
+    std::string playlistsXml;        // content of data/playlists.xml; empty: no file
+    std::string prefsXml;            // data/prefs.xml; empty: no file
+    std::string gloveXml;            // data/glove.xml; empty: no file
+    bool demoClips = false;          // copy the built demo clips into videos/
+    bool start = true;               // run startUp() in the constructor
+    unsigned seed = 1;               // srand seed for SNOW and GLITCH
+};
+
+class Harness {
+public:
+    explicit Harness(const HarnessOptions& options = HarnessOptions());
+    ~Harness();
+    Harness(const Harness&) = delete;
+    Harness& operator=(const Harness&) = delete;
+
+    std::string dir;      // the run folder (also the current directory while the test runs)
+    bool started = false;
+
+    bool startUp();
+
+    // Controls for the following frames: a button or stick direction stays down until released.
+    void setDown(Input input, bool down);
+    void tap(Input input);  // down for one frame, then up
+    void setAxis(int axis, int16_t value);
+    // Stylus and keys arrive as SDL events before the next frame.
+    void touchDown(int x, int y);
+    void touchMove(int x, int y);
+    void touchUp();
+    void keyDown(int sym);
+    void keyUp(int sym);
+    void quit();
+
+    // Advances the fake clock past the frame interval and runs one frame, n times. Returns the
+    // running flag after the last one.
+    int frame(int n = 1);
+    // Advances the fake clock by ms and calls runFrame once (whether or not a frame is due).
+    int callAfter(uint32_t ms);
+
+    uint16_t pixel(int x, int y) const;
+    uint32_t screenChecksum() const;
+    bool savePng(const std::string& path) const;
+    std::string readFile(const std::string& relativePath) const;
+    void writeFile(const std::string& relativePath, const std::string& content) const;
+    std::string log() const { return readFile("data/log.txt"); }
+
+private:
+    std::string previousDir;
+    std::vector<Input> tapped;
+};
+
+// Paths of the build's run folder (pictures, font, demo clips).
+std::string builtRunDir();

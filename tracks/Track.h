@@ -1,0 +1,69 @@
+// One of the 50 RAM slots that hold a clip in its compressed form, and its progressive loader and
+// frame decoders (Format17 ".q17" and Format18 ".q18").
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+constexpr int TrackSlots = 50;
+constexpr int32_t Ready = 3;
+constexpr int MaxBlocks = 6000;
+
+class Track {
+public:
+    std::string name;
+    std::string path;
+    uint8_t format = 0;
+    uint8_t hasAlpha = 0;
+    uint16_t frameCount = 0;
+    uint16_t entryCount = 0;
+    uint16_t classCounts[16] = {};
+    int32_t classStart[16] = {};
+    uint32_t timelineUnits = 0;
+    int32_t modeWordCount = 0;
+    uint32_t dictionaryUnits = 0;
+    uint16_t* timeline = nullptr;
+    uint16_t* modeWords = nullptr;
+    uint8_t* dictionary = nullptr;
+    int32_t* entryOffsets = nullptr;
+    uint16_t* prevIds = nullptr;
+    uint16_t* prevModes = nullptr;
+    uint32_t loadState = 0;
+    int32_t recordsRead = 0;
+    int32_t timelineFill = 0;
+    int32_t entriesRead = 0;
+    uint8_t lastEntrySize = 0;
+    int32_t dictionaryFill = 0;
+    uint8_t* dictionaryCursor = nullptr;
+    uint16_t palette[256] = {};
+    uint16_t* cursor = nullptr;
+    int32_t redrawFrames = 0;
+    int32_t ready = 0;
+    uint16_t width = 0, height = 0;
+    uint32_t blocksAcross = 0, blocksDown = 0;
+    uint32_t blockCount = 0;
+    int32_t pixelCount = 0;
+    int32_t allocated = 0;
+    FILE* file = nullptr;
+    int32_t fillVariant = 0;
+    int32_t runCoded = 0;
+    int16_t runPalette[64] = {};
+    uint16_t runLength[64] = {};
+    uint16_t runColour[64] = {};
+    uint8_t alphaScratch[64] = {};
+    uint8_t segmentCount[MaxBlocks] = {};
+    uint8_t segmentIndex[MaxBlocks] = {};
+    uint16_t currentIds[MaxBlocks] = {};
+
+    // Size estimate of a clip file for the editor's RAM figure; 0 when it is missing or not a clip.
+    static int32_t probe(const std::string& path);
+
+    void assign(const std::string& workingDir, const std::string& fileName);
+    int loadStep(int n);  // 0 failed, 1 going on, 2 loaded
+    void decodeFrame(int deck, int position, int blendMode);
+    void invalidate();
+    void releaseBuffers();
+    void clear();
+};
+
+extern Track tracks[TrackSlots];
