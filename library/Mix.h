@@ -78,6 +78,7 @@ public:
     void saveAndScan();
     void loadPlaylist(int index);
     void continueLoading();
+    void finishLoading();  // logs the completion line and ends the run
 
     // file browser
     void readDir(const std::string& path);

@@ -1,0 +1,107 @@
+#include <algorithm>
+#include <iostream>
+
+#include "app/AppState.h"
+#include "library/Mix.h"
+#include "tracks/Track.h"
+
+namespace {
+
+constexpr int FirstSlotBudget = 65000;
+constexpr int SlotBudget = 800;
+constexpr int64_t RamPercentDivisor = 250000;
+
+// Entries a run or a scan may look at: never past the 51 records of a playlist, whatever the
+// count says.
+int usedTracks(const Playlist& playlist) {
+    return std::min(std::max(playlist.trackCount, 0), MaxPlaylistTracks);
+}
+
+std::string clipPath(const std::string& file) { return appState.workingDir + "/videos/" + file; }
+
+}  // namespace
+
+void Mix::scanPlaylists() {
+    const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
+    for (int p = 0; p < count; p++) {
+        Playlist& playlist = playlists[p];
+        // 64 bits: 51 estimates of large headers overflow a 32-bit sum.
+        int64_t sum = 0;
+        playlist.missingCount = 0;
+        const int used = usedTracks(playlist);
+        for (int j = 0; j < used; j++) {
+            PlaylistTrack& entry = playlist.tracks[j];
+            int32_t estimate = Track::probe(clipPath(entry.file));
+            if (estimate != 0) {
+                sum += estimate;
+                entry.missing = 0;
+            } else {
+                playlist.missingCount++;
+                entry.missing = 1;
+            }
+        }
+        playlist.ramPercent = static_cast<int32_t>(sum / RamPercentDivisor);
+    }
+}
+
+void Mix::saveAndScan() {
+    saveXML();
+    scanPlaylists();
+}
+
+void Mix::loadPlaylist(int index) {
+    for (Track& track : tracks)
+        if (track.allocated) track.clear();
+
+    loadPosition = 0;
+    loading = 1;
+    _totalTracks = 0;
+    // An index outside the used playlists loads nothing; keeping loadingPlaylist inside the array
+    // lets the progress line read its trackCount safely.
+    const bool valid = index >= 0 && index < std::min(playlistCount, MaxPlaylists);
+    loadingPlaylist = (index >= 0 && index < MaxPlaylists) ? index : 0;
+
+    if (!valid || usedTracks(playlists[loadingPlaylist]) == 0) {
+        finishLoading();
+        return;
+    }
+    tracks[0].assign(appState.workingDir, playlists[loadingPlaylist].tracks[0].file);
+}
+
+void Mix::continueLoading() {
+    if (!loading) return;
+
+    const Playlist& playlist = playlists[loadingPlaylist];
+    const int used = usedTracks(playlist);
+    const int slot = _totalTracks;
+    Track& track = tracks[slot];
+
+    int result = track.loadStep(slot == 0 ? FirstSlotBudget : SlotBudget);
+    if (result == 1) return;
+
+    loadPosition++;
+    if (result == 2) {
+        _totalTracks = slot + 1;
+        if (loadPosition >= used || _totalTracks >= TrackSlots) {
+            finishLoading();
+            return;
+        }
+        tracks[slot + 1].assign(appState.workingDir, playlist.tracks[loadPosition].file);
+        return;
+    }
+
+    // A clip rejected after its header was read still owns buffers; the slot is reused for the
+    // next file and must be empty before it is assigned again.
+    if (track.allocated) track.releaseBuffers();
+    track.ready = 0;
+    if (loadPosition >= used) {
+        finishLoading();
+        return;
+    }
+    track.assign(appState.workingDir, playlist.tracks[loadPosition].file);
+}
+
+void Mix::finishLoading() {
+    std::cout << ">> playlist loading complete" << std::endl << std::endl;
+    loading = 0;
+}

@@ -1,0 +1,86 @@
+#include <algorithm>
+#include <iostream>
+
+#include "library/Mix.h"
+#include "library/SafeSave.h"
+#include "library/XmlReader.h"
+
+namespace {
+
+const std::string EndOfDocument = "</all>";
+const std::string EndOfPlaylist = "</playlist>";
+
+// The scanner never stops at the end of the stream (it reads 0xFF bytes there), so the reader asks
+// the stream itself: once the end was hit nothing real can follow, and a playlist cut short by it
+// would only be filled with those 0xFF bytes.
+bool exhausted(FILE* stream) { return feof(stream) || ferror(stream); }
+
+}  // namespace
+
+void Mix::loadXML() {
+    std::cout << "start XML loading" << std::endl;
+
+    xmlFile = fopen("./data/playlists.xml", "r");
+    playlistCount = 0;
+    for (Playlist& playlist : playlists) playlist.trackCount = 0;
+
+    int i = 0;
+    if (!xmlFile) {
+        std::cout << "can't find playlists XML file" << std::endl;
+    } else {
+        XmlReader::readPrologue(xmlFile);
+        while (i < MaxPlaylists) {
+            if (XmlReader::readUntil(xmlFile, "<playlist>") == EndOfDocument) break;
+            if (exhausted(xmlFile)) break;
+
+            Playlist& playlist = playlists[i];
+            std::string result = XmlReader::readElement(xmlFile, "name");
+            if (result == EndOfDocument || exhausted(xmlFile)) break;
+            playlist.name = result;
+
+            playlist.trackCount = 0;
+            for (;;) {
+                result = XmlReader::readElement(xmlFile, "track");
+                if (result == EndOfPlaylist || result == EndOfDocument || exhausted(xmlFile)) break;
+                // A playlist holds 51 entries; further ones are read and dropped so that the
+                // scan stays in step and finds this playlist's end, not the next one's.
+                if (playlist.trackCount < MaxPlaylistTracks) {
+                    playlist.tracks[playlist.trackCount].file = result;
+                    playlist.trackCount++;
+                }
+            }
+            if (result != EndOfPlaylist) {
+                playlist.trackCount = 0;  // not counted: keep "just past the last" empty
+                break;
+            }
+            i++;
+        }
+        fclose(xmlFile);
+        xmlFile = nullptr;
+    }
+    playlistCount = i;
+
+    if (playlistCount < MaxPlaylists) playlists[playlistCount].trackCount = 0;
+    std::cout << "end XML loading" << std::endl;
+    std::cout << "decks: " << playlistCount << std::endl;
+    std::cout << " " << std::endl;
+}
+
+void Mix::saveXML() {
+    std::cout << "saveXML()" << std::endl;
+
+    std::string content = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
+    const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
+    for (int p = 0; p < count; p++) {
+        const Playlist& playlist = playlists[p];
+        content += "\t<playlist>\n\t\t<name>" + playlist.name + "</name>\n";
+        const int tracksUsed = std::min(std::max(playlist.trackCount, 0), MaxPlaylistTracks);
+        for (int t = 0; t < tracksUsed; t++)
+            content += "\t\t<track>" + playlist.tracks[t].file + "</track>\n";
+        content += "\t</playlist>\n";
+    }
+    content += "</all>\n";
+
+    // Written beside the old file and renamed over it, so a failed save never loses the playlists.
+    saveFileSafely(startDir + "/data/playlists.xml", content);
+}
