@@ -53,7 +53,7 @@ public:
     bool savePng(const std::string& path) const;
     std::string readFile(const std::string& relativePath) const;
     void writeFile(const std::string& relativePath, const std::string& content) const;
-    std::string log() const { return readFile("data/log.txt"); }
+    std::string log() const;  // flushes the log stream first
 
 private:
     std::string previousDir;

@@ -1,0 +1,80 @@
+#include "app/MainLoop.h"
+
+#include "app/AppState.h"
+#include "app/Platform.h"
+#include "app/VideoOut.h"
+#include "controls/Controller.h"
+#include "controls/Screens.h"
+#include "draw/Text.h"
+#include "library/Mix.h"
+#include "mixer/Compositor.h"
+#include "mixer/Decks.h"
+#include "mixer/Options.h"
+#include "tracks/Track.h"
+
+int64_t framesRun = 0;
+
+static int16_t frameInterval() {
+    int fps = decks.targetFps + 1;
+    return int16_t(1000 / (fps > 0 ? fps : 1));
+}
+
+uint32_t msUntilNextFrame() {
+    int32_t elapsed = int32_t(platform::ticks()) - lastFrameTick;
+    int32_t wait = frameInterval() + 1 - elapsed;
+    return wait > 0 ? uint32_t(wait) : 0;
+}
+
+static void drawPerformance() {
+    mix.continueLoading();
+    if (mix._totalTracks == 0) {
+        SDL_FillRect(screenSurface, nullptr, 0);
+    } else {
+        Deck& d1 = decks.decks[1];
+        Deck& d0 = decks.decks[0];
+        Track& t1 = tracks[d1.track];
+        if (t1.ready == Ready) {
+            t1.decodeFrame(1, d1.position, decks.blendMode);
+            if (decks.blendMode != 0 && d0.track != d1.track) tracks[d0.track].decodeFrame(0, d0.position, decks.blendMode);
+            const Deck& sel = decks.decks[decks.selectedDeck];
+            composite(decks, sel.position, tracks[sel.track].frameCount);
+            if (appState.mode == ModeA) decks.advance();
+            else decks.advanceModeB();
+            decks.drawOverlay();
+
+            const int32_t loaded = mix.loadPosition;
+            const int32_t total = mix.playlists[mix.loadingPlaylist].trackCount;
+            if (loaded < total && options.showTopLine) fillRect(screenSurface, 0, 7, loaded * 320 / total, 1, 0xFFFF);
+        }
+    }
+    if (appState.mixView == ChoosingPlaylist) drawChooser(screenSurface);
+}
+
+int runFrame() {
+    const int32_t now = int32_t(platform::ticks());
+    currentTick = now;
+    const int32_t elapsed = now - lastFrameTick;
+    if (elapsed <= frameInterval()) return running;
+    measuredFps = 1000 / elapsed;
+    lastFrameTick = now;
+    framesRun++;
+
+    decks.trackCount = mix._totalTracks;
+    controller.poll();
+    controller.dispatch();
+
+    switch (appState.screen) {
+    case Screen::Splash:
+        splashScreen.draw(screenSurface);
+        if (splashScreen.countdown == 0) appState.screen = Screen::Home;
+        break;
+    case Screen::Home: homeScreen.draw(screenSurface); break;
+    case Screen::Editor: drawEditor(mix, screenSurface, uiTexture); break;
+    case Screen::Mix: drawPerformance(); break;
+    case Screen::Options: drawOptions(options, screenSurface, uiTexture); break;
+    case Screen::VideoOut: videoOutScreen.draw(screenSurface, uiTexture); break;
+    default: break;
+    }
+    platform::present();
+    return running;
+}

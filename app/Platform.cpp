@@ -1,0 +1,303 @@
+#include "app/Platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <unistd.h>
+
+#include "app/AppState.h"
+#include "app/VideoOut.h"
+
+namespace platform {
+namespace {
+
+SDL_Surface* window = nullptr;  // what SDL shows; the screen surface is scaled into it
+int scale = 1;
+int offsetX = 0, offsetY = 0;  // picture position inside a fullscreen window
+bool fullscreen = false;
+int desktopW = 0, desktopH = 0;
+bool headless = false;
+uint32_t pixelLut[65536];  // RGB565 -> window pixel
+
+bool fakeClock = false;
+uint32_t fakeNow = 0;
+
+SDL_Joystick* joystick = nullptr;
+bool scriptedButton[10];
+int16_t scriptedAxis[2];
+
+// Keys bound to the console's controls. They never reach the program as keys.
+struct Binding {
+    SDLKey key;
+    int button;  // joystick button number, or -1 for a stick direction
+    int axis, sign;
+};
+const Binding bindings[] = {
+    {SDLK_a, 0, 0, 0},       // A, left of the diamond
+    {SDLK_s, 1, 0, 0},       // X, bottom
+    {SDLK_d, 2, 0, 0},       // B, right
+    {SDLK_w, 3, 0, 0},       // Y, top
+    {SDLK_q, 4, 0, 0},       // L
+    {SDLK_e, 5, 0, 0},       // R
+    {SDLK_ESCAPE, 6, 0, 0},  // Home
+    {SDLK_TAB, 8, 0, 0},     // I
+    {SDLK_SPACE, 9, 0, 0},   // II
+    {SDLK_UP, -1, 1, -1},
+    {SDLK_DOWN, -1, 1, 1},
+    {SDLK_LEFT, -1, 0, -1},
+    {SDLK_RIGHT, -1, 0, 1},
+};
+bool keyDownNow[10];
+bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
+bool arrowDown[4];    // up, down, left, right
+
+std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
+int tvCalls = 0;
+bool exitEnabled = true;
+
+const Binding* bindingFor(SDLKey key) {
+    for (const Binding& b : bindings)
+        if (b.key == key) return &b;
+    return nullptr;
+}
+
+void applyBinding(const Binding& b, bool down) {
+    if (b.button >= 0) {
+        keyDownNow[b.button] = down;
+        if (down) keyLatched[b.button] = true;
+        return;
+    }
+    int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
+    arrowDown[i] = down;
+}
+
+void buildLut() {
+    for (uint32_t p = 0; p < 65536; p++) {
+        uint8_t r = ((p >> 11) & 31) * 255 / 31, g = ((p >> 5) & 63) * 255 / 63, b = (p & 31) * 255 / 31;
+        pixelLut[p] = SDL_MapRGB(window->format, r, g, b);
+    }
+}
+
+bool setMode(bool full) {
+    int w = 320, h = 240;
+    Uint32 flags = SDL_SWSURFACE;
+    if (headless) {
+        scale = 1;
+    } else if (full && desktopW >= 320 && desktopH >= 240) {
+        w = desktopW;
+        h = desktopH;
+        flags |= SDL_FULLSCREEN;
+        scale = std::min(desktopW / 320, desktopH / 240);
+    } else {
+        // The largest whole factor that leaves room for the window frame and panels; 2x by default.
+        scale = 2;
+        if (desktopW > 0 && desktopH > 0) scale = std::max(1, std::min((desktopW - 40) / 320, (desktopH - 100) / 240));
+        w = 320 * scale;
+        h = 240 * scale;
+    }
+    SDL_Surface* s = SDL_SetVideoMode(w, h, headless ? 16 : 0, flags);
+    if (!s) return false;
+    window = s;
+    fullscreen = (flags & SDL_FULLSCREEN) != 0;
+    offsetX = (w - 320 * scale) / 2;
+    offsetY = (h - 240 * scale) / 2;
+    buildLut();
+    return true;
+}
+
+int clampTo(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
+
+}  // namespace
+
+bool openVideo() {
+    const char* driver = getenv("SDL_VIDEODRIVER");
+    headless = driver && strcmp(driver, "dummy") == 0;
+    if (!headless) {
+        const SDL_VideoInfo* info = SDL_GetVideoInfo();
+        if (info) {
+            desktopW = info->current_w;
+            desktopH = info->current_h;
+        }
+    }
+    if (!setMode(false)) {
+        fprintf(stderr, "loopmixer: cannot open a %dx%d window: %s\n", 320 * scale, 240 * scale, SDL_GetError());
+        return false;
+    }
+    if (!headless) SDL_WM_SetCaption("loopmixer", "loopmixer");
+    screenSurface = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
+    if (!screenSurface) {
+        fprintf(stderr, "loopmixer: cannot create the 320x240 picture: %s\n", SDL_GetError());
+        return false;
+    }
+    return true;
+}
+
+void closeVideo() {
+    window = nullptr;
+    pending.clear();
+}
+
+void toggleFullscreen() {
+    if (headless) return;
+    if (!setMode(!fullscreen)) setMode(false);
+}
+
+int windowScale() { return scale; }
+
+uint32_t ticks() { return fakeClock ? fakeNow : SDL_GetTicks(); }
+
+void delay(uint32_t ms) {
+    if (fakeClock) fakeNow += ms;
+    else SDL_Delay(ms);
+}
+
+void openJoystick() {
+    joystick = SDL_NumJoysticks() > 0 ? SDL_JoystickOpen(0) : nullptr;
+}
+
+bool joystickOpen() { return joystick != nullptr; }
+
+int16_t axis(int index) {
+    if (scriptedAxis[index]) return scriptedAxis[index];
+    int keys = index == 1 ? (arrowDown[1] - arrowDown[0]) : (arrowDown[3] - arrowDown[2]);
+    if (keys) return keys * 32767;
+    return joystick ? SDL_JoystickGetAxis(joystick, index) : 0;
+}
+
+uint8_t button(int index) {
+    // Take the keyboard's bound keys out of the queue first, so that a key pressed since the last
+    // frame acts in this one.
+    if (index == 0) {
+        SDL_PumpEvents();
+        SDL_Event e[64];
+        int n;
+        while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {
+            for (int i = 0; i < n; i++) {
+                const Binding* b = bindingFor(e[i].key.keysym.sym);
+                if (b) {
+                    applyBinding(*b, e[i].type == SDL_KEYDOWN);
+                } else if (e[i].type == SDL_KEYDOWN && e[i].key.keysym.sym == SDLK_F11) {
+                    toggleFullscreen();
+                } else if (e[i].type == SDL_KEYDOWN && e[i].key.keysym.sym == SDLK_RETURN &&
+                           (e[i].key.keysym.mod & KMOD_ALT)) {
+                    toggleFullscreen();
+                } else {
+                    pending.push_back(e[i]);
+                }
+            }
+        }
+    }
+    bool down = scriptedButton[index] || keyDownNow[index] || keyLatched[index];
+    keyLatched[index] = false;
+    if (joystick && index < SDL_JoystickNumButtons(joystick) && SDL_JoystickGetButton(joystick, index)) down = true;
+    return down ? 1 : 0;
+}
+
+int pollEvent(SDL_Event* event) {
+    for (;;) {
+        if (!pending.empty()) {
+            *event = pending.front();
+            pending.pop_front();
+        } else if (!SDL_PollEvent(event)) {
+            return 0;
+        }
+        switch (event->type) {
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            if (const Binding* b = bindingFor(event->key.keysym.sym)) {
+                applyBinding(*b, event->type == SDL_KEYDOWN);
+                continue;
+            }
+            if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
+                toggleFullscreen();
+                continue;
+            }
+            return 1;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            // SDL reports a wheel turn as buttons 4 and 5 going down and up: not a tap.
+            if (event->button.button == SDL_BUTTON_WHEELUP || event->button.button == SDL_BUTTON_WHEELDOWN) continue;
+            event->button.x = clampTo((event->button.x - offsetX) / scale, 319);
+            event->button.y = clampTo((event->button.y - offsetY) / scale, 239);
+            return 1;
+        case SDL_MOUSEMOTION:
+            event->motion.x = clampTo((event->motion.x - offsetX) / scale, 319);
+            event->motion.y = clampTo((event->motion.y - offsetY) / scale, 239);
+            return 1;
+        default:
+            return 1;
+        }
+    }
+}
+
+void present() {
+    if (!window || !screenSurface) return;
+    if (headless) {
+        SDL_BlitSurface(screenSurface, nullptr, window, nullptr);
+        SDL_UpdateRect(window, 0, 0, 0, 0);
+        return;
+    }
+    if (SDL_MUSTLOCK(window) && SDL_LockSurface(window) < 0) return;
+    const int bpp = window->format->BytesPerPixel;
+    const uint16_t* src = (const uint16_t*)screenSurface->pixels;
+    for (int y = 0; y < 240; y++) {
+        uint8_t* row = (uint8_t*)window->pixels + (offsetY + y * scale) * window->pitch + offsetX * bpp;
+        const uint16_t* s = src + y * (screenSurface->pitch / 2);
+        // Nearest-neighbour: one converted row, then copied down for the other scale - 1 rows.
+        if (bpp == 4) {
+            uint32_t* d = (uint32_t*)row;
+            for (int x = 0; x < 320; x++) {
+                uint32_t p = pixelLut[s[x]];
+                for (int k = 0; k < scale; k++) *d++ = p;
+            }
+        } else if (bpp == 2) {
+            uint16_t* d = (uint16_t*)row;
+            for (int x = 0; x < 320; x++) {
+                uint16_t p = (uint16_t)pixelLut[s[x]];
+                for (int k = 0; k < scale; k++) *d++ = p;
+            }
+        } else {
+            for (int x = 0; x < 320; x++) {
+                uint32_t p = pixelLut[s[x]];
+                for (int k = 0; k < scale; k++) memcpy(row + (x * scale + k) * bpp, &p, bpp);
+            }
+        }
+        for (int k = 1; k < scale; k++) memcpy(row + k * window->pitch, row, 320 * scale * bpp);
+    }
+    if (SDL_MUSTLOCK(window)) SDL_UnlockSurface(window);
+    SDL_UpdateRect(window, 0, 0, 0, 0);
+}
+
+int tvConfig(TvConfigRecord* record) {
+    // Only the console's own SDL switches the output; here the request is counted for the tests.
+    (void)record;
+    tvCalls++;
+    return 0;
+}
+
+void exitToMenu() {
+    if (!exitEnabled) return;
+    // Never run a program of that name from whatever folder happens to be current.
+    if (chdir("/usr/gp2x") != 0) return;
+    if (system("./gpid.gpu &") == -1) { /* the companion is optional */ }
+    execlp("/usr/gp2x/gp2xmenu", "/usr/gp2x/gp2xmenu", "--disable-autorun", (char*)nullptr);
+}
+
+void useFakeClock(bool on) { fakeClock = on; fakeNow = 0; }
+void setTicks(uint32_t ms) { fakeNow = ms; }
+void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
+void setScriptedAxis(int index, int16_t value) { scriptedAxis[index] = value; }
+void clearScriptedInput() {
+    memset(scriptedButton, 0, sizeof scriptedButton);
+    memset(scriptedAxis, 0, sizeof scriptedAxis);
+    memset(keyDownNow, 0, sizeof keyDownNow);
+    memset(keyLatched, 0, sizeof keyLatched);
+    memset(arrowDown, 0, sizeof arrowDown);
+    pending.clear();
+    tvCalls = 0;
+}
+int tvConfigCalls() { return tvCalls; }
+void setExitToMenuEnabled(bool on) { exitEnabled = on; }
+
+}  // namespace platform

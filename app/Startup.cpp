@@ -1,0 +1,138 @@
+#include "app/Startup.h"
+
+#include <SDL/SDL_ttf.h>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "app/AppState.h"
+#include "app/FrameBuffers.h"
+#include "app/Platform.h"
+#include "app/VideoOut.h"
+#include "controls/Controller.h"
+#include "controls/Screens.h"
+#include "draw/Colours.h"
+#include "draw/Text.h"
+#include "library/Mix.h"
+#include "mixer/Decks.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Options.h"
+#include "tracks/Track.h"
+
+static std::ofstream logStream;
+static std::streambuf* realCout = nullptr;
+
+static void reportJoysticks() {
+    int count = SDL_NumJoysticks();
+    std::cout << "SDL_NumJoysticks() " << count << std::endl;
+    printf("%i joysticks were found.\n\n", count);
+    puts("The names of the joysticks are:");
+    for (int i = 0; i < SDL_NumJoysticks(); i++) {
+        // A joystick SDL cannot name would put the log stream into its failed state for good.
+        const char* name = SDL_JoystickName(i);
+        if (!name) name = "(unnamed joystick)";
+        printf("    %s\n", name);
+        std::cout << name << std::endl;
+    }
+}
+
+bool startUp() {
+    // The log: every line written to std::cout lands in data/log.txt, truncated at each start.
+    if (logStream.is_open()) logStream.close();
+    logStream.clear();
+    logStream.open("data/log.txt", std::ios::out | std::ios::trunc);
+    if (!realCout) realCout = std::cout.rdbuf();
+    std::cout.rdbuf(logStream.rdbuf());
+    std::cout.clear();
+    if (!logStream.is_open()) std::cout.setstate(std::ios::failbit);
+    std::cout << "start\n" << std::endl;
+
+    setUiColours();
+    allocateFrameBuffers();
+
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
+        fprintf(stderr, "loopmixer: cannot start SDL (no display?): %s\n", SDL_GetError());
+        return false;
+    }
+    if (!platform::openVideo()) return false;
+    SDL_EnableUNICODE(1);
+    SDL_EnableKeyRepeat(500, 30);
+    platform::openJoystick();
+    reportJoysticks();
+
+    uiTexture = loadPicture("data/textureUI.png");
+    if (!TTF_WasInit()) TTF_Init();
+    openFonts();
+    createWorkSurface();
+
+    appState.init();
+    for (Track& t : tracks) t.clear();
+    controller.clear();
+    homeScreen.init();
+    decks = Decks();
+    decks.resetDecks();
+    queuedTrack = 0;
+    mix.init();
+    mix.loadXML();
+    mix.scanPlaylists();
+    chooserSelection = mix.loadingPlaylist;
+    effectTable.clearEffects();
+    options.initOptions();
+    videoOutScreen.init();
+    splashScreen.init();
+
+    appState.screen = Screen::Splash;
+    lastFrameTick = currentTick = measuredFps = 0;
+    running = 1;
+    return true;
+}
+
+int shutDown() {
+    puts("\nend!");
+    if (appState.tvOut != Lcd) {
+        tvConfigRecord.command = 4;
+        platform::tvConfig(&tvConfigRecord);
+        appState.tvOut = Lcd;
+    }
+    SDL_FreeSurface(screenSurface);
+    screenSurface = nullptr;
+    platform::exitToMenu();
+    // Still here: the console's menu program is not on this machine.
+    std::cout.flush();
+    logStream.close();
+    return 1;
+}
+
+void tearDownForTests() {
+    for (Track& t : tracks) t.clear();
+    if (mix.preview) {
+        mix.preview->clear();
+        delete mix.preview;
+        mix.preview = nullptr;
+    }
+    SDL_FreeSurface(uiTexture);
+    uiTexture = nullptr;
+    SDL_FreeSurface(homeScreen.background);
+    homeScreen.background = nullptr;
+    SDL_FreeSurface(splashScreen.logo);
+    splashScreen.logo = nullptr;
+    SDL_FreeSurface(options.abxyImage);
+    options.abxyImage = nullptr;
+    SDL_FreeSurface(videoOutScreen.buttons);
+    videoOutScreen.buttons = nullptr;
+    for (TTF_Font*& f : uiFonts) {
+        if (f) TTF_CloseFont(f);
+        f = nullptr;
+    }
+    SDL_FreeSurface(workSurface);
+    workSurface = nullptr;
+    SDL_FreeSurface(screenSurface);
+    screenSurface = nullptr;
+    platform::closeVideo();
+    TTF_Quit();
+    SDL_Quit();
+    std::cout.flush();
+    if (realCout) std::cout.rdbuf(realCout);
+    std::cout.clear();
+    logStream.close();
+}

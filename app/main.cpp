@@ -1,0 +1,26 @@
+#include <cstdlib>
+#include <ctime>
+
+#include "Frame/DGE_Frame.h"
+#include "app/MainLoop.h"
+#include "app/Platform.h"
+#include "app/Startup.h"
+
+// SNOW and GLITCH draw from rand(); it is seeded once, before anything else runs.
+static const int randomSeeded = (srand(unsigned(time(nullptr))), 1);
+
+int main(int, char**) {
+    (void)randomSeeded;
+    (void)&g_cFrame;  // the vendor frame object is part of the program
+    if (!startUp()) return 1;
+    bool run = true;
+    while (run) {
+        if (!runFrame()) {
+            run = false;
+            break;
+        }
+        // Sleep instead of spinning until the next frame is due.
+        if (uint32_t wait = msUntilNextFrame()) platform::delay(wait);
+    }
+    return shutDown();
+}

@@ -1,0 +1,202 @@
+#include "harness/Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/AppState.h"
+#include "app/MainLoop.h"
+#include "app/Platform.h"
+#include "app/Startup.h"
+#include "draw/PngWriter.h"
+#include "mixer/Decks.h"
+
+std::string builtRunDir() { return LOOPMIXER_RUN_DIR; }
+
+static std::string currentDir() {
+    char* d = getcwd(nullptr, 0);
+    std::string s = d ? d : "";
+    free(d);
+    return s;
+}
+
+static void copyFile(const std::string& from, const std::string& to) {
+    std::ifstream in(from, std::ios::binary);
+    if (!in) return;
+    std::ofstream out(to, std::ios::binary);
+    out << in.rdbuf();
+}
+
+// The joystick button or stick direction behind each logical input.
+static void applyInput(Input input, bool down) {
+    static const int buttonOf[] = {0, 1, 2, 3, 4, 5, 6, 8, 9};
+    if (input <= ButtonII) {
+        platform::setScriptedButton(buttonOf[input], down);
+        return;
+    }
+    switch (input) {
+    case StickUp: platform::setScriptedAxis(1, down ? -32767 : 0); break;
+    case StickDown: platform::setScriptedAxis(1, down ? 32767 : 0); break;
+    case StickLeft: platform::setScriptedAxis(0, down ? -32767 : 0); break;
+    case StickRight: platform::setScriptedAxis(0, down ? 32767 : 0); break;
+    default: break;
+    }
+}
+
+Harness::Harness(const HarnessOptions& o) {
+    previousDir = currentDir();
+    char pattern[] = "/tmp/loopmixer-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    dir = made ? made : "/tmp";
+    mkdir((dir + "/data").c_str(), 0755);
+    mkdir((dir + "/videos").c_str(), 0755);
+    const std::string run = builtRunDir();
+    if (o.pictures) {
+        for (const char* f : {"textureUI.png", "home.png", "logo-tarnobelli.png", "abxy.png", "volter"})
+            copyFile(run + "/data/" + f, dir + "/data/" + f);
+    }
+    if (o.demoClips) {
+        std::string cmd = "cp -R '" + run + "/videos/.' '" + dir + "/videos/' 2>/dev/null";
+        if (system(cmd.c_str()) != 0) ADD_FAILURE() << "cannot copy the demo clips";
+        if (o.playlistsXml.empty()) copyFile(run + "/data/playlists.xml", dir + "/data/playlists.xml");
+    }
+    if (!o.playlistsXml.empty()) writeFile("data/playlists.xml", o.playlistsXml);
+    if (!o.prefsXml.empty()) writeFile("data/prefs.xml", o.prefsXml);
+    if (!o.gloveXml.empty()) writeFile("data/glove.xml", o.gloveXml);
+    if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    srand(o.seed);
+    platform::useFakeClock(true);
+    platform::clearScriptedInput();
+    platform::setExitToMenuEnabled(false);
+    if (o.start) startUp();
+}
+
+bool Harness::startUp() {
+    started = ::startUp();
+    return started;
+}
+
+Harness::~Harness() {
+    if (started) tearDownForTests();
+    platform::clearScriptedInput();
+    platform::useFakeClock(false);
+    if (chdir(previousDir.c_str()) != 0) { /* the folder is gone; nothing to return to */ }
+    if (!getenv("LOOPMIXER_KEEP_TEST_DIRS")) {
+        std::string cmd = "rm -rf '" + dir + "'";
+        if (system(cmd.c_str()) != 0) { /* leave it for /tmp's cleaner */ }
+    }
+}
+
+void Harness::setDown(Input input, bool down) { applyInput(input, down); }
+
+void Harness::tap(Input input) {
+    applyInput(input, true);
+    tapped.push_back(input);
+}
+
+void Harness::setAxis(int axis, int16_t value) { platform::setScriptedAxis(axis, value); }
+
+static void pushMouse(Uint8 type, int x, int y) {
+    SDL_Event e;
+    memset(&e, 0, sizeof e);
+    e.type = type;
+    if (type == SDL_MOUSEMOTION) {
+        e.motion.x = Uint16(x);
+        e.motion.y = Uint16(y);
+        e.motion.state = SDL_BUTTON(1);
+    } else {
+        e.button.button = SDL_BUTTON_LEFT;
+        e.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+        e.button.x = Uint16(x);
+        e.button.y = Uint16(y);
+    }
+    SDL_PushEvent(&e);
+}
+
+void Harness::touchDown(int x, int y) { pushMouse(SDL_MOUSEBUTTONDOWN, x, y); }
+void Harness::touchMove(int x, int y) { pushMouse(SDL_MOUSEMOTION, x, y); }
+void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, 0, 0); }
+
+static void pushKey(Uint8 type, int sym) {
+    SDL_Event e;
+    memset(&e, 0, sizeof e);
+    e.type = type;
+    e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.sym = SDLKey(sym);
+    SDL_PushEvent(&e);
+}
+
+void Harness::keyDown(int sym) { pushKey(SDL_KEYDOWN, sym); }
+void Harness::keyUp(int sym) { pushKey(SDL_KEYUP, sym); }
+
+void Harness::quit() {
+    SDL_Event e;
+    memset(&e, 0, sizeof e);
+    e.type = SDL_QUIT;
+    SDL_PushEvent(&e);
+}
+
+int Harness::frame(int n) {
+    int r = running;
+    for (int i = 0; i < n; i++) {
+        const int64_t before = framesRun;
+        uint32_t wait = msUntilNextFrame();
+        platform::setTicks(platform::ticks() + (wait ? wait : 1));
+        r = runFrame();
+        if (framesRun == before) ADD_FAILURE() << "the frame did not run";
+        for (Input in : tapped) applyInput(in, false);
+        tapped.clear();
+    }
+    return r;
+}
+
+int Harness::callAfter(uint32_t ms) {
+    platform::setTicks(platform::ticks() + ms);
+    return runFrame();
+}
+
+uint16_t Harness::pixel(int x, int y) const {
+    if (!screenSurface || x < 0 || y < 0 || x >= 320 || y >= 240) return 0;
+    return ((const uint16_t*)screenSurface->pixels)[y * (screenSurface->pitch / 2) + x];
+}
+
+uint32_t Harness::screenChecksum() const {
+    // FNV-1a over the 320x240 pixels.
+    uint32_t h = 2166136261u;
+    for (int y = 0; y < 240; y++)
+        for (int x = 0; x < 320; x++) {
+            uint16_t p = pixel(x, y);
+            h = (h ^ (p & 0xFF)) * 16777619u;
+            h = (h ^ (p >> 8)) * 16777619u;
+        }
+    return h;
+}
+
+bool Harness::savePng(const std::string& path) const {
+    if (!screenSurface) return false;
+    return writePng565(path, (const uint16_t*)screenSurface->pixels, 320, 240, screenSurface->pitch / 2);
+}
+
+std::string Harness::readFile(const std::string& relativePath) const {
+    std::ifstream in(dir + "/" + relativePath, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::string Harness::log() const {
+    std::cout.flush();
+    return readFile("data/log.txt");
+}
+
+void Harness::writeFile(const std::string& relativePath, const std::string& content) const {
+    std::ofstream out(dir + "/" + relativePath, std::ios::binary | std::ios::trunc);
+    out << content;
+}
