@@ -1,0 +1,86 @@
+// The options screen's input: filters dragged from the list onto the four slot buttons, the top
+// line check box, mode A/B, and the glove keys taught on the second page.
+#include "app/AppState.h"
+#include "controls/Controller.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Options.h"
+
+namespace {
+
+const Controller& c = controller;
+
+bool inZone(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+    return c.touchX >= x0 && c.touchX <= x1 && c.touchY >= y0 && c.touchY <= y1;
+}
+
+constexpr int32_t FilterCount = 10;
+
+// The four slot buttons on the face-button picture; neighbours share an edge, so a drop on the
+// edge fills both slots.
+struct SlotZone {
+    int32_t x0, y0, x1, y1;
+};
+const SlotZone slotZones[4] = {
+    {48, 16, 80, 48},   // 0 top (ButtonY)
+    {80, 48, 112, 80},  // 1 right (ButtonB)
+    {48, 80, 80, 112},  // 2 bottom (ButtonX)
+    {16, 48, 48, 80},   // 3 left (ButtonA)
+};
+
+}  // namespace
+
+void handleOptions() {
+    if (c.pressed(ButtonX) || (c.touchDown && inZone(267, 215, 315, 240))) {
+        options.saveAndLeave();
+        return;
+    }
+
+    if (options.view == KeysView) {
+        if (c.touchDown && inZone(20, 20, 170, 227)) {
+            options.keyToAssign = (c.touchY - 20) / 13;
+            options.view = WaitingForKeyView;
+        }
+        return;
+    }
+
+    if (options.view == WaitingForKeyView) {
+        if (c.key > 0) {
+            options.keys[options.keyToAssign] = c.key;
+            options.view = KeysView;
+        }
+        return;
+    }
+
+    if (options.view != FiltersView) return;
+
+    if (c.counter[ButtonL] + c.counter[ButtonR] == 3) appState.mode = 1 - appState.mode;
+
+    if (c.touchDown) {
+        if (inZone(5, 215, 53, 240)) {
+            options.view = KeysView;
+            return;
+        }
+        if (inZone(20, 190, 140, 206)) options.showTopLine = 1 - options.showTopLine;
+        if (inZone(267, 189, 315, 205)) appState.mode = ModeA;
+        if (inZone(161, 0, 320, 199)) {
+            // Rows 25 + 10 * id hold the ten filters; the empty space around them picks nothing,
+            // so no drop can write a filter id that does not exist into a slot.
+            const int32_t row = (c.touchY - 25) / 10;
+            if (c.touchY >= 25 && row < FilterCount) {
+                options.dragging = 1;
+                options.pickedFilter = row;
+            }
+        }
+    }
+
+    if (c.touchUp() && options.dragging == 1) {
+        options.dragging = 0;
+        for (int s = 0; s < 4; s++) {
+            const SlotZone& z = slotZones[s];
+            if (inZone(z.x0, z.y0, z.x1, z.y1)) {
+                effectTable.slots[0][s].effectId = options.pickedFilter;
+                effectTable.slots[1][s].effectId = options.pickedFilter;
+            }
+        }
+    }
+}
