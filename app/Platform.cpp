@@ -165,29 +165,28 @@ int16_t axis(int index) {
     return joystick ? SDL_JoystickGetAxis(joystick, index) : 0;
 }
 
-uint8_t button(int index) {
-    // Take the keyboard's bound keys out of the queue first, so that a key pressed since the last
-    // frame acts in this one.
-    if (index == 0) {
-        SDL_PumpEvents();
-        SDL_Event e[64];
-        int n;
-        while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {
-            for (int i = 0; i < n; i++) {
-                const Binding* b = bindingFor(e[i].key.keysym.sym);
-                if (b) {
-                    applyBinding(*b, e[i].type == SDL_KEYDOWN);
-                } else if (e[i].type == SDL_KEYDOWN && e[i].key.keysym.sym == SDLK_F11) {
-                    toggleFullscreen();
-                } else if (e[i].type == SDL_KEYDOWN && e[i].key.keysym.sym == SDLK_RETURN &&
-                           (e[i].key.keysym.mod & KMOD_ALT)) {
-                    toggleFullscreen();
-                } else {
-                    pending.push_back(e[i]);
-                }
+void pumpInput() {
+    // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
+    // pressed since the last frame acts in this one.
+    SDL_PumpEvents();
+    SDL_Event e[64];
+    int n;
+    while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {
+        for (int i = 0; i < n; i++) {
+            const Binding* b = bindingFor(e[i].key.keysym.sym);
+            if (b) {
+                applyBinding(*b, e[i].type == SDL_KEYDOWN);
+            } else if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
+                       (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
+                toggleFullscreen();
+            } else {
+                pending.push_back(e[i]);
             }
         }
     }
+}
+
+uint8_t button(int index) {
     bool down = scriptedButton[index] || keyDownNow[index] || keyLatched[index];
     keyLatched[index] = false;
     if (joystick && index < SDL_JoystickNumButtons(joystick) && SDL_JoystickGetButton(joystick, index)) down = true;

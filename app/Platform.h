@@ -23,6 +23,8 @@ void delay(uint32_t ms);
 // Joystick 0, merged with the keyboard keys and gamepad bound to the console's controls.
 void openJoystick();
 bool joystickOpen();
+// Called once per frame before the controls are read.
+void pumpInput();
 int16_t axis(int index);
 uint8_t button(int index);
 

@@ -15,6 +15,7 @@ static void count(InputCounter& c, bool active) {
 }
 
 void Controller::poll() {
+    platform::pumpInput();
     // The stick's four directions, then the buttons in the console's reading order.
     count(counter[StickUp], platform::axis(1) < -20000);
     count(counter[StickRight], platform::axis(0) > 20000);
