@@ -8,6 +8,7 @@
 #include <string>
 
 class Track;
+class Controller;
 
 constexpr int MaxPlaylists = 50;
 constexpr int MaxPlaylistTracks = 51;
@@ -99,8 +100,18 @@ public:
     // on-screen keyboard
     static const char* keyLabel(int k);
     void drawKeyboard(SDL_Surface* screen);
+    void pressKey(int k);
+    void keyboardInput(const Controller& c);  // the keyboard view's input rules, once per frame
 };
 
 extern Mix mix;
 
 void drawEditor(Mix& mix, SDL_Surface* screen, SDL_Surface* texture);
+
+// The browser's folders: an absolute path with "//", "." and ".." resolved by name, and the top
+// clip folder (startDir + "/videos").
+std::string normalisePath(const std::string& path);
+std::string videosRoot(const Mix& m);
+// The folder the browser shows as a prefix relative to "videos" ("" at the top, "sub/" below);
+// false when it lies outside "videos", where no file has a name that loads.
+bool browserPrefix(const Mix& m, std::string& prefix);

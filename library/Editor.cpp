@@ -1,0 +1,350 @@
+// The playlist editor: its operations on the playlists, the two scrollable lists, the preview and
+// the drawing of its views. The input handler (controls/EditorControls.cpp) calls the operations.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "app/AppState.h"
+#include "app/FrameBuffers.h"
+#include "controls/Controller.h"
+#include "draw/Colours.h"
+#include "draw/Text.h"
+#include "library/Mix.h"
+#include "tracks/Track.h"
+
+namespace {
+
+constexpr int RowTop = 20;
+constexpr int RowHeight = 13;
+constexpr int TrackHeight = 194;  // scroll-bar track height in pixels
+constexpr int32_t Red = 0xDD0000;
+constexpr int32_t LightGrey = 0xCCCCCC;
+constexpr int MaxInsertCount = 49;  // the editor adds or moves entries only below this count
+
+// The preview decodes into deck 1's frame; the decks' tracks redraw only the blocks that changed,
+// so after a preview they must redraw everything once.
+bool previewDrewOverDeck = false;
+
+// Copies a playlist's content (not its scan figures, which stay with the record position).
+void copyPlaylist(Playlist& to, const Playlist& from) {
+    to.name = from.name;
+    for (int j = 0; j < MaxPlaylistTracks; j++) to.tracks[j].file = from.tracks[j].file;
+    to.trackCount = from.trackCount;
+}
+
+// Where an item taken from `from` lands so that it ends just before the item that was at `to`.
+int landingIndex(int from, int to) { return to > from ? to - 1 : to; }
+
+std::string shortName(const std::string& name) {
+    if (name.size() > 26) return "..." + name.substr(name.size() - 24);
+    return name;
+}
+
+void text(SDL_Surface* screen, const std::string& s, int x, int y, int32_t colour) {
+    drawTextSmooth(uiFonts, screen, s.c_str(), x, y, colour, 0);
+}
+
+void highlight(SDL_Surface* screen, int x, int row) {
+    fillRect(screen, x, RowTop + RowHeight * row, 150, 10, toRgb565(uiBlue));
+}
+
+void drawScrollbar(const Mix& m, SDL_Surface* screen, int s) {
+    const Scroller& sc = m.scrollers[s];
+    int trackX = s == 0 ? 151 : 309;
+    fillRect(screen, trackX, RowTop, 8, TrackHeight, toRgb565(0x444444));
+    if (sc.maxTop <= 0) return;
+    int x = s == 0 ? 150 : 308;
+    int h = sc.thumbHeight;
+    int y = RowTop + sc.top * (TrackHeight - h) / sc.maxTop;
+    fillRect(screen, x, y, 10, h, toRgb565(sc.dragging ? 0xFFB000 : 0x888888));
+    // Arrow heads: three rows each, narrowing toward the ends of the thumb.
+    fillRect(screen, x + 4, y + 2, 2, 1, 0);
+    fillRect(screen, x + 3, y + 3, 4, 1, 0);
+    fillRect(screen, x + 2, y + 4, 6, 1, 0);
+    fillRect(screen, x + 2, y + h - 5, 6, 1, 0);
+    fillRect(screen, x + 3, y + h - 4, 4, 1, 0);
+    fillRect(screen, x + 4, y + h - 3, 2, 1, 0);
+}
+
+void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
+    drawText(uiFonts, screen, "playlists", 3, 6, uiPink, 0);
+    // The list scrolls with scroller 0, as the input handler picks and drops by top + row.
+    int top = m.scrollers[0].top;
+    for (int r = 0; r < VisibleRows && top + r < m.playlistCount; r++) {
+        int i = top + r;
+        const Playlist& p = m.playlists[i];
+        int y = RowTop + RowHeight * r;
+        int32_t colour = uiWhite;
+        if (i == m.editPlaylist) {
+            highlight(screen, 1, r);
+            colour = uiBlack;
+        }
+        text(screen, p.name, 3, y, colour);
+        char percent[16];
+        snprintf(percent, sizeof percent, "%d%%", p.ramPercent);
+        text(screen, percent, 93, y, colour);
+        if (p.missingCount != 0) drawNumber(uiFonts, screen, p.missingCount, 123, y, Red, 0);
+        drawNumber(uiFonts, screen, p.trackCount, 133, y, colour, 0);
+    }
+
+    drawText(uiFonts, screen, "tracks", 163, 6, uiPink, 0);
+    if (m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists) {
+        const Playlist& p = m.playlists[m.editPlaylist];
+        int top1 = m.scrollers[1].top;
+        for (int r = 0; r < VisibleRows && top1 + r < p.trackCount; r++) {
+            const PlaylistTrack& t = p.tracks[top1 + r];
+            text(screen, shortName(t.file), 163, RowTop + RowHeight * r, t.missing ? Red : LightGrey);
+        }
+    }
+
+    drawScrollbar(m, screen, 0);
+    drawScrollbar(m, screen, 1);
+    blitPiece(texture, 112, 0, 64, 16, screen, 5, 219);
+    blitPiece(texture, 112, 32, 64, 16, screen, 74, 219);
+    blitPiece(texture, 0, 0, 48, 16, screen, 143, 219);
+    blitPiece(texture, 0, 32, 48, 16, screen, 267, 219);
+}
+
+void drawTracksView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
+    drawText(uiFonts, screen, "tracks", 3, 6, uiPink, 0);
+    if (m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists) {
+        const Playlist& p = m.playlists[m.editPlaylist];
+        int top = m.scrollers[0].top;
+        for (int r = 0; r < VisibleRows && top + r < p.trackCount; r++) {
+            int i = top + r;
+            int32_t colour = uiWhite;
+            if (m.dragActive && m.dragSource == 0 && i == m.selectedTrack) {
+                highlight(screen, 1, r);
+                colour = uiBlack;
+            }
+            text(screen, shortName(p.tracks[i].file), 3, RowTop + RowHeight * r, colour);
+        }
+    }
+
+    drawText(uiFonts, screen, "browse files", 163, 6, uiPink, 0);
+    int top1 = m.scrollers[1].top;
+    for (int r = 0; r < VisibleRows && top1 + r < m.browserCount; r++) {
+        int j = top1 + r;
+        if (m.dragActive && m.dragSource == 1 && j == m.selectedEntry) highlight(screen, 161, r);
+        text(screen, shortName(m.browserNames[j]), 163, RowTop + RowHeight * r,
+             m.browserIsDir[j] ? uiBlue : uiWhite);
+    }
+
+    drawScrollbar(m, screen, 0);
+    drawScrollbar(m, screen, 1);
+    blitPiece(texture, 112, 0, 64, 16, screen, 5, 219);
+    blitPiece(texture, 112, 16, 64, 16, screen, 74, 219);
+    blitPiece(texture, 0, 48, 48, 16, screen, 267, 219);
+}
+
+void drawDragLabel(const Mix& m, SDL_Surface* screen, int x, int y) {
+    if (m.dropRow >= 0 && m.dropRow <= VisibleRows) {
+        fillRect(screen, 2, RowHeight * m.dropRow + 18, 150, 2, toRgb565(uiAmber));
+    }
+    std::string label;
+    if (m.editorView == PlaylistsView) {
+        if (m.selectedTrack >= 0 && m.selectedTrack < m.playlistCount) label = m.playlists[m.selectedTrack].name;
+    } else if (m.dragSource == 0) {
+        if (m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists) {
+            const Playlist& p = m.playlists[m.editPlaylist];
+            if (m.selectedTrack >= 0 && m.selectedTrack < p.trackCount) label = p.tracks[m.selectedTrack].file;
+        }
+    } else if (m.selectedEntry >= 0 && m.selectedEntry < m.browserCount) {
+        label = m.browserNames[m.selectedEntry];
+    }
+    drawLabel(uiFonts, screen, label.c_str(), x, y, uiWhite, 0, uiBlue);
+}
+
+// Shows the next frame of the preview; false when there is none to show.
+bool drawPreview(Mix& m, SDL_Surface* screen) {
+    Track* t = m.preview;
+    if (!m.previewing || !t || t->ready != Ready) return false;
+    if (t->frameCount == 0) {
+        m.previewing = 0;
+        return false;
+    }
+    t->decodeFrame(1, m.previewFrame, 0);
+    previewDrewOverDeck = true;
+    m.previewFrame++;
+    if (m.previewFrame >= t->frameCount) m.previewFrame = 0;
+
+    const uint16_t* frame = deckFrames + FramePixels;
+    if (SDL_MUSTLOCK(screen)) SDL_LockSurface(screen);
+    for (int y = 0; y < FrameHeight && y < screen->h; y++) {
+        memcpy(static_cast<uint8_t*>(screen->pixels) + y * screen->pitch, frame + y * FrameWidth, FrameWidth * 2);
+    }
+    if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
+
+    fillRect(screen, 0, 4, m.previewFrame * 320 / t->frameCount, 1, 0xFFFF);
+    drawLabel(uiFonts, screen, t->name.c_str(), 10, 10, uiWhite, 0, uiBlack);
+    drawLabel(uiFonts, screen, t->hasAlpha ? "RVBA" : "RVB", 10, 20, uiWhite, 0, uiBlack);
+    return true;
+}
+
+}  // namespace
+
+// --- scrollers ----------------------------------------------------------------------------------
+
+void Mix::resetScroller(int s, int n) {
+    if (s < 0 || s > 1) return;
+    Scroller& sc = scrollers[s];
+    sc.top = 0;
+    sc.dragging = 0;
+    sc.count = n;
+    sc.maxTop = n - VisibleRows;
+    if (sc.maxTop < 0) {
+        sc.maxTop = 0;
+        sc.thumbHeight = TrackHeight;
+    } else {
+        sc.thumbHeight = TrackHeight / (n - 14);
+        if (sc.thumbHeight < 20) sc.thumbHeight = 20;
+    }
+}
+
+void Mix::setScrollerCount(int s, int n) {
+    if (s < 0 || s > 1) return;
+    Scroller& sc = scrollers[s];
+    sc.count = n;
+    sc.maxTop = n - VisibleRows > 0 ? n - VisibleRows : 0;
+    if (sc.top > sc.maxTop) sc.top = sc.maxTop;
+    sc.thumbHeight = TrackHeight / (sc.maxTop + 1);
+    if (sc.thumbHeight < 20) sc.thumbHeight = 20;
+    // A list that no longer scrolls cannot stay grabbed (its drag would divide by zero).
+    if (sc.maxTop == 0) sc.dragging = 0;
+}
+
+// --- operations ---------------------------------------------------------------------------------
+
+void Mix::exitEditor() {
+    puts("exit edit playlist");
+    if (previewDrewOverDeck) {
+        for (Track& t : tracks) {
+            if (t.allocated) t.invalidate();
+        }
+        previewDrewOverDeck = false;
+    }
+}
+
+void Mix::addPlaylist() {
+    // Fifty records are all there are: a fifty-first playlist would be written past the last one.
+    if (playlistCount < 0 || playlistCount >= MaxPlaylists) return;
+    Playlist& p = playlists[playlistCount];
+    p.name = newName;
+    p.trackCount = 0;
+    // A deleted playlist's scan figures stay with its record; an empty playlist has none.
+    p.ramPercent = 0;
+    p.missingCount = 0;
+    playlistCount++;
+    saveXML();
+}
+
+void Mix::deletePlaylist(int index) {
+    if (index < 0 || index >= playlistCount) return;
+    for (int i = index; i + 1 < playlistCount; i++) copyPlaylist(playlists[i], playlists[i + 1]);
+    playlistCount--;
+    Playlist& last = playlists[playlistCount];
+    for (int j = 0; j < last.trackCount && j < MaxPlaylistTracks; j++) last.tracks[j].file = "q2x/none";
+    last.trackCount = 0;
+}
+
+void Mix::movePlaylist(int from, int to) {
+    if (from < 0 || from >= playlistCount) return;
+    if (to < 0) to = 0;
+    if (to > playlistCount) to = playlistCount;
+    int dest = landingIndex(from, to);
+    if (dest == from) return;
+    Playlist moved;
+    copyPlaylist(moved, playlists[from]);
+    if (dest > from) {
+        for (int i = from; i < dest; i++) copyPlaylist(playlists[i], playlists[i + 1]);
+    } else {
+        for (int i = from; i > dest; i--) copyPlaylist(playlists[i], playlists[i - 1]);
+    }
+    copyPlaylist(playlists[dest], moved);
+}
+
+void Mix::deleteTrack(int playlist, int index) {
+    if (playlist < 0 || playlist >= MaxPlaylists) return;
+    Playlist& p = playlists[playlist];
+    // An index past the entries would otherwise drop the last entry.
+    if (p.trackCount <= 0 || index < 0 || index >= p.trackCount) return;
+    for (int j = index; j + 1 < p.trackCount; j++) p.tracks[j].file = p.tracks[j + 1].file;
+    p.trackCount--;
+    setScrollerCount(0, p.trackCount);
+}
+
+void Mix::moveTrack(int from, int to) {
+    if (editPlaylist < 0 || editPlaylist >= MaxPlaylists) return;
+    Playlist& p = playlists[editPlaylist];
+    if (p.trackCount >= MaxInsertCount) return;
+    if (from < 0 || from >= p.trackCount) return;
+    if (to < 0) to = 0;
+    if (to > p.trackCount) to = p.trackCount;
+    int dest = landingIndex(from, to);
+    std::string moved = p.tracks[from].file;
+    if (dest > from) {
+        for (int j = from; j < dest; j++) p.tracks[j].file = p.tracks[j + 1].file;
+    } else {
+        for (int j = from; j > dest; j--) p.tracks[j].file = p.tracks[j - 1].file;
+    }
+    p.tracks[dest].file = moved;
+    setScrollerCount(0, p.trackCount);
+}
+
+void Mix::insertTrack(const std::string& file, int playlist, int position) {
+    if (playlist < 0 || playlist >= MaxPlaylists) return;
+    Playlist& p = playlists[playlist];
+    if (p.trackCount >= MaxInsertCount) return;
+    std::string prefix;
+    if (!browserPrefix(*this, prefix)) return;
+    if (position < 0) position = 0;
+    if (position > p.trackCount) position = p.trackCount;
+    for (int j = p.trackCount; j > position; j--) p.tracks[j].file = p.tracks[j - 1].file;
+    p.tracks[position].file = prefix + file;
+    p.trackCount++;
+    setScrollerCount(0, p.trackCount);
+}
+
+void Mix::startPreview() {
+    if (!preview) preview = new Track();
+    if (preview->allocated) preview->releaseBuffers();
+
+    std::string name;
+    if (dragSource == 0) {
+        if (editPlaylist < 0 || editPlaylist >= MaxPlaylists) return;
+        const Playlist& p = playlists[editPlaylist];
+        if (selectedTrack < 0 || selectedTrack >= p.trackCount) return;
+        name = p.tracks[selectedTrack].file;
+    } else {
+        std::string prefix;
+        if (selectedEntry < 0 || selectedEntry >= browserCount || !browserPrefix(*this, prefix)) return;
+        name = prefix + browserNames[selectedEntry];
+    }
+
+    previewing = 1;
+    previewFrame = 0;
+    preview->assign(appState.workingDir, name);
+    for (;;) {
+        int r = preview->loadStep(60);
+        if (r == 2) break;
+        if (r == 0) {
+            previewing = 0;
+            break;
+        }
+    }
+}
+
+// --- drawing ------------------------------------------------------------------------------------
+
+void drawEditor(Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
+    if (!screen) return;
+    if (drawPreview(m, screen)) return;
+    fillRect(screen, 0, 0, screen->w, screen->h, 0);
+    switch (m.editorView) {
+        case PlaylistsView: drawPlaylistsView(m, screen, texture); break;
+        case NewPlaylistView: m.drawKeyboard(screen); break;
+        case TracksView: drawTracksView(m, screen, texture); break;
+        default: break;
+    }
+    if (m.dragActive) drawDragLabel(m, screen, controller.touchX, controller.touchY);
+}
