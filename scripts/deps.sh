@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs the Debian packages the build needs, once: only when one of them is missing.
+# Usage: scripts/deps.sh [test]   ("test" adds what the tests, sanitizers and fuzzers need)
+set -e
+packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libpng-dev
+  fonts-dejavu-core libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg"
+if [ "$1" = "test" ]; then
+  packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev"
+fi
+missing=""
+for p in $packages; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y $missing

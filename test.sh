@@ -1,0 +1,35 @@
+#!/bin/sh
+# Builds and runs every test: the suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and each fuzzer for a bounded time. Headless.
+set -e
+cd "$(dirname "$0")"
+scripts/deps.sh test
+export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
+jobs="$(nproc)"
+fuzz_seconds="${LOOPMIXER_FUZZ_SECONDS:-60}"
+
+echo "== build and test"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -DLOOPMIXER_BENCH=OFF >/dev/null
+cmake --build build-sanitize -j"$jobs"
+(cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
+
+echo "== fuzzers (${fuzz_seconds}s each)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPMIXER_FUZZ=ON \
+  -DLOOPMIXER_TESTS=OFF -DLOOPMIXER_BENCH=OFF >/dev/null
+cmake --build build-fuzz -j"$jobs"
+for f in build-fuzz/fuzz/*_fuzz; do
+  [ -x "$f" ] || continue
+  name="$(basename "$f")"
+  corpus="build-fuzz/corpus-$name"
+  mkdir -p "$corpus"
+  seeds=""
+  [ -d "fuzz/corpus/$name" ] && seeds="fuzz/corpus/$name"
+  echo "-- $name"
+  "$f" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 "$corpus" $seeds
+done
+echo "== all tests passed"
