@@ -9,7 +9,6 @@ int32_t queuedTrack = 0;
 Options options;
 
 const char* filterName(int) { return "NONE"; }
-void glitchBlocks(uint16_t*) {}
 void composite(Decks&, int32_t, int32_t) {}
 void Decks::resetDecks() { *this = Decks(); }
 void Decks::advance() {}

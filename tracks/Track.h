@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+class ClipReader;
+
 constexpr int TrackSlots = 50;
 constexpr int32_t Ready = 3;
 constexpr int MaxBlocks = 6000;
@@ -54,9 +56,13 @@ public:
     uint8_t segmentCount[MaxBlocks] = {};
     uint8_t segmentIndex[MaxBlocks] = {};
     uint16_t currentIds[MaxBlocks] = {};
+    ClipReader* reader = nullptr;  // the open clip while loading; file is its handle
+    char loadError[160] = {};      // why the last load was refused, for the log line and tools
 
     // Size estimate of a clip file for the editor's RAM figure; 0 when it is missing or not a clip.
     static int32_t probe(const std::string& path);
+    // The same, quietly; why (when not null) says what is wrong with a file that is refused.
+    static int32_t probeQuietly(const std::string& path, std::string* why);
 
     void assign(const std::string& workingDir, const std::string& fileName);
     int loadStep(int n);  // 0 failed, 1 going on, 2 loaded
@@ -64,6 +70,21 @@ public:
     void invalidate();
     void releaseBuffers();
     void clear();
+
+    // Loading phases (each checks everything it reads; 0 refused, 1 more to come, 2 complete).
+    int readHeader17();
+    int readHeader18();
+    int readTimeline17();
+    int readTimeline18();
+    int readDictionary17(int n);
+    int readDictionary18(int n);
+    void allocateBuffers();
+
+    // Decoding of a loaded clip; the loader has made every byte safe to trust here.
+    void selectIds(int position);
+    void decodeFrame17(int deck, int position, int blendMode);
+    void decodeFrame18(int deck, int position, int blendMode);
+    void decodeEntry18(const uint8_t* entry, int entryClass);
 };
 
 extern Track tracks[TrackSlots];
