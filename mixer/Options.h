@@ -29,4 +29,8 @@ public:
 
 extern Options options;
 
+// The exact bytes of the two settings files for the given settings.
+std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8]);
+std::string gloveContent(const int32_t keys[16]);
+
 void drawOptions(Options& options, SDL_Surface* screen, SDL_Surface* texture);

@@ -1,0 +1,175 @@
+// The compositor: copy the decoded decks, filter them in a fixed order, blend deck 1 onto deck 0,
+// fade and flash, present into the screen surface and draw the playback line. Each blend mode and
+// colour pass has its own loop, chosen once per frame.
+#include "mixer/Compositor.h"
+
+#include <SDL/SDL.h>
+
+#include <cstring>
+
+#include "app/AppState.h"
+#include "app/FrameBuffers.h"
+#include "draw/Text.h"
+#include "mixer/Decks.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Filters.h"
+#include "mixer/Options.h"
+#include "mixer/PixelKernel.h"
+#include "tracks/Track.h"
+
+typedef uint16_t u16;
+
+namespace {
+
+// Per-channel saturated sum. Adding the channels apart and clamping each gives the same result as
+// adding red and blue in one word and green in another and turning every carry into a full field.
+PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
+    for (int i = 0; i < FramePixels; i++) {
+        u16 x = a[i], y = b[i];
+        u16 r = u16((x >> 11) + (y >> 11)), g = u16(((x >> 5) & 63) + ((y >> 5) & 63)),
+            bl = u16((x & 31) + (y & 31));
+        r = r < 31 ? r : 31;
+        g = g < 63 ? g : 63;
+        bl = bl < 31 ? bl : 31;
+        a[i] = u16((r << 11) | (g << 5) | bl);
+    }
+}
+
+// 50/50 mix. Halving first and masking off the bit each field shifted into its neighbour
+// (0x7BEF) lets two halved pixels be added as whole words without carries between fields.
+PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
+    for (int i = 0; i < FramePixels; i++) a[i] = u16(((a[i] >> 1) & 0x7BEF) + ((b[i] >> 1) & 0x7BEF));
+}
+
+// Black in deck 1 is transparent.
+PIXEL_KERNEL void blackChromaKernel(u16* __restrict a, const u16* __restrict b) {
+    for (int i = 0; i < FramePixels; i++) a[i] = b[i] != 0 ? b[i] : a[i];
+}
+
+// Per-pixel alpha 0..15 from the decoder; each of the two terms is truncated on its own.
+PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha) {
+    for (int i = 0; i < FramePixels; i++) {
+        u16 x = a[i], y = b[i];
+        u16 w = alpha[i];
+        w = w < 15 ? w : 15;
+        u16 v = u16(15 - w);
+        u16 r = u16(u16((x >> 11) * v) / 15 + u16((y >> 11) * w) / 15);
+        u16 g = u16(u16(((x >> 5) & 63) * v) / 15 + u16(((y >> 5) & 63) * w) / 15);
+        u16 bl = u16(u16((x & 31) * v) / 15 + u16((y & 31) * w) / 15);
+        a[i] = w != 0 ? u16((r << 11) | (g << 5) | bl) : x;
+    }
+}
+
+PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
+    for (int i = 0; i < FramePixels; i++) {
+        u16 x = a[i], y = b[i];
+        u16 r = u16(u16((x >> 11) * (y >> 11)) / 31);
+        u16 g = u16(u16(((x >> 5) & 63) * ((y >> 5) & 63)) / 63);
+        u16 bl = u16(u16((x & 31) * (y & 31)) / 31);
+        a[i] = u16((r << 11) | (g << 5) | bl);
+    }
+}
+
+// The divisor is a constant and the level a loop constant, so no division is left in the loop.
+PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 d) {
+    for (int i = 0; i < FramePixels; i++) {
+        u16 x = f[i];
+        u16 r = u16(u16((x >> 11) * d) / 15), g = u16(u16(((x >> 5) & 63) * d) / 15),
+            b = u16(u16((x & 31) * d) / 15);
+        f[i] = u16((r << 11) | (g << 5) | b);
+    }
+}
+
+PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
+    const u16 rbBase = u16(31 * level), rbKeep = u16(15 - level);
+    const u16 gBase = u16(126 * level), gKeep = u16(31 - 2 * level);
+    for (int i = 0; i < FramePixels; i++) {
+        u16 x = f[i];
+        u16 r = u16(u16(rbBase + rbKeep * (x >> 11)) / 15);
+        u16 g = u16(u16(gBase + gKeep * ((x >> 5) & 63)) / 31);
+        u16 b = u16(u16(rbBase + rbKeep * (x & 31)) / 15);
+        f[i] = u16((r << 11) | (g << 5) | b);
+    }
+}
+
+void present(const u16* frame) {
+    SDL_Surface* s = screenSurface;
+    if (!s || !s->pixels) return;
+    if (s->pitch == FrameWidth * 2 && s->w == FrameWidth && s->h == FrameHeight) {
+        std::memcpy(s->pixels, frame, FrameBytes);
+        return;
+    }
+    // A surface of another shape (never the case on the console) gets what fits.
+    const int rows = s->h < FrameHeight ? s->h : FrameHeight;
+    const int cols = s->w < FrameWidth ? s->w : FrameWidth;
+    for (int y = 0; y < rows; y++)
+        std::memcpy(static_cast<uint8_t*>(s->pixels) + y * s->pitch, frame + y * FrameWidth, cols * 2);
+}
+
+}  // namespace
+
+void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
+    u16* a = mixFrames;
+    const u16* b = mixFrames + FramePixels;
+    switch (blendMode) {
+    case 1: addKernel(a, b); break;
+    case 2: halfKernel(a, b); break;
+    case 3:
+        if (deck1HasAlpha) alphaKernel(a, b, alphaPlane);
+        else blackChromaKernel(a, b);
+        break;
+    case 4: multiplyKernel(a, b); break;
+    case 6:
+        for (int y = 0; y < FrameHeight; y++) std::memcpy(a + y * FrameWidth, b + y * FrameWidth, 160 * sizeof(u16));
+        break;
+    default: break;
+    }
+}
+
+// Levels above 15 would push channels past their fields; the controls never go there, and a
+// clamp keeps a stray value from wrapping colours round.
+void fadeFrame(uint16_t* frame, int32_t fade) {
+    if (fade <= 0) return;
+    fadeKernel(frame, u16(fade >= 15 ? 0 : 15 - fade));
+}
+
+void flashFrame(uint16_t* frame, int32_t flash) {
+    if (flash <= 0) return;
+    flashKernel(frame, u16(flash > 15 ? 15 : flash));
+}
+
+void composite(Decks& d, int32_t position, int32_t frameCount) {
+    const int32_t mode = d.blendMode;
+    if (mode == 0) std::memcpy(mixFrames + FramePixels, deckFrames + FramePixels, FrameBytes);
+    else std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
+
+    static const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
+    for (int id : order) {
+        for (int deck = 0; deck < 2; deck++) {
+            if (!effectTable.effectOn(deck, id)) continue;
+            const int value = effectTable.effectValue(deck, id);
+            switch (id) {
+            case Invert: applyInvert(deck, value); break;
+            case Burned: applyBurned(deck, value); break;
+            case Snow: applySnow(deck, value); break;
+            case Zoom: applyZoom(deck, value); break;
+            case GameBoy: applyGameBoy(deck, value); break;
+            case Mirror: applyMirror(deck, value); break;
+            case Hue: applyHue(deck, value); break;
+            case Scroll: applyScroll(deck, value, d.paused); break;
+            }
+        }
+    }
+
+    const int32_t track1 = d.decks[1].track;
+    const bool hasAlpha = track1 >= 0 && track1 < TrackSlots && tracks[track1].hasAlpha;
+    blendDecks(mode, hasAlpha);
+
+    u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
+    fadeFrame(out, d.fade);
+    flashFrame(out, d.flash);
+    present(out);
+
+    if (options.showTopLine && frameCount > 0)
+        fillRect(screenSurface, 0, 5, int32_t(int64_t(position) * FrameWidth / frameCount), 1, 0xFFFF);
+}

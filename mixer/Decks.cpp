@@ -1,0 +1,168 @@
+// The decks' frame steps and the performance overlay drawn over the picture.
+#include "mixer/Decks.h"
+
+#include <SDL/SDL.h>
+
+#include <cstdio>
+#include <string>
+
+#include "app/AppState.h"
+#include "controls/Controller.h"
+#include "draw/Colours.h"
+#include "draw/Text.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Filters.h"
+#include "tracks/Track.h"
+
+Decks decks;
+int32_t queuedTrack = 0;
+
+namespace {
+
+// A deck or the queue can name a slot that holds nothing; an index outside the slots counts as an
+// empty track rather than reaching past the array.
+Track* slot(int32_t index) { return index >= 0 && index < TrackSlots ? &tracks[index] : nullptr; }
+
+int32_t framesOf(int32_t track) {
+    Track* t = slot(track);
+    return t ? t->frameCount : 0;
+}
+
+// Forward and backward steps with wrap-around. A position past the end (the deck was put on a
+// shorter clip) wraps like the last frame, and an empty track keeps the deck on frame 0, so the
+// decoder is never asked for a frame the clip does not have.
+void stepForward(Deck& d) {
+    d.position++;
+    if (d.position >= framesOf(d.track)) d.position = 0;
+}
+
+void stepBackward(Deck& d) {
+    const int32_t last = framesOf(d.track) - 1;
+    if (d.position != 0) d.position--;
+    else d.position = last;
+    if (d.position > last) d.position = last;
+    if (d.position < 0) d.position = 0;
+}
+
+void startQueued(Deck& d) {
+    d.track = queuedTrack;
+    if (Track* t = slot(queuedTrack)) t->redrawFrames = 1;
+    d.position = 0;
+}
+
+// The part of a track's name after its last slash or backslash.
+std::string displayName(const std::string& name) {
+    const size_t cut = name.find_last_of("/\\");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+void drawDeckPanel(const Decks& d, int deck, int32_t y) {
+    const Deck& k = d.decks[deck];
+    drawPanel(5, y, 100, 75, d.selectedDeck == deck ? uiBlue : uiWhite, 60);
+    Track* t = slot(k.track);
+    const std::string name = t ? displayName(t->name) : std::string();
+    drawLabel(uiFonts, screenSurface, name.c_str(), 6, y, uiBlack, 0, uiWhite);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d/%d", k.track + 1, d.trackCount);
+    drawText(uiFonts, screenSurface, text, 8, y + 15, uiBlack, 0);
+    std::snprintf(text, sizeof text, "%d/%d", k.position, t ? int(t->frameCount) : 0);
+    drawText(uiFonts, screenSurface, text, 8, y + 30, uiBlack, 0);
+}
+
+void drawBlendPage(const Decks& d) {
+    struct BlendPanel { int32_t x, y, id; const char* label; };
+    static const BlendPanel panels[6] = {
+        {5, 20, 0, "none"},       {110, 20, 2, "blend"},  {215, 20, 1, "add"},
+        {5, 125, 4, "multiply"},  {110, 125, 3, "alpha/black chroma"}, {215, 125, 6, "half half"},
+    };
+    for (const BlendPanel& p : panels) {
+        drawPanel(p.x, p.y, 100, 100, d.blendMode == p.id ? uiBlue : uiWhite, 60);
+        drawText(uiFonts, screenSurface, p.label, p.x + 5, p.y + 5, uiBlack, 0);
+    }
+}
+
+void drawEffectsPage(const Decks& d) {
+    drawPanel(5, 20, 150, 90, uiWhite, 60);
+    static const int32_t spots[4][2] = {{60, 30}, {100, 55}, {60, 80}, {20, 55}};
+    const int deck = d.selectedDeck == 0 ? 0 : 1;
+    const int selected = effectTable.selectedSlot;
+    for (int s = 0; s < 4; s++) {
+        const EffectSlot& e = effectTable.slots[deck][s];
+        const int32_t x = spots[s][0], y = spots[s][1];
+        drawText(uiFonts, screenSurface, filterName(e.effectId), x, y, uiBlack, 0);
+        if (s == selected) drawText(uiFonts, screenSurface, ">", x - 8, y, uiBlack, 0);
+        if (e.on) drawText(uiFonts, screenSurface, "ON", x, y + 10, uiBlack, 0);
+    }
+    const int32_t value = selected >= 0 && selected < 8 ? effectTable.slots[deck][selected].value : -1;
+    for (int v = 0; v < 4; v++) drawPanel(5 + 80 * v, 125, 70, 100, value == v ? uiBlue : uiWhite, 60);
+}
+
+}  // namespace
+
+void Decks::resetDecks() {
+    trackCount = 0;
+    selectedDeck = 1;
+    decks[0] = Deck{0, 0, 0};
+    decks[1] = Deck{0, 0, 0};
+    paused = 0;
+    blendMode = 0;
+    targetFps = 25;
+    page = 0;
+    overlayShown = 0;
+    flash = 0;
+    fade = 0;
+}
+
+void Decks::advance() {
+    if (!paused) {
+        for (Deck& d : decks) {
+            if (d.direction == 0) stepForward(d);
+            else stepBackward(d);
+        }
+    }
+    if (flash != 0) flash--;
+}
+
+void Decks::advanceModeB() {
+    if (!paused) {
+        Deck& d = decks[1];
+        if (d.direction == 0) {
+            d.position++;
+            if (d.position >= framesOf(d.track)) startQueued(d);
+        } else {
+            stepBackward(d);
+        }
+    }
+    if (flash != 0) flash--;
+}
+
+void Decks::switchToQueued() {
+    if (decks[1].track == queuedTrack) return;
+    if (queuedTrack >= trackCount) queuedTrack = 0;
+    startQueued(decks[1]);
+}
+
+void Decks::drawOverlay() {
+    if (!overlayShown || !screenSurface) return;
+    const Uint32 black = SDL_MapRGB(screenSurface->format, 0, 0, 0);
+
+    fillRect(screenSurface, 295, 5, 20, 15, uint16_t(black));
+    drawNumber(uiFonts, screenSurface, measuredFps, 300, 8, uiGrey, 0);
+
+    if (appState.mode == ModeB) {
+        if (appState.waitForClipEnd == 0) drawLabel(uiFonts, screenSurface, "don't wait", 263, 40, uiGrey, 0, uiBlack);
+        else if (appState.waitForClipEnd == 1) drawLabel(uiFonts, screenSurface, "wait", 293, 40, uiGrey, 0, uiBlack);
+        fillRect(screenSurface, 295, 57, 20, 15, uint16_t(black));
+        drawNumber(uiFonts, screenSurface, controller.key, 300, 60, uiGrey, 0);
+    }
+
+    switch (page) {
+    case 0:
+        drawDeckPanel(*this, 1, 20);
+        if (appState.mode != ModeB) drawDeckPanel(*this, 0, 100);
+        break;
+    case 1: drawBlendPage(*this); break;
+    case 2: drawEffectsPage(*this); break;
+    default: break;
+    }
+}

@@ -1,0 +1,76 @@
+// The options screen's three views: filters onto the button picture, the glove keys, and the
+// prompt while a key is being taught.
+#include <SDL/SDL.h>
+
+#include <cstdio>
+
+#include "app/AppState.h"
+#include "controls/Controller.h"
+#include "draw/Colours.h"
+#include "draw/Text.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Filters.h"
+#include "mixer/Options.h"
+
+namespace {
+
+void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
+    SDL_FillRect(screen, nullptr, 0);
+    blitPiece(o.abxyImage, 0, 0, 96, 96, screen, 18, 18);
+
+    // The top, right, bottom and left buttons of the picture.
+    static const int32_t spots[4][2] = {{74, 24}, {106, 56}, {74, 88}, {42, 56}};
+    for (int s = 0; s < 4; s++) {
+        const int32_t id = effectTable.slots[0][s].effectId;
+        if (id != 0) drawTextSmooth(uiFonts, screen, filterName(id), spots[s][0], spots[s][1], uiAmber, 0);
+    }
+
+    fillRect(screen, 160, 0, 160, 130, toRgb565(0x222222));
+    drawText(uiFonts, screen, "filters", 167, 10, uiPink, 0);
+    for (int id = 0; id < 10; id++) drawTextSmooth(uiFonts, screen, filterName(id), 167, 25 + 10 * id, uiBlue, 0);
+
+    if (appState.mode == ModeB) blitPiece(texture, 48, 32, 48, 16, screen, 5, 219);
+
+    const int32_t ticked = o.showTopLine ? 1 : 0;
+    blitPiece(texture, 96, 16 * ticked, 16, 16, screen, 20, 190);
+    drawText(uiFonts, screen, "show top white line", 40, 192, uiWhite, 0);
+
+    if (o.dragging) {
+        const int32_t x = controller.touchX, y = controller.touchY;
+        fillRect(screen, x - 2, y, 60, 10, toRgb565(uiBlue));
+        drawTextSmooth(uiFonts, screen, filterName(o.pickedFilter), x, y, uiBlack, 0);
+    }
+
+    if (appState.mode == ModeB) drawText(uiFonts, screen, "mode B", 5, 5, uiWhite, 0);
+}
+
+void drawKeysView(Options& o, SDL_Surface* screen) {
+    char text[32];
+    drawTextSmooth(uiFonts, screen, "wait / don't wait", 20, 20, uiWhite, 0);
+    std::snprintf(text, sizeof text, "%d", o.keys[0]);
+    drawTextSmooth(uiFonts, screen, text, 130, 20, uiWhite, 0);
+    for (int k = 1; k < 16; k++) {
+        const int32_t y = 20 + 13 * k;
+        std::snprintf(text, sizeof text, "go to track %d", k + 1);
+        drawTextSmooth(uiFonts, screen, text, 20, y, uiWhite, 0);
+        std::snprintf(text, sizeof text, "%d", o.keys[k]);
+        drawTextSmooth(uiFonts, screen, text, 130, y, uiWhite, 0);
+    }
+}
+
+}  // namespace
+
+void drawOptions(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
+    if (!screen) return;
+    SDL_FillRect(screen, nullptr, 0);
+    switch (o.view) {
+    case FiltersView: drawFiltersView(o, screen, texture); break;
+    case KeysView: drawKeysView(o, screen); break;
+    case WaitingForKeyView:
+        drawText(uiFonts, screen, "waiting for input...", 40, 40, uiWhite, 0);
+        drawNumber(uiFonts, screen, o.keyToAssign + 1, 40, 53, uiWhite, 0);
+        break;
+    default: break;
+    }
+    blitPiece(texture, 0, 32, 48, 16, screen, 267, 219);
+}

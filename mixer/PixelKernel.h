@@ -1,0 +1,10 @@
+// Marks a whole-frame pixel loop. The loops are plain integer code that the compiler vectorises;
+// on x86-64 a second copy is built for AVX2 and picked at load time, because the baseline SSE2
+// copy moves half as many pixels per instruction as the library's frame copy does.
+#pragma once
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && defined(__linux__)
+#define PIXEL_KERNEL __attribute__((noinline, target_clones("avx2", "default")))
+#else
+#define PIXEL_KERNEL __attribute__((noinline))
+#endif
