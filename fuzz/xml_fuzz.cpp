@@ -14,21 +14,32 @@
 
 namespace {
 
-// The reader opens ./data/playlists.xml, so every run happens in one private scratch folder.
-bool enterScratchFolder() {
-    static bool ready = false;
-    if (ready) return true;
-    char pattern[] = "/tmp/loopmixer-xml-fuzz-XXXXXX";
-    if (!mkdtemp(pattern) || chdir(pattern) != 0 || mkdir("data", 0777) != 0) return false;
-    ready = true;
-    return true;
+// The reader opens ./data/playlists.xml, so each run steps into one private scratch folder and
+// back out again: libFuzzer reads and writes its corpus by relative paths.
+std::string scratchFolder() {
+    static std::string folder;
+    if (folder.empty()) {
+        char pattern[] = "/tmp/loopmixer-xml-fuzz-XXXXXX";
+        if (!mkdtemp(pattern)) abort();
+        folder = pattern;
+        if (mkdir((folder + "/data").c_str(), 0777) != 0) abort();
+    }
+    return folder;
+}
+
+std::string currentFolder() {
+    char* cwd = getcwd(nullptr, 0);
+    if (!cwd) abort();
+    std::string result = cwd;
+    free(cwd);
+    return result;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (!enterScratchFolder()) abort();
-    FILE* file = fopen("data/playlists.xml", "wb");
+    const std::string folder = scratchFolder();
+    FILE* file = fopen((folder + "/data/playlists.xml").c_str(), "wb");
     if (!file) abort();
     if (size > 0) fwrite(data, 1, size, file);
     fclose(file);
@@ -36,9 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One mix for all runs, as in the program: what a previous input left must not matter.
     static Mix* fuzzMix = new Mix();
     static std::ostringstream quiet;
+    const std::string home = currentFolder();
+    if (chdir(folder.c_str()) != 0) abort();
     std::streambuf* log = std::cout.rdbuf(quiet.rdbuf());
     fuzzMix->loadXML();
     std::cout.rdbuf(log);
+    if (chdir(home.c_str()) != 0) abort();
     quiet.str("");
 
     if (fuzzMix->playlistCount < 0 || fuzzMix->playlistCount > MaxPlaylists) abort();

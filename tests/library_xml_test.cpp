@@ -264,7 +264,7 @@ TEST_F(PlaylistsFile, PlaylistsCutShortAreNotCounted) {
 }
 
 TEST_F(PlaylistsFile, CrashInputsOfTheFuzzerStayWithinTheLimits) {
-    const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/xml";
+    const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/xml_fuzz";
     DIR* folder = opendir(corpus.c_str());
     ASSERT_NE(folder, nullptr) << corpus;
     int replayed = 0;
