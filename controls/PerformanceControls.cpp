@@ -30,9 +30,10 @@ const BlendZone blendZones[] = {
 Deck& selected() { return decks.decks[decks.selectedDeck]; }
 
 // Deck tracks can lie past trackCount after the chooser freed every track; stepping from there
-// lands inside the loaded range rather than walking off the 50 slots.
+// lands inside the loaded range rather than walking off the 50 slots. With nothing loaded, a step
+// back has nowhere to go and a step forward wraps to track 0.
 void stepTrack(int32_t step) {
-    if (decks.trackCount <= 0) return;
+    if (step < 0 && decks.trackCount <= 0) return;
     Deck& d = selected();
     int32_t t = d.track + step;
     if (step < 0 && (t < 0 || t >= decks.trackCount)) t = decks.trackCount - 1;
