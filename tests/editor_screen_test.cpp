@@ -1,0 +1,284 @@
+// Whole-program sessions on the editor screen: the stylus picks rows up and drops them, the changes
+// reach data/playlists.xml, and the screen shows what the state says.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/AppState.h"
+#include "draw/Colours.h"
+#include "harness/Harness.h"
+#include "library/Mix.h"
+
+namespace {
+
+std::string playlistsFile(std::initializer_list<std::pair<std::string, std::vector<std::string>>> lists) {
+    std::string s = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
+    for (const auto& l : lists) {
+        s += "\t<playlist>\n\t\t<name>" + l.first + "</name>\n";
+        for (const std::string& t : l.second) s += "\t\t<track>" + t + "</track>\n";
+        s += "\t</playlist>\n";
+    }
+    return s + "</all>\n";
+}
+
+HarnessOptions withPlaylists(const std::string& xml) {
+    HarnessOptions o;
+    o.playlistsXml = xml;
+    return o;
+}
+
+// The y of a list row's middle.
+int rowY(int row) { return 20 + 13 * row + 5; }
+
+const int LeftX = 50, BrowserX = 200;
+const int BottomY = 226;
+
+class EditorSession {
+public:
+    explicit EditorSession(const std::string& xml) : h(withPlaylists(xml)) {}
+
+    // From the splash to the editor through the home menu's EDIT item.
+    void enter() {
+        h.frame(41);
+        tap(250, 50);
+        ASSERT_EQ(appState.screen, Screen::Editor);
+        ASSERT_EQ(mix.editorView, PlaylistsView);
+    }
+    void tap(int x, int y) {
+        h.touchDown(x, y);
+        h.frame();
+        h.touchUp();
+        h.frame();
+    }
+    // Down at one point, one held frame at the other, released there.
+    void drag(int x0, int y0, int x1, int y1) {
+        h.touchDown(x0, y0);
+        h.frame();
+        h.touchMove(x1, y1);
+        h.frame();
+        h.touchUp();
+        h.frame();
+    }
+    // Picks the playlist on a row and drops it on the edit button: the tracks view with the browser.
+    void editPlaylistOnRow(int row) {
+        drag(LeftX, rowY(row), 100, BottomY);
+        ASSERT_EQ(mix.editorView, TracksView);
+    }
+    std::string names() const {
+        std::string s;
+        for (int i = 0; i < mix.playlistCount; i++) s += mix.playlists[i].name;
+        return s;
+    }
+    std::string entries(int p) const {
+        std::string s;
+        for (int j = 0; j < mix.playlists[p].trackCount; j++) s += (j ? "," : "") + mix.playlists[p].tracks[j].file;
+        return s;
+    }
+    void folder(const std::string& rel) { mkdir((h.dir + "/" + rel).c_str(), 0755); }
+
+    Harness h;
+};
+
+const uint16_t Blue = toRgb565(0x59B1FF);
+const uint16_t Amber = toRgb565(0xFFB000);
+const uint16_t BarTrack = toRgb565(0x444444);
+
+}  // namespace
+
+TEST(EditorScreen, DraggingPlaylistBOntoAReordersThemAndSavesTheFile) {
+    EditorSession s(playlistsFile({{"A", {"a.q17"}}, {"B", {"b.q17"}}, {"C", {}}}));
+    s.enter();
+
+    s.h.touchDown(LeftX, rowY(1));
+    s.h.frame();
+    s.h.touchMove(LeftX, rowY(0));
+    s.h.frame();
+    EXPECT_EQ(s.h.pixel(80, 18), Amber) << "the insertion mark above row 0 follows the stylus";
+    s.h.touchUp();
+    s.h.frame();
+
+    EXPECT_EQ(s.names(), "BAC");
+    EXPECT_EQ(s.entries(0), "b.q17");
+    const std::string saved = s.h.readFile("data/playlists.xml");
+    EXPECT_LT(saved.find("<name>B</name>"), saved.find("<name>A</name>")) << saved;
+    EXPECT_LT(saved.find("<name>A</name>"), saved.find("<name>C</name>")) << saved;
+}
+
+TEST(EditorScreen, AClipFromASubfolderBecomesTheThirdEntryUnderItsRelativeName) {
+    EditorSession s(playlistsFile({{"P", {"e0.q17", "e1.q17", "e2.q17", "e3.q17", "e4.q17"}}}));
+    s.folder("videos/sub");
+    s.h.writeFile("videos/sub/new.q18", "clip");
+    s.enter();
+    s.editPlaylistOnRow(0);
+    ASSERT_EQ(mix.browserCount, 1);
+    ASSERT_EQ(mix.browserNames[0], "sub");
+
+    s.tap(BrowserX, rowY(0));  // opens "sub": "..", "new.q18"
+    ASSERT_EQ(mix.browserCount, 2);
+    ASSERT_EQ(mix.browserNames[1], "new.q18");
+
+    s.drag(BrowserX, rowY(1), 250, rowY(2));
+    EXPECT_EQ(mix.playlists[0].trackCount, 5) << "a release on the right half inserts nothing";
+
+    s.drag(BrowserX, rowY(1), LeftX, rowY(2));
+    EXPECT_EQ(s.entries(0), "e0.q17,e1.q17,sub/new.q18,e2.q17,e3.q17,e4.q17");
+
+    s.tap(290, BottomY);  // back: saves
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    const std::string saved = s.h.readFile("data/playlists.xml");
+    EXPECT_NE(saved.find("<track>e1.q17</track>\n\t\t<track>sub/new.q18</track>\n\t\t<track>e2.q17</track>"),
+              std::string::npos)
+        << saved;
+}
+
+TEST(EditorScreen, TouchesPastTheLastBrowserRowDoNothing) {
+    EditorSession s(playlistsFile({{"P", {}}}));
+    s.folder("videos/sub");
+    s.folder("videos/sub/error");  // the filler name of empty rows must not open this folder
+    s.enter();
+    s.editPlaylistOnRow(0);
+    s.tap(BrowserX, rowY(0));
+    ASSERT_EQ(mix.browserCount, 2);
+    const std::string shown = mix.browserPath;
+
+    s.tap(BrowserX, rowY(5));
+    EXPECT_EQ(mix.browserPath, shown);
+    s.drag(BrowserX, rowY(6), LeftX, rowY(0));
+    EXPECT_EQ(mix.playlists[0].trackCount, 0);
+}
+
+TEST(EditorScreen, BrowsingLeavesRelativePathsAtTheStartFolder) {
+    EditorSession s(playlistsFile({{"P", {}}}));
+    s.folder("videos/sub");
+    s.folder("videos/sub/deeper");
+    char* before = getcwd(nullptr, 0);
+    s.enter();
+    s.editPlaylistOnRow(0);
+    s.tap(BrowserX, rowY(0));  // sub
+    s.tap(BrowserX, rowY(1));  // deeper
+    ASSERT_EQ(mix.browserPath, s.h.dir + "/videos/sub/deeper");
+    s.tap(290, BottomY);       // back, saving
+    s.tap(290, BottomY);       // home
+    ASSERT_EQ(appState.screen, Screen::Home);
+
+    char* after = getcwd(nullptr, 0);
+    EXPECT_STREQ(after, before);
+    free(before);
+    free(after);
+    EXPECT_NE(s.h.log().find(">deeper<"), std::string::npos) << "the log still lands in data/log.txt";
+
+    // The second visit opens the top clip folder again.
+    s.tap(250, 50);
+    s.editPlaylistOnRow(0);
+    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos");
+    ASSERT_EQ(mix.browserCount, 1);
+    EXPECT_EQ(mix.browserNames[0], "sub");
+}
+
+TEST(EditorScreen, APreviewOfAMissingFileEndsAtOnceAndTheListsStay) {
+    EditorSession s(playlistsFile({{"P", {"gone.q18"}}}));
+    s.enter();
+    s.editPlaylistOnRow(0);
+    s.drag(LeftX, rowY(0), 100, BottomY);
+    EXPECT_EQ(mix.previewing, 0);
+    EXPECT_EQ(mix.editorView, TracksView);
+    EXPECT_EQ(s.h.pixel(155, 100), BarTrack) << "the lists are drawn, not a preview";
+}
+
+TEST(EditorScreen, TheFirstTouchDuringAPreviewOnlyStopsIt) {
+    EditorSession s(playlistsFile({{"P", {"a.q17"}}}));
+    s.folder("videos/sub");
+    s.enter();
+    s.editPlaylistOnRow(0);
+
+    mix.previewing = 1;
+    s.tap(BrowserX, rowY(0));
+    EXPECT_EQ(mix.previewing, 0);
+    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos") << "the touch did not also open the folder";
+    s.tap(BrowserX, rowY(0));
+    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos/sub");
+
+    mix.previewing = 1;
+    s.h.tap(ButtonX);
+    s.h.frame();
+    EXPECT_EQ(mix.previewing, 0);
+    EXPECT_EQ(appState.screen, Screen::Editor) << "ButtonX in the tracks view does not leave";
+}
+
+TEST(EditorScreen, TheTrackListOfTwentyEntriesScrollsByItsBar) {
+    std::vector<std::string> twenty;
+    for (int i = 0; i < 20; i++) twenty.push_back("t" + std::to_string(i) + ".q17");
+    EditorSession s(playlistsFile({{"P", twenty}}));
+    Playlist& p = mix.playlists[0];
+    s.enter();
+    s.editPlaylistOnRow(0);
+    EXPECT_EQ(mix.scrollers[0].maxTop, 5);
+    EXPECT_EQ(mix.scrollers[0].thumbHeight, 32);
+
+    s.h.touchDown(155, 30);
+    s.h.frame();
+    s.h.touchMove(155, 214);
+    s.h.frame();
+    EXPECT_EQ(mix.scrollers[0].top, 5);
+    EXPECT_EQ(s.h.pixel(155, 200), Amber) << "the held thumb is drawn at the bottom in amber";
+    s.h.touchMove(155, 20);
+    s.h.frame();
+    EXPECT_EQ(mix.scrollers[0].top, 0);
+    s.h.touchUp();
+    s.h.frame();
+    EXPECT_EQ(mix.scrollers[0].dragging, 0);
+
+    // Scrolled to the end, the top row picks entry 5 and a drop on row 0 puts it before entry 5.
+    s.drag(155, 30, 155, 214);
+    s.drag(LeftX, rowY(14), LeftX, rowY(0));
+    EXPECT_EQ(p.tracks[5].file, "t19.q17");
+}
+
+TEST(EditorScreen, MoreThanFifteenPlaylistsScrollWithTheLeftBar) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
+    for (int i = 0; i < 20; i++) xml += "\t<playlist>\n\t\t<name>p" + std::to_string(i) + "</name>\n\t</playlist>\n";
+    EditorSession s(xml + "</all>\n");
+    s.enter();
+    ASSERT_EQ(mix.playlistCount, 20);
+    EXPECT_EQ(mix.scrollers[0].maxTop, 5);
+
+    s.drag(155, 30, 155, 214);
+    ASSERT_EQ(mix.scrollers[0].top, 5);
+    s.tap(LeftX, rowY(0));
+    EXPECT_EQ(mix.editPlaylist, 5) << "the row picked is counted from the top of the scrolled list";
+    EXPECT_EQ(s.h.pixel(145, rowY(0)), Blue) << "and drawn highlighted on that row";
+
+    s.drag(LeftX, rowY(0), LeftX, rowY(3));
+    EXPECT_EQ(mix.playlists[7].name, "p5");
+    EXPECT_EQ(mix.playlists[5].name, "p6");
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>p7</name>\n\t</playlist>\n\t<playlist>\n\t\t<name>p5</name>"),
+              std::string::npos);
+}
+
+TEST(EditorScreen, DeletingTheOnlyPlaylistLeavesAnEmptyList) {
+    EditorSession s(playlistsFile({{"solo", {"a.q17"}}}));
+    s.enter();
+    s.tap(LeftX, rowY(0));
+    EXPECT_EQ(s.h.pixel(145, rowY(0)), Blue);
+    s.drag(LeftX, rowY(0), 30, BottomY);
+    EXPECT_EQ(mix.playlistCount, 0);
+    EXPECT_EQ(s.h.pixel(145, rowY(0)), 0) << "no playlist row is drawn";
+    s.tap(LeftX, rowY(0));
+    EXPECT_EQ(mix.dragActive, 0) << "an empty list has nothing to pick";
+}
+
+TEST(EditorScreen, TheKeyboardNamesAndSavesANewPlaylist) {
+    EditorSession s(playlistsFile({{"A", {}}}));
+    s.enter();
+    s.tap(160, BottomY);
+    ASSERT_EQ(mix.editorView, NewPlaylistView);
+    s.tap(15 + 30 * 7, 60);       // h
+    s.tap(15 + 30 * 8, 60);       // i
+    s.tap(15 + 30 * 1, 60 + 90);  // "1"
+    EXPECT_EQ(mix.newName, "hi1");
+    s.tap(45, 52 + 120);  // OK
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    EXPECT_EQ(s.names(), "Ahi1");
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>hi1</name>"), std::string::npos);
+}
