@@ -3,6 +3,7 @@
 // colour filters checked against the plain per-pixel formulas.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
