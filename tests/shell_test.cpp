@@ -95,11 +95,11 @@ TEST(Splash, HandsOverToHomeAfterExactlyFortyFramesAndKeepsBlackBlack) {
     SDL_Surface* logo = splashScreen.logo;
     ASSERT_NE(nullptr, logo);
     h.frame(20);  // countdown 20: the logo unchanged
-    int bx = -1, by = -1, cx = -1, cy = -1;
+    int bx = -1, by = -1, cx = -1;
     for (int y = 0; y < 240 && (bx < 0 || cx < 0); y++)
         for (int x = 0; x < 320; x++) {
             if (h.pixel(x, y) == 0 && bx < 0) bx = x, by = y;
-            if (h.pixel(x, y) != 0 && cx < 0) cx = x, cy = y;
+            if (h.pixel(x, y) != 0 && cx < 0) cx = x;
         }
     ASSERT_GE(bx, 0) << "the logo has no black pixel";
     ASSERT_GE(cx, 0) << "the logo is all black";
