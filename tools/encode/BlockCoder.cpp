@@ -1,0 +1,229 @@
+#include "tools/encode/BlockCoder.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace encode {
+
+namespace {
+
+using clipwriter::Run;
+
+// The eight distinct scan orders as (fill mode 0..3, variant): rows in four directions with
+// variant 0, columns in four directions with variant 1.
+struct Orders {
+    uint8_t pixel[8][64];
+    Orders() {
+        for (int o = 0; o < 8; o++) clipwriter::scanOrder(o & 3, o >> 2, pixel[o]);
+    }
+};
+const Orders orders;
+
+// A run of the block before it is cut to the length limit of a form.
+struct Span {
+    uint8_t length;
+    uint16_t colour;  // direct colour within the tolerance of every pixel of the span
+    int16_t index;    // a palette colour within the tolerance too, or -1
+};
+
+inline int red(uint16_t c) { return c >> 11; }
+inline int green(uint16_t c) { return (c >> 5) & 63; }
+inline int blue(uint16_t c) { return c & 31; }
+
+// The longest spans along an order whose channels stay within twice the tolerance, each shown
+// in the middle of its range (so within the tolerance of every pixel).
+int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
+               const Palette& pal, Span out[64]) {
+    int n = 0;
+    int i = 0;
+    while (i < 64) {
+        uint16_t c = px[order[i]];
+        int rLo = red(c), rHi = rLo, gLo = green(c), gHi = gLo, bLo = blue(c), bHi = bLo;
+        int start = i++;
+        while (i < 64) {
+            uint16_t d = px[order[i]];
+            if (d != c) {
+                int r = red(d), g = green(d), b = blue(d);
+                int r0 = r < rLo ? r : rLo, r1 = r > rHi ? r : rHi;
+                int g0 = g < gLo ? g : gLo, g1 = g > gHi ? g : gHi;
+                int b0 = b < bLo ? b : bLo, b1 = b > bHi ? b : bHi;
+                if (r1 - r0 > 2 * t.red || g1 - g0 > 2 * t.green || b1 - b0 > 2 * t.blue) break;
+                rLo = r0, rHi = r1, gLo = g0, gHi = g1, bLo = b0, bHi = b1;
+            }
+            i++;
+        }
+        Span& s = out[n++];
+        s.length = uint8_t(i - start);
+        s.colour = uint16_t(((rLo + rHi) >> 1) << 11 | ((gLo + gHi) >> 1) << 5 | ((bLo + bHi) >> 1));
+        int idx = pal.nearest[s.colour];
+        uint16_t p = pal.colours[idx];
+        bool fits = pal.size > 0 && red(p) >= rHi - t.red && red(p) <= rLo + t.red &&
+                    green(p) >= gHi - t.green && green(p) <= gLo + t.green &&
+                    blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue;
+        s.index = fits ? int16_t(idx) : int16_t(-1);
+    }
+    return n;
+}
+
+enum Form { RawDirect, RawPalette, Flat, FourRun, Narrow, Wide };
+
+struct Choice {
+    int cost = 1 << 30;
+    Form form = RawDirect;
+    int order = 0;
+    bool palette = false;  // four-run form: palette colours
+};
+
+// Cuts spans into runs of at most maxLength pixels, with palette colours when usePalette is set
+// and the span has one.
+std::vector<Run> cut(const Span* spans, int n, int maxLength, bool usePalette) {
+    std::vector<Run> runs;
+    for (int s = 0; s < n; s++) {
+        bool p = usePalette && spans[s].index >= 0;
+        uint16_t colour = p ? uint16_t(spans[s].index) : spans[s].colour;
+        for (int left = spans[s].length; left > 0; left -= maxLength)
+            runs.push_back(Run{uint8_t(left < maxLength ? left : maxLength), colour, p});
+    }
+    return runs;
+}
+
+clipwriter::EntryAlpha entryAlpha(int format, bool hasAlpha, const uint8_t alpha[64]) {
+    if (!hasAlpha) return clipwriter::noAlpha();
+    bool uniform = true;
+    for (int i = 1; i < 64; i++) uniform &= alpha[i] == alpha[0];
+    if (uniform) return clipwriter::uniformAlpha(alpha[0]);
+    (void)format;
+    return clipwriter::alphaValues(alpha);
+}
+
+}  // namespace
+
+bool withinTolerance(const uint16_t a[64], const uint16_t b[64], const Tolerance& t) {
+    for (int i = 0; i < 64; i++) {
+        if (a[i] == b[i]) continue;
+        if (std::abs(red(a[i]) - red(b[i])) > t.red || std::abs(green(a[i]) - green(b[i])) > t.green ||
+            std::abs(blue(a[i]) - blue(b[i])) > t.blue)
+            return false;
+    }
+    return true;
+}
+
+void Palette::build() {
+    for (int c = 0; c < 65536; c++) {
+        int best = 0, bestDistance = 1 << 30;
+        for (int i = 0; i < size; i++) {
+            uint16_t p = colours[i];
+            int dr = red(p) - red(uint16_t(c)), dg = green(p) - green(uint16_t(c)), db = blue(p) - blue(uint16_t(c));
+            // Weights of the widened 8-bit channels: a red or blue level is twice a green one.
+            int d = 4 * dr * dr + dg * dg + 4 * db * db;
+            if (d < bestDistance) {
+                bestDistance = d;
+                best = i;
+                if (d == 0) break;
+            }
+        }
+        nearest[c] = uint8_t(best);
+    }
+}
+
+void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
+               const Palette& pal, const Tolerance& tol, BlockCoding& out) {
+    Span spans[8][64];
+    int spanCount[8];
+    Choice best;
+    best.cost = 128;  // raw direct pixels, always possible and exact
+
+    uint8_t indices[64];
+    bool rawPalette = pal.size > 0;
+    for (int i = 0; i < 64 && rawPalette; i++) {
+        uint16_t c = colour[i];
+        indices[i] = pal.nearest[c];
+        uint16_t p = pal.colours[indices[i]];
+        rawPalette = std::abs(red(p) - red(c)) <= tol.red && std::abs(green(p) - green(c)) <= tol.green &&
+                     std::abs(blue(p) - blue(c)) <= tol.blue;
+    }
+    if (rawPalette) {
+        best.cost = 64;
+        best.form = RawPalette;
+    }
+
+    for (int o = 0; o < 8; o++) {
+        int n = spanCount[o] = spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
+        int narrowRuns = 0, narrowColourBytes = 0, wideRuns = 0, fourRuns = 0;
+        bool allPalette = true;
+        for (int s = 0; s < n; s++) {
+            int len = spans[o][s].length;
+            bool p = spans[o][s].index >= 0;
+            allPalette &= p;
+            int pieces8 = (len + 7) / 8;
+            narrowRuns += pieces8;
+            narrowColourBytes += pieces8 * (p ? 1 : 2);
+            wideRuns += (len + 15) / 16;
+            fourRuns += (len + 31) / 32;
+        }
+        auto consider = [&](int cost, Form form, bool palette) {
+            if (cost < best.cost) {
+                best.cost = cost;
+                best.form = form;
+                best.order = o;
+                best.palette = palette;
+            }
+        };
+        if (format == 17 && n == 1) {
+            consider(allPalette ? 1 : 2, Flat, allPalette);
+            continue;
+        }
+        consider((narrowRuns + 1) / 2 + narrowColourBytes, Narrow, true);
+        if (allPalette) consider((wideRuns + 1) / 2 + wideRuns, Wide, true);
+        if (format == 18 && fourRuns >= 2 && fourRuns <= 4)
+            consider(2 + fourRuns * (allPalette ? 1 : 2), FourRun, allPalette);
+    }
+
+    clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
+    int o = best.order;
+    int s = o & 3, variant = o >> 2;
+    out.fillMode = uint8_t(format == 18 ? 1 : 0);
+    switch (best.form) {
+    case RawDirect:
+        out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
+        for (int i = 0; i < 64; i++) out.picture[i] = colour[i];
+        return;
+    case RawPalette:
+        out.entry = format == 18 ? clipwriter::encode18Indices(indices, a) : clipwriter::encode17Indices(indices, a);
+        for (int i = 0; i < 64; i++) out.picture[i] = pal.colours[indices[i]];
+        return;
+    case Flat: {
+        const Span& sp = spans[o][0];
+        uint16_t shown = best.palette ? pal.colours[sp.index] : sp.colour;
+        out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp.index), a) : clipwriter::encode17Colour(sp.colour, a);
+        for (int i = 0; i < 64; i++) out.picture[i] = shown;
+        return;
+    }
+    default:
+        break;
+    }
+    const Span* sp = spans[o];
+    int n = spanCount[o];
+    std::vector<Run> runs;
+    if (best.form == FourRun) {
+        runs = cut(sp, n, 32, best.palette);
+        out.entry = clipwriter::encode18FourRuns(variant, runs, a);
+    } else if (best.form == Wide) {
+        runs = cut(sp, n, 16, true);
+        out.entry = format == 18 ? clipwriter::encode18Wide(variant, runs, a)
+                                 : clipwriter::encode17Runs(2 + variant, runs, a);
+    } else {
+        runs = cut(sp, n, 8, true);
+        out.entry = format == 18 ? clipwriter::encode18Narrow(variant, runs, a)
+                                 : clipwriter::encode17Runs(variant, runs, a);
+    }
+    out.fillMode = uint8_t(format == 18 ? s + 1 : s);
+    const uint8_t* order = orders.pixel[o];
+    int at = 0;
+    for (const Run& r : runs) {
+        uint16_t shown = r.palette ? pal.colours[r.colour] : r.colour;
+        for (int i = 0; i < r.length; i++) out.picture[order[at++]] = shown;
+    }
+}
+
+}  // namespace encode

@@ -1,0 +1,123 @@
+#include "tools/encode/ClipCheck.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+#include "app/FrameBuffers.h"
+#include "tracks/Track.h"
+
+namespace encode {
+
+namespace {
+
+// The loader prints its own progress lines for the instrument's log; an encoder run does not
+// want them on its output, so both channels go nowhere while a clip is checked.
+class Hush {
+public:
+    Hush() {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            close(null);
+        }
+        oldBuf_ = std::cout.rdbuf(sink_.rdbuf());
+    }
+    ~Hush() {
+        std::cout.rdbuf(oldBuf_);
+        std::fflush(stdout);
+        if (saved_ >= 0) {
+            dup2(saved_, 1);
+            close(saved_);
+        }
+    }
+
+private:
+    int saved_ = -1;
+    std::ostringstream sink_;
+    std::streambuf* oldBuf_ = nullptr;
+};
+
+// Loads path into track; false with the loader's reason when it refuses the clip.
+bool load(Track& track, const std::string& path, std::string& error) {
+    Hush hush;
+    track.assign(".", "check");
+    track.path = path;
+    for (int step = 0; step < 1000; step++) {
+        int r = track.loadStep(65000);
+        if (r == 2) return true;
+        if (r == 0) break;
+    }
+    error = track.loadError[0] ? track.loadError : "the loader refused it";
+    if (track.allocated) track.releaseBuffers();
+    track.ready = 0;
+    return false;
+}
+
+}  // namespace
+
+bool checkClip(const std::string& path, const EncodedClip& meant, const InputClip& source,
+               uint64_t& squaredError, std::string& error) {
+    allocateFrameBuffers();
+    std::unique_ptr<Track> track(new Track);
+    if (!load(*track, path, error)) {
+        error = "the written clip does not load: " + error;
+        return false;
+    }
+    bool alpha = meant.clip.hasAlpha != 0;
+    squaredError = 0;
+    const uint16_t* frame = deckFrames + FramePixels;
+    bool ok = true;
+    for (int f = 0; f < track->frameCount && ok; f++) {
+        track->decodeFrame(1, f, alpha ? 3 : 0);
+        if (memcmp(frame, meant.pictures[f].data(), FrameBytes) != 0 ||
+            (alpha && memcmp(alphaPlane, meant.alphas[f].data(), FramePixels) != 0)) {
+            int p = 0;
+            while (p < FramePixels && frame[p] == meant.pictures[f][p] &&
+                   (!alpha || alphaPlane[p] == meant.alphas[f][p]))
+                p++;
+            error = "the written clip decodes differently from what was encoded (frame " +
+                    std::to_string(f) + ", pixel " + std::to_string(p % Width) + "," +
+                    std::to_string(p / Width) + ")";
+            ok = false;
+            break;
+        }
+        squaredError += squaredError565(frame, source.frames[f].colour.data(), FramePixels);
+    }
+    track->releaseBuffers();
+    return ok;
+}
+
+bool decodeClip(const std::string& path, std::string& frames, double minSeconds,
+                double& secondsPerFrame, std::string& error) {
+    allocateFrameBuffers();
+    std::unique_ptr<Track> track(new Track);
+    if (!load(*track, path, error)) return false;
+    int n = track->frameCount;
+    frames.clear();
+    for (int f = 0; f < n; f++) {
+        track->decodeFrame(1, f, 0);
+        frames.append(reinterpret_cast<const char*>(deckFrames + FramePixels), FrameBytes);
+    }
+    using Clock = std::chrono::steady_clock;
+    long decoded = 0;
+    auto start = Clock::now();
+    double elapsed = 0;
+    do {
+        for (int f = 0; f < n; f++) track->decodeFrame(1, f, 0);
+        decoded += n;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < minSeconds);
+    secondsPerFrame = elapsed / double(decoded);
+    track->releaseBuffers();
+    return true;
+}
+
+}  // namespace encode

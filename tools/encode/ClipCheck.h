@@ -1,0 +1,23 @@
+// The last step of every encode: the clip file is loaded with the program's own track loader and
+// every frame decoded, so that a clip the instrument would refuse or show differently is never
+// put in place.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "tools/encode/ClipEncoder.h"
+
+namespace encode {
+
+// Loads path into a track slot and decodes every frame; each must equal what the encoder meant.
+// squaredError receives the error of the decoded colours against source (for the PSNR).
+bool checkClip(const std::string& path, const EncodedClip& meant, const InputClip& source,
+               uint64_t& squaredError, std::string& error);
+
+// Loads a clip and gives its decoded frames, one after another, 76,800 RGB565 pixels each; the
+// average decode time per frame from RAM goes to secondsPerFrame (decoded for at least
+// minSeconds). Returns false with a reason when the loader refuses it.
+bool decodeClip(const std::string& path, std::string& frames, double minSeconds,
+                double& secondsPerFrame, std::string& error);
+
+}  // namespace encode

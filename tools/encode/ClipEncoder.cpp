@@ -1,0 +1,400 @@
+#include "tools/encode/ClipEncoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+
+#include "tools/encode/BlockCoder.h"
+
+namespace encode {
+
+namespace {
+
+using clipwriter::BlockCount;
+
+enum CellKind : uint8_t { LiteralCell, EntryCell, BlackCell };
+
+// What one block shows in one frame.
+struct Cell {
+    uint8_t kind = BlackCell;
+    uint8_t mode = 0;
+    uint32_t value = 0;  // the colour of a literal, the index of an entry
+};
+
+struct Entry {
+    clipwriter::ClipEntry coded;
+    uint8_t mode = 0;
+    uint16_t picture[64];
+    uint8_t alpha[64];
+    uint32_t uses = 0;
+};
+
+struct Block {
+    uint16_t colour[64];
+    uint8_t alpha[64];
+};
+
+void blockOf(const Frame565& f, int b, Block& out) {
+    int x0 = (b % 40) * 8, y0 = (b / 40) * 8;
+    for (int y = 0; y < 8; y++) {
+        memcpy(out.colour + 8 * y, &f.colour[(y0 + y) * Width + x0], 16);
+        memcpy(out.alpha + 8 * y, &f.alpha[(y0 + y) * Width + x0], 8);
+    }
+}
+
+uint64_t mix(uint64_t h, uint64_t v) {
+    h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    return h;
+}
+
+uint64_t hashBlock(const Block& b) {
+    uint64_t h = 1469598103934665603ull;
+    const uint64_t* c = reinterpret_cast<const uint64_t*>(b.colour);
+    for (int i = 0; i < 16; i++) h = mix(h, c[i]);
+    const uint64_t* a = reinterpret_cast<const uint64_t*>(b.alpha);
+    for (int i = 0; i < 8; i++) h = mix(h, a[i]);
+    return h;
+}
+
+uint64_t hashCoded(const clipwriter::ClipEntry& e, int mode) {
+    uint64_t h = mix(e.cls, uint64_t(mode));
+    for (uint8_t byte : e.bytes) h = mix(h, byte);
+    return h;
+}
+
+// A coarse picture of the block (the mean of each quarter, 3 bits per channel) under which
+// blocks that look alike meet.
+uint64_t signature(const uint16_t c[64], const uint8_t a[64]) {
+    uint64_t sig = 0;
+    for (int q = 0; q < 4; q++) {
+        int r = 0, g = 0, b = 0, al = 0;
+        for (int y = 0; y < 4; y++)
+            for (int x = 0; x < 4; x++) {
+                int i = ((q >> 1) * 4 + y) * 8 + (q & 1) * 4 + x;
+                r += c[i] >> 11;
+                g += (c[i] >> 5) & 63;
+                b += c[i] & 31;
+                al += a[i];
+            }
+        sig = sig << 13 | uint64_t(r >> 6) << 10 | uint64_t(g >> 7) << 7 | uint64_t(b >> 6) << 4 | uint64_t(al >> 4);
+    }
+    return sig;
+}
+
+bool flatWithin(const Block& b, const Tolerance& t, uint16_t& colour) {
+    int rLo = 31, rHi = 0, gLo = 63, gHi = 0, bLo = 31, bHi = 0;
+    for (int i = 0; i < 64; i++) {
+        int r = b.colour[i] >> 11, g = (b.colour[i] >> 5) & 63, bl = b.colour[i] & 31;
+        rLo = std::min(rLo, r), rHi = std::max(rHi, r);
+        gLo = std::min(gLo, g), gHi = std::max(gHi, g);
+        bLo = std::min(bLo, bl), bHi = std::max(bHi, bl);
+    }
+    if (rHi - rLo > 2 * t.red || gHi - gLo > 2 * t.green || bHi - bLo > 2 * t.blue) return false;
+    colour = uint16_t(((rLo + rHi) >> 1) << 11 | ((gLo + gHi) >> 1) << 5 | ((bLo + bHi) >> 1));
+    return true;
+}
+
+bool allAlpha(const uint8_t a[64], uint8_t v) {
+    for (int i = 0; i < 64; i++)
+        if (a[i] != v) return false;
+    return true;
+}
+
+// The palette: the colours of the blocks that will need dictionary entries (not flat, changed
+// since the frame before), most frequent first, leaving out colours that an already chosen one
+// stands for within the tolerance.
+void choosePalette(const InputClip& in, const Tolerance& t, Palette& pal) {
+    std::vector<uint32_t> count(65536, 0);
+    Block cur, prev;
+    for (size_t f = 0; f < in.frames.size(); f++) {
+        for (int b = 0; b < BlockCount; b++) {
+            blockOf(in.frames[f], b, cur);
+            if (f > 0) {
+                blockOf(in.frames[f - 1], b, prev);
+                if (!memcmp(cur.colour, prev.colour, 128) && !memcmp(cur.alpha, prev.alpha, 64)) continue;
+            }
+            uint16_t flat;
+            if (flatWithin(cur, t, flat)) continue;
+            for (int i = 0; i < 64; i++)
+                if (cur.alpha[i]) count[cur.colour[i]]++;
+        }
+    }
+    std::vector<uint16_t> order;
+    for (int c = 0; c < 65536; c++)
+        if (count[c]) order.push_back(uint16_t(c));
+    std::stable_sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) { return count[a] > count[b]; });
+    if (order.size() > 20000) order.resize(20000);
+    pal.size = 0;
+    for (uint16_t c : order) {
+        if (pal.size == 256) break;
+        bool covered = false;
+        for (int i = 0; i < pal.size && !covered; i++) {
+            uint16_t p = pal.colours[i];
+            covered = std::abs((p >> 11) - (c >> 11)) <= t.red &&
+                      std::abs(((p >> 5) & 63) - ((c >> 5) & 63)) <= t.green &&
+                      std::abs((p & 31) - (c & 31)) <= t.blue;
+        }
+        if (!covered) pal.colours[pal.size++] = c;
+    }
+    pal.build();
+}
+
+uint64_t pictureError(const uint16_t* a, const uint8_t* aa, const uint16_t* b, const uint8_t* ba) {
+    uint64_t e = squaredError565(a, b, 64);
+    for (int i = 0; i < 64; i++) e += uint64_t(256 * (aa[i] - ba[i]) * (aa[i] - ba[i]));
+    return e;
+}
+
+// Folds the least used entries into the closest kept entry that looks alike (or, for an opaque
+// block with none, into a literal colour) until at most maxEntries remain.
+int mergeEntries(int format, std::vector<Entry>& entries, std::vector<Cell>& cells, int maxEntries) {
+    int drop = int(entries.size()) - maxEntries;
+    if (drop <= 0) return 0;
+    std::vector<uint32_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); i++) order[i] = uint32_t(i);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return entries[a].uses < entries[b].uses; });
+    std::vector<char> kept(entries.size(), 1);
+    for (int i = 0; i < drop; i++) kept[order[i]] = 0;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> alike;
+    for (size_t e = 0; e < entries.size(); e++)
+        if (kept[e]) alike[signature(entries[e].picture, entries[e].alpha)].push_back(uint32_t(e));
+    // Fallback candidates: the most used entries.
+    std::vector<uint32_t> popular;
+    for (size_t i = order.size(); i-- > 0 && popular.size() < 256;)
+        if (kept[order[i]]) popular.push_back(order[i]);
+
+    std::vector<Cell> replacement(entries.size());
+    for (int i = 0; i < drop; i++) {
+        const Entry& d = entries[order[i]];
+        Cell best;
+        uint64_t bestError = UINT64_MAX;
+        auto tryEntries = [&](const std::vector<uint32_t>& list) {
+            for (size_t k = 0; k < list.size() && k < 64; k++) {
+                const Entry& c = entries[list[k]];
+                uint64_t err = pictureError(d.picture, d.alpha, c.picture, c.alpha);
+                if (err < bestError) {
+                    bestError = err;
+                    best = Cell{EntryCell, c.mode, list[k]};
+                }
+            }
+        };
+        auto it = alike.find(signature(d.picture, d.alpha));
+        if (it != alike.end()) tryEntries(it->second);
+        if (format == 18 && allAlpha(d.alpha, 15)) {
+            int r = 0, g = 0, b = 0;
+            for (int p = 0; p < 64; p++) {
+                r += d.picture[p] >> 11;
+                g += (d.picture[p] >> 5) & 63;
+                b += d.picture[p] & 31;
+            }
+            uint16_t flat[64];
+            uint8_t opaque[64];
+            uint16_t c = uint16_t((r + 32) / 64 << 11 | (g + 32) / 64 << 5 | (b + 32) / 64);
+            for (int p = 0; p < 64; p++) flat[p] = c, opaque[p] = 15;
+            uint64_t err = pictureError(d.picture, d.alpha, flat, opaque);
+            if (err < bestError) {
+                bestError = err;
+                best = Cell{LiteralCell, 0, c};
+            }
+        }
+        if (bestError == UINT64_MAX) tryEntries(popular);
+        replacement[order[i]] = best;
+    }
+    for (Cell& c : cells)
+        if (c.kind == EntryCell && !kept[c.value]) c = replacement[c.value];
+    // Renumber the kept entries.
+    std::vector<uint32_t> newIndex(entries.size());
+    size_t n = 0;
+    for (size_t e = 0; e < entries.size(); e++) {
+        newIndex[e] = uint32_t(n);
+        if (kept[e]) {
+            if (n != e) entries[n] = std::move(entries[e]);
+            n++;
+        }
+    }
+    entries.resize(n);
+    for (Cell& c : cells)
+        if (c.kind == EntryCell) c.value = newIndex[c.value];
+    return drop;
+}
+
+}  // namespace
+
+void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
+                  const ProgressFn& progress, int maxEntries) {
+    const int frames = int(in.frames.size());
+    const int format = params.format;
+    const bool hasAlpha = in.hasAlpha;
+    const Tolerance tol(params.tolerance);
+    std::unique_ptr<Palette> pal(new Palette);
+    choosePalette(in, tol, *pal);
+
+    std::vector<Entry> entries;
+    std::vector<Cell> cells(size_t(frames) * BlockCount);
+    std::unordered_map<uint64_t, uint32_t> byTarget, byCoding;
+    std::unordered_map<uint64_t, std::vector<uint32_t>> alike;
+    // What each block shows after the frame before (the decoder's view).
+    std::vector<Block> shown(BlockCount);
+
+    Block cur;
+    BlockCoding coding;
+    for (int f = 0; f < frames; f++) {
+        for (int b = 0; b < BlockCount; b++) {
+            blockOf(in.frames[f], b, cur);
+            Cell& cell = cells[size_t(f) * BlockCount + b];
+            Block& view = shown[b];
+            if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && withinTolerance(view.colour, cur.colour, tol)) {
+                cell = cells[size_t(f - 1) * BlockCount + b];
+                if (cell.kind == EntryCell) entries[cell.value].uses++;
+                continue;
+            }
+            uint16_t flat;
+            if (format == 18) {
+                if (hasAlpha && allAlpha(cur.alpha, 0)) {
+                    cell = Cell{BlackCell, 7, 0};
+                    memset(view.colour, 0, 128);
+                    memset(view.alpha, 0, 64);
+                    continue;
+                }
+                if (allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat)) {
+                    // Without alpha, black keeps the block's id: no new segment in its timeline.
+                    cell = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
+                    for (int i = 0; i < 64; i++) view.colour[i] = flat, view.alpha[i] = 15;
+                    continue;
+                }
+            }
+            uint32_t found = UINT32_MAX;
+            uint64_t targetKey = hashBlock(cur);
+            auto t = byTarget.find(targetKey);
+            if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
+                withinTolerance(entries[t->second].picture, cur.colour, tol))
+                found = t->second;
+            uint64_t sig = signature(cur.colour, cur.alpha);
+            if (found == UINT32_MAX && params.tolerance > 0) {
+                auto a = alike.find(sig);
+                if (a != alike.end())
+                    for (size_t k = a->second.size(); k-- > 0 && found == UINT32_MAX;) {
+                        const Entry& e = entries[a->second[k]];
+                        if (!memcmp(e.alpha, cur.alpha, 64) && withinTolerance(e.picture, cur.colour, tol))
+                            found = a->second[k];
+                    }
+            }
+            if (found == UINT32_MAX) {
+                codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, coding);
+                uint64_t codingKey = hashCoded(coding.entry, coding.fillMode);
+                auto c = byCoding.find(codingKey);
+                if (c != byCoding.end() && entries[c->second].mode == coding.fillMode &&
+                    entries[c->second].coded.cls == coding.entry.cls && entries[c->second].coded.bytes == coding.entry.bytes) {
+                    found = c->second;
+                } else {
+                    found = uint32_t(entries.size());
+                    entries.emplace_back();
+                    Entry& e = entries.back();
+                    e.coded = std::move(coding.entry);
+                    e.mode = coding.fillMode;
+                    memcpy(e.picture, coding.picture, 128);
+                    memcpy(e.alpha, cur.alpha, 64);
+                    byCoding[codingKey] = found;
+                    std::vector<uint32_t>& list = alike[sig];
+                    if (list.size() >= 8) list.erase(list.begin());
+                    list.push_back(found);
+                }
+                byTarget[targetKey] = found;
+            }
+            Entry& e = entries[found];
+            e.uses++;
+            cell = Cell{EntryCell, e.mode, found};
+            memcpy(view.colour, e.picture, 128);
+            memcpy(view.alpha, e.alpha, 64);
+        }
+        if (progress) progress(f + 1, frames);
+    }
+
+    out.mergedEntries = mergeEntries(format, entries, cells, maxEntries);
+
+    // Format18 stores its dictionary in class order.
+    std::vector<uint32_t> order(entries.size()), id(entries.size());
+    for (size_t i = 0; i < order.size(); i++) order[i] = uint32_t(i);
+    if (format == 18)
+        std::stable_sort(order.begin(), order.end(),
+                         [&](uint32_t a, uint32_t b) { return entries[a].coded.cls < entries[b].coded.cls; });
+    clipwriter::ClipFile& clip = out.clip;
+    clip = clipwriter::ClipFile(uint8_t(format), uint8_t(hasAlpha), uint16_t(frames));
+    memcpy(clip.palette, pal->colours, sizeof clip.palette);
+    for (size_t i = 0; i < order.size(); i++) {
+        id[order[i]] = uint32_t(i);
+        clip.addEntry(entries[order[i]].coded);
+    }
+    const uint32_t entryCount = uint32_t(entries.size());
+    bool needBlackEntry = false;
+    for (const Cell& c : cells) needBlackEntry |= c.kind == BlackCell;
+    needBlackEntry &= entryCount == 0 && hasAlpha;
+    if (needBlackEntry) {
+        // A transparent block needs an id below entryCount for its black fill mode to count.
+        clipwriter::Run half{32, 0, false};
+        clip.addEntry(clipwriter::encode18FourRuns(0, {half, half}, clipwriter::uniformAlpha(0)));
+    }
+    const uint32_t idLimit = uint32_t(clip.entries.size());
+
+    out.pictures.assign(frames, std::vector<uint16_t>(Pixels));
+    out.alphas.assign(frames, std::vector<uint8_t>(Pixels));
+    std::vector<uint16_t> ids(frames);
+    for (int b = 0; b < BlockCount; b++) {
+        for (int f = 0; f < frames; f++) {
+            const Cell& c = cells[size_t(f) * BlockCount + b];
+            ids[f] = c.kind == LiteralCell ? uint16_t(c.value) : c.kind == EntryCell ? uint16_t(id[c.value]) : 0;
+        }
+        // A black block's id only has to be below entryCount: it continues the segment before
+        // it (or the one after it) so that it costs no segment of its own.
+        for (int f = 0; f < frames; f++) {
+            const Cell& c = cells[size_t(f) * BlockCount + b];
+            if (c.kind != BlackCell) continue;
+            if (f > 0 && ids[f - 1] < idLimit) {
+                ids[f] = ids[f - 1];
+                continue;
+            }
+            int next = f + 1;
+            while (next < frames && (cells[size_t(next) * BlockCount + b].kind == BlackCell)) next++;
+            ids[f] = next < frames && ids[next] < idLimit ? ids[next] : 0;
+        }
+        clip.setIds(b, ids);
+        int x0 = (b % 40) * 8, y0 = (b / 40) * 8;
+        for (int f = 0; f < frames; f++) {
+            const Cell& c = cells[size_t(f) * BlockCount + b];
+            uint16_t* pic = &out.pictures[f][y0 * Width + x0];
+            uint8_t* alp = &out.alphas[f][y0 * Width + x0];
+            if (c.kind == BlackCell && idLimit == 0) {
+                // No entries at all (an opaque clip of flat blocks): black is the literal 0.
+                clip.setMode(f, b, 0);
+            } else {
+                clip.setMode(f, b, c.mode);
+            }
+            for (int y = 0; y < 8; y++)
+                for (int x = 0; x < 8; x++) {
+                    uint16_t colour = 0;
+                    uint8_t alpha = 15;
+                    if (c.kind == LiteralCell) {
+                        colour = uint16_t(c.value);
+                    } else if (c.kind == EntryCell) {
+                        colour = entries[c.value].picture[y * 8 + x];
+                        alpha = entries[c.value].alpha[y * 8 + x];
+                    } else {
+                        alpha = 0;
+                    }
+                    pic[y * Width + x] = colour;
+                    alp[y * Width + x] = alpha;
+                }
+        }
+    }
+}
+
+int64_t ramEstimate(const clipwriter::ClipFile& clip) {
+    int64_t entries = int64_t(clip.entries.size());
+    int64_t dictionaryUnits = (int64_t(clip.dictionaryBytes()) + 1) / 2;
+    return 240 * int64_t(clip.frameCount) + int64_t(clip.timelineUnits()) + (entries + 15) / 16 +
+           dictionaryUnits / 2 + 2 * entries + 1757;
+}
+
+}  // namespace encode

@@ -1,0 +1,426 @@
+// loopmixer-encode: turns videos, animated pictures and PNG sequences into clips the instrument
+// plays (Format18 ".q18" by default, Format17 ".q17" on request).
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tools/encode/ClipCheck.h"
+#include "tools/encode/ClipEncoder.h"
+#include "tools/encode/Input.h"
+#include "tools/encode/Picture.h"
+#include "tools/encode/Playlist.h"
+#include "tools/encode/Progress.h"
+#include "tracks/Track.h"
+
+using namespace encode;
+
+namespace {
+
+const int DefaultQuality = 90;
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output;    // file (one input) or folder
+    std::string runDir = ".";
+    std::string playlist;
+    int format = 0;        // 0: from the output name, else 18
+    int quality = DefaultQuality;
+    long long maxSize = 0;
+    InputSettings input;
+};
+
+// The clip being written, removed if the encoder is stopped before it is in place.
+char temporaryPath[4096];
+
+void removeTemporary(int sig) {
+    if (temporaryPath[0]) unlink(temporaryPath);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void usage(FILE* to) {
+    std::fprintf(to,
+        "usage: loopmixer-encode [options] INPUT...\n"
+        "INPUT is a video or animated picture, a folder of numbered PNG pictures, or a pattern\n"
+        "such as shots/frame%%04d.png. Each input becomes one clip of at most 255 frames.\n"
+        "  -o, --output PATH     clip file (one input) or folder (default: videos/ of the run folder)\n"
+        "  --run-dir DIR         the instrument's run folder (default: .)\n"
+        "  --format 17|18        clip format (default 18, or the output name's extension)\n"
+        "  --quality 1..100      picture quality (default %d; 100 keeps every RGB565 pixel exact)\n"
+        "  --max-size BYTES      the best quality whose clip fits in BYTES\n"
+        "  --fit crop|letterbox|stretch   how the picture fills 320x240 (default crop)\n"
+        "  --rate FPS            frames per second of the clip (default 25)\n"
+        "  --start SECONDS       skip the beginning of the input\n"
+        "  --duration SECONDS    keep this much of the input\n"
+        "  --frames N            keep N frames (at most 255)\n"
+        "  --input-rate FPS      frames per second of a PNG sequence (default 25)\n"
+        "  --dither              ordered dithering when quantising to RGB565\n"
+        "  --playlist NAME       add the clips to playlist NAME in data/playlists.xml\n"
+        "Measuring (used by bench/encode_bench.sh):\n"
+        "  --decode CLIP RAW     decode a clip to raw RGB565 frames and print the decode time\n"
+        "  --psnr REF.rgb24 TEST.rgb565   PSNR in RGB565 of raw frames against raw RGB24 frames\n",
+        DefaultQuality);
+}
+
+// Quality 100 keeps every pixel exact; each step of about 7 below allows one more RGB565 level
+// of difference per channel (two for green).
+int toleranceFor(int quality) { return (100 - quality + 6) / 7; }
+constexpr int MaxTolerance = 14;
+
+std::string baseName(const std::string& input) {
+    std::string s = input;
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    size_t slash = s.rfind('/');
+    std::string name = slash == std::string::npos ? s : s.substr(slash + 1);
+    size_t pct = name.find('%');
+    if (pct != std::string::npos) {
+        name = name.substr(0, pct);
+        while (!name.empty() && !isalnum((unsigned char)name.back())) name.pop_back();
+        if (name.empty() && slash != std::string::npos) return baseName(s.substr(0, slash));
+    } else {
+        size_t dot = name.rfind('.');
+        if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
+    }
+    return name.empty() ? "clip" : name;
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool isFolder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool makeFolders(const std::string& path) {
+    std::string part;
+    for (size_t i = 0; i <= path.size(); i++) {
+        if (i == path.size() || path[i] == '/') {
+            if (!part.empty() && !isFolder(part) && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST)
+                return false;
+        }
+        if (i < path.size()) part += path[i];
+    }
+    return true;
+}
+
+std::string absolutePath(const std::string& p) {
+    char buf[4096];
+    if (realpath(p.c_str(), buf)) return buf;
+    return p;
+}
+
+struct Made {
+    std::string path;
+    size_t bytes = 0;
+};
+
+// Encodes one input into path; false with one line in error.
+bool encodeOne(const std::string& inputPath, const std::string& path, int format, const Options& o,
+               Progress& progress, Made& made, std::string& error) {
+    auto started = std::chrono::steady_clock::now();
+    InputClip input;
+    progress.begin("reading");
+    bool read = readInput(inputPath, o.input, input, [&](int d, int t) { progress.update(d, t); }, error);
+    progress.end();
+    if (!read) return false;
+
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = folder + "/." + name + ".part";
+    std::snprintf(temporaryPath, sizeof temporaryPath, "%s", temporary.c_str());
+
+    EncodeParams params;
+    params.format = format;
+    params.tolerance = toleranceFor(o.quality);
+    EncodedClip clip;
+    std::vector<uint8_t> bytes;
+    auto encodeAt = [&](int tolerance) -> bool {
+        params.tolerance = tolerance;
+        progress.begin(o.maxSize ? "encoding~" + std::to_string(tolerance) : "encoding");
+        encodeFrames(input, params, clip, [&](int d, int t) { progress.update(d, t); });
+        progress.end();
+        std::string why;
+        bytes = clip.clip.serialise(&why);
+        if (bytes.empty()) {
+            error = "internal error: the clip could not be put together (" + why + ")";
+            return false;
+        }
+        return true;
+    };
+    if (o.maxSize > 0) {
+        // The smallest tolerance (best quality) whose clip fits, found by halving the range.
+        int lo = 0, hi = MaxTolerance, best = -1;
+        while (lo <= hi) {
+            int mid = (lo + hi) / 2;
+            if (!encodeAt(mid)) return false;
+            if ((long long)bytes.size() <= o.maxSize) {
+                best = mid;
+                hi = mid - 1;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        if (best < 0) {
+            error = inputPath + ": no clip fits in " + std::to_string(o.maxSize) + " bytes (the smallest is " +
+                    std::to_string(bytes.size()) + ")";
+            return false;
+        }
+        if (params.tolerance != best && !encodeAt(best)) return false;
+    } else if (!encodeAt(params.tolerance)) {
+        return false;
+    }
+
+    FILE* f = std::fopen(temporary.c_str(), "wb");
+    if (!f) {
+        error = "cannot write " + temporary + ": " + std::strerror(errno);
+        temporaryPath[0] = 0;
+        return false;
+    }
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    written &= std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    written &= std::fclose(f) == 0;
+    if (!written) {
+        error = "cannot write " + temporary + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+        temporaryPath[0] = 0;
+        return false;
+    }
+    uint64_t squaredError = 0;
+    progress.begin("checking");
+    bool checked = checkClip(temporary, clip, input, squaredError, error);
+    progress.end();
+    if (!checked || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (checked) error = "cannot rename " + temporary + " to " + path + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+        temporaryPath[0] = 0;
+        return false;
+    }
+    temporaryPath[0] = 0;
+
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    int frames = int(input.frames.size());
+    double psnr = psnrFromError(squaredError, uint64_t(frames) * Pixels);
+    int64_t ram = Track::probeQuietly(path, nullptr);
+    if (ram <= 0) ram = ramEstimate(clip.clip);
+    std::printf("%s: %d frames%s, %zu bytes (%zu per frame), PSNR %.2f dB%s, %zu entries, RAM %.2f%%, %.1f s\n",
+                path.c_str(), frames, clip.clip.hasAlpha ? " with alpha" : "", bytes.size(),
+                bytes.size() / size_t(frames), psnr, psnr >= 99 ? " (exact)" : "", clip.clip.entries.size(),
+                double(ram) / 250000.0, seconds);
+    if (clip.mergedEntries > 0)
+        std::printf("  %d entries merged into alike ones to stay within %d\n", clip.mergedEntries, MaxEntries);
+    if (o.maxSize > 0) std::printf("  quality level for %lld bytes: tolerance %d\n", o.maxSize, params.tolerance);
+    std::fflush(stdout);
+    made.path = path;
+    made.bytes = bytes.size();
+    return true;
+}
+
+bool readAll(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+}
+
+int psnrCommand(const std::string& refPath, const std::string& testPath) {
+    std::string ref, test;
+    if (!readAll(refPath, ref) || !readAll(testPath, test)) {
+        std::fprintf(stderr, "cannot read %s or %s\n", refPath.c_str(), testPath.c_str());
+        return 1;
+    }
+    size_t frames = std::min(ref.size() / (Pixels * 3), test.size() / (Pixels * 2));
+    if (frames == 0) {
+        std::fprintf(stderr, "no whole frames to compare\n");
+        return 1;
+    }
+    std::vector<uint16_t> a(Pixels);
+    uint64_t error = 0;
+    for (size_t f = 0; f < frames; f++) {
+        const uint8_t* r = reinterpret_cast<const uint8_t*>(ref.data()) + f * Pixels * 3;
+        for (int i = 0; i < Pixels; i++)
+            a[i] = uint16_t((r[3 * i] >> 3) << 11 | (r[3 * i + 1] >> 2) << 5 | (r[3 * i + 2] >> 3));
+        const uint8_t* t = reinterpret_cast<const uint8_t*>(test.data()) + f * Pixels * 2;
+        std::vector<uint16_t> b(Pixels);
+        for (int i = 0; i < Pixels; i++) b[i] = uint16_t(t[2 * i] | t[2 * i + 1] << 8);
+        error += squaredError565(a.data(), b.data(), Pixels);
+    }
+    std::printf("%.2f\n", psnrFromError(error, frames * Pixels));
+    return 0;
+}
+
+int decodeCommand(const std::string& clipPath, const std::string& rawPath) {
+    std::string frames, error;
+    double perFrame = 0;
+    if (!decodeClip(clipPath, frames, 1.0, perFrame, error)) {
+        std::fprintf(stderr, "%s: %s\n", clipPath.c_str(), error.c_str());
+        return 1;
+    }
+    std::ofstream out(rawPath, std::ios::binary);
+    out.write(frames.data(), std::streamsize(frames.size()));
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", rawPath.c_str());
+        return 1;
+    }
+    std::printf("%.6f\n", perFrame * 1000.0);
+    return 0;
+}
+
+bool number(const char* text, double lo, double hi, double& out) {
+    char* end = nullptr;
+    double v = std::strtod(text, &end);
+    if (!end || *end || end == text || !(v >= lo && v <= hi)) return false;
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        auto value = [&](const char* what) -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "%s needs %s\n", a.c_str(), what);
+                std::exit(1);
+            }
+            return argv[++i];
+        };
+        auto numeric = [&](const char* what, double lo, double hi) -> double {
+            const char* text = value(what);
+            double v = 0;
+            if (!number(text, lo, hi, v)) {
+                std::fprintf(stderr, "%s: %s is not %s\n", a.c_str(), text, what);
+                std::exit(1);
+            }
+            return v;
+        };
+        if (a == "-h" || a == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (a == "-o" || a == "--output") {
+            o.output = value("a path");
+        } else if (a == "--run-dir") {
+            o.runDir = value("a folder");
+        } else if (a == "--format") {
+            o.format = int(numeric("17 or 18", 17, 18));
+        } else if (a == "--quality") {
+            o.quality = int(numeric("a quality from 1 to 100", 1, 100));
+        } else if (a == "--max-size") {
+            o.maxSize = (long long)numeric("a size in bytes", 1, 1e12);
+        } else if (a == "--fit") {
+            std::string f = value("crop, letterbox or stretch");
+            if (f == "crop") o.input.fit = Fit::Crop;
+            else if (f == "letterbox") o.input.fit = Fit::Letterbox;
+            else if (f == "stretch") o.input.fit = Fit::Stretch;
+            else {
+                std::fprintf(stderr, "--fit: %s is not crop, letterbox or stretch\n", f.c_str());
+                return 1;
+            }
+        } else if (a == "--rate") {
+            o.input.rate = numeric("a frame rate", 1, 1000);
+        } else if (a == "--start") {
+            o.input.start = numeric("a time in seconds", 0, 1e9);
+        } else if (a == "--duration") {
+            o.input.duration = numeric("a time in seconds", 0.001, 1e9);
+        } else if (a == "--frames") {
+            o.input.maxFrames = int(numeric("a frame count from 1 to 255", 1, MaxFrames));
+        } else if (a == "--input-rate") {
+            o.input.sequenceRate = numeric("a frame rate", 0.01, 1000);
+        } else if (a == "--dither") {
+            o.input.dither = true;
+        } else if (a == "--playlist") {
+            o.playlist = value("a playlist name");
+        } else if (a == "--psnr") {
+            std::string ref = value("two files");
+            return psnrCommand(ref, value("two files"));
+        } else if (a == "--decode") {
+            std::string clip = value("a clip and a file");
+            return decodeCommand(clip, value("a clip and a file"));
+        } else if (a.size() > 1 && a[0] == '-') {
+            std::fprintf(stderr, "unknown option %s (see --help)\n", a.c_str());
+            return 1;
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    if (o.inputs.empty()) {
+        usage(stderr);
+        return 1;
+    }
+
+    // Where each clip goes.
+    const std::string videos = o.runDir + "/videos";
+    bool singleFile = o.inputs.size() == 1 && (endsWith(o.output, ".q18") || endsWith(o.output, ".q17"));
+    std::string folder = singleFile ? "" : (o.output.empty() ? videos : o.output);
+    if (!singleFile && !makeFolders(folder)) {
+        std::fprintf(stderr, "cannot create the folder %s\n", folder.c_str());
+        return 1;
+    }
+    if (singleFile) {
+        size_t slash = o.output.rfind('/');
+        if (slash != std::string::npos && !makeFolders(o.output.substr(0, slash))) {
+            std::fprintf(stderr, "cannot create the folder of %s\n", o.output.c_str());
+            return 1;
+        }
+    }
+    std::string videosAbsolute = absolutePath(videos);
+    if (!o.playlist.empty()) {
+        std::string target = absolutePath(singleFile ? o.output.substr(0, std::max<size_t>(1, o.output.rfind('/'))) : folder);
+        if (singleFile && o.output.find('/') == std::string::npos) target = absolutePath(".");
+        if (target.compare(0, videosAbsolute.size(), videosAbsolute) != 0) {
+            std::fprintf(stderr, "--playlist needs the clips inside %s\n", videos.c_str());
+            return 1;
+        }
+    }
+
+    signal(SIGINT, removeTemporary);
+    signal(SIGTERM, removeTemporary);
+    signal(SIGHUP, removeTemporary);
+    Progress progress(isatty(2) != 0);
+    int failures = 0;
+    std::vector<std::string> playlistNames;
+    for (const std::string& in : o.inputs) {
+        std::string path;
+        int format = o.format ? o.format : 18;
+        if (singleFile) {
+            path = o.output;
+            if (!o.format) format = endsWith(path, ".q17") ? 17 : 18;
+        } else {
+            path = folder + "/" + baseName(in) + (format == 17 ? ".q17" : ".q18");
+        }
+        Made made;
+        std::string error;
+        if (!encodeOne(in, path, format, o, progress, made, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            failures++;
+            continue;
+        }
+        std::string full = absolutePath(path);
+        if (full.compare(0, videosAbsolute.size() + 1, videosAbsolute + "/") == 0)
+            playlistNames.push_back(full.substr(videosAbsolute.size() + 1));
+    }
+    if (!o.playlist.empty() && !playlistNames.empty()) {
+        std::string error;
+        std::string file = o.runDir + "/data/playlists.xml";
+        if (!addToPlaylist(file, o.playlist, playlistNames, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            failures++;
+        } else {
+            std::printf("playlist \"%s\" in %s: %zu clip(s) added\n", o.playlist.c_str(), file.c_str(),
+                        playlistNames.size());
+        }
+    }
+    return failures ? 1 : 0;
+}
