@@ -178,21 +178,6 @@ TEST_F(Editing, ScrollerLimitsAndThumbs) {
     EXPECT_EQ(mix.scrollers[1].thumbHeight, 194 / 3);
 }
 
-TEST(KeyLabels, TableOfFortyTwoKeys) {
-    EXPECT_STREQ(Mix::keyLabel(0), "a");
-    EXPECT_STREQ(Mix::keyLabel(25), "z");
-    EXPECT_STREQ(Mix::keyLabel(26), "_");
-    EXPECT_STREQ(Mix::keyLabel(27), "-");
-    EXPECT_STREQ(Mix::keyLabel(28), "+");
-    EXPECT_STREQ(Mix::keyLabel(29), "*");
-    EXPECT_STREQ(Mix::keyLabel(30), "0");
-    EXPECT_STREQ(Mix::keyLabel(39), "9");
-    EXPECT_STREQ(Mix::keyLabel(40), "Del");
-    EXPECT_STREQ(Mix::keyLabel(41), "OK");
-    EXPECT_STREQ(Mix::keyLabel(42), "");
-    EXPECT_STREQ(Mix::keyLabel(-1), "");
-}
-
 TEST_F(Editing, KeyboardTouchesPickKeysByTheColumnFormula) {
     mix.editorView = NewPlaylistView;
     pad.touch(315, 60);
