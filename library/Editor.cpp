@@ -21,10 +21,6 @@ constexpr int32_t Red = 0xDD0000;
 constexpr int32_t LightGrey = 0xCCCCCC;
 constexpr int MaxInsertCount = 49;  // the editor adds or moves entries only below this count
 
-// The preview decodes into deck 1's frame; the decks' tracks redraw only the blocks that changed,
-// so after a preview they must redraw everything once.
-bool previewDrewOverDeck = false;
-
 // Copies a playlist's content (not its scan figures, which stay with the record position).
 void copyPlaylist(Playlist& to, const Playlist& from) {
     to.name = from.name;
@@ -164,7 +160,6 @@ bool drawPreview(Mix& m, SDL_Surface* screen) {
         return false;
     }
     t->decodeFrame(1, m.previewFrame, 0);
-    previewDrewOverDeck = true;
     m.previewFrame++;
     if (m.previewFrame >= t->frameCount) m.previewFrame = 0;
 
@@ -217,12 +212,6 @@ void Mix::setScrollerCount(int s, int n) {
 
 void Mix::exitEditor() {
     puts("exit edit playlist");
-    if (previewDrewOverDeck) {
-        for (Track& t : tracks) {
-            if (t.allocated) t.invalidate();
-        }
-        previewDrewOverDeck = false;
-    }
 }
 
 void Mix::addPlaylist() {

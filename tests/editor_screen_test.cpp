@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include "app/AppState.h"
+#include "app/FrameBuffers.h"
 #include "draw/Colours.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"
+#include "tracks/Track.h"
 
 namespace {
 
@@ -37,6 +39,7 @@ const int BottomY = 226;
 class EditorSession {
 public:
     explicit EditorSession(const std::string& xml) : h(withPlaylists(xml)) {}
+    explicit EditorSession(const HarnessOptions& o) : h(o) {}
 
     // From the splash to the editor through the home menu's EDIT item.
     void enter() {
@@ -186,24 +189,47 @@ TEST(EditorScreen, APreviewOfAMissingFileEndsAtOnceAndTheListsStay) {
     EXPECT_EQ(s.h.pixel(155, 100), BarTrack) << "the lists are drawn, not a preview";
 }
 
-TEST(EditorScreen, TheFirstTouchDuringAPreviewOnlyStopsIt) {
-    EditorSession s(playlistsFile({{"P", {"a.q17"}}}));
+TEST(EditorScreen, APreviewPlaysTheClipInPlaceOfTheListsUntilTheNextTouch) {
+    HarnessOptions o;
+    o.demoClips = true;
+    o.playlistsXml = playlistsFile({{"P", {"bars.q17"}}});
+    EditorSession s(o);
     s.folder("videos/sub");
+    s.h.writeFile("videos/sub/copy.q17", s.h.readFile("videos/bars.q17"));
     s.enter();
     s.editPlaylistOnRow(0);
+    int subRow = 0;
+    while (subRow < mix.browserCount && mix.browserNames[subRow] != "sub") subRow++;
+    ASSERT_LT(subRow, VisibleRows);
 
-    mix.previewing = 1;
-    s.tap(BrowserX, rowY(0));
+    s.drag(LeftX, rowY(0), 100, BottomY);
+    ASSERT_EQ(mix.previewing, 1);
+    ASSERT_EQ(mix.preview->ready, Ready);
+    const int frames = mix.preview->frameCount;
+    ASSERT_GT(frames, 12);
+    EXPECT_EQ(mix.previewFrame, 1) << "the drop's frame already shows frame 0";
+    s.h.frame(10);
+    EXPECT_EQ(mix.previewFrame, 11);
+    EXPECT_EQ(s.h.pixel(200, 150), deckFrames[FramePixels + 150 * FrameWidth + 200]) << "deck 1's frame on screen";
+    EXPECT_EQ(s.h.pixel(11 * 320 / frames - 1, 4), 0xFFFF) << "the progress line ends at the frame shown";
+    EXPECT_NE(s.h.pixel(11 * 320 / frames + 1, 4), 0xFFFF);
+
+    // The first touch only stops it: the folder row under it is not opened.
+    s.tap(BrowserX, rowY(subRow));
     EXPECT_EQ(mix.previewing, 0);
-    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos") << "the touch did not also open the folder";
-    s.tap(BrowserX, rowY(0));
-    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos/sub");
+    EXPECT_EQ(mix.browserPath, s.h.dir + "/videos");
+    EXPECT_EQ(s.h.pixel(155, 100), BarTrack);
 
-    mix.previewing = 1;
+    // A clip of a subfolder previews under its name relative to videos.
+    s.tap(BrowserX, rowY(subRow));
+    ASSERT_EQ(mix.browserNames[1], "copy.q17");
+    s.drag(BrowserX, rowY(1), 100, BottomY);
+    EXPECT_EQ(mix.previewing, 1);
+    EXPECT_EQ(mix.preview->name, "sub/copy.q17");
     s.h.tap(ButtonX);
     s.h.frame();
-    EXPECT_EQ(mix.previewing, 0);
-    EXPECT_EQ(appState.screen, Screen::Editor) << "ButtonX in the tracks view does not leave";
+    EXPECT_EQ(mix.previewing, 0) << "ButtonX also stops it";
+    EXPECT_EQ(appState.screen, Screen::Editor) << "and does not leave the tracks view";
 }
 
 TEST(EditorScreen, TheTrackListOfTwentyEntriesScrollsByItsBar) {
