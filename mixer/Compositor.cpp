@@ -21,6 +21,12 @@ typedef uint16_t u16;
 
 namespace {
 
+// Exact divisions by the three constants over the ranges the blends produce (products of a channel
+// and a level or of two channels), as one high multiply each: the loops carry no division.
+inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
+inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
+inline u16 div63(u16 x) { return u16((uint32_t(x) * 2081u) >> 17); }  // x <= 4227
+
 // Per-channel saturated sum. Adding the channels apart and clamping each gives the same result as
 // adding red and blue in one word and green in another and turning every carry into a full field.
 PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
@@ -53,9 +59,9 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
         u16 w = alpha[i];
         w = w < 15 ? w : 15;
         u16 v = u16(15 - w);
-        u16 r = u16(u16((x >> 11) * v) / 15 + u16((y >> 11) * w) / 15);
-        u16 g = u16(u16(((x >> 5) & 63) * v) / 15 + u16(((y >> 5) & 63) * w) / 15);
-        u16 bl = u16(u16((x & 31) * v) / 15 + u16((y & 31) * w) / 15);
+        u16 r = u16(div15(u16((x >> 11) * v)) + div15(u16((y >> 11) * w)));
+        u16 g = u16(div15(u16(((x >> 5) & 63) * v)) + div15(u16(((y >> 5) & 63) * w)));
+        u16 bl = u16(div15(u16((x & 31) * v)) + div15(u16((y & 31) * w)));
         a[i] = w != 0 ? u16((r << 11) | (g << 5) | bl) : x;
     }
 }
@@ -63,19 +69,17 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
 PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
-        u16 r = u16(u16((x >> 11) * (y >> 11)) / 31);
-        u16 g = u16(u16(((x >> 5) & 63) * ((y >> 5) & 63)) / 63);
-        u16 bl = u16(u16((x & 31) * (y & 31)) / 31);
+        u16 r = div31(u16((x >> 11) * (y >> 11)));
+        u16 g = div63(u16(((x >> 5) & 63) * ((y >> 5) & 63)));
+        u16 bl = div31(u16((x & 31) * (y & 31)));
         a[i] = u16((r << 11) | (g << 5) | bl);
     }
 }
 
-// The divisor is a constant and the level a loop constant, so no division is left in the loop.
 PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 d) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = f[i];
-        u16 r = u16(u16((x >> 11) * d) / 15), g = u16(u16(((x >> 5) & 63) * d) / 15),
-            b = u16(u16((x & 31) * d) / 15);
+        u16 r = div15(u16((x >> 11) * d)), g = div15(u16(((x >> 5) & 63) * d)), b = div15(u16((x & 31) * d));
         f[i] = u16((r << 11) | (g << 5) | b);
     }
 }
@@ -85,9 +89,9 @@ PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
     const u16 gBase = u16(126 * level), gKeep = u16(31 - 2 * level);
     for (int i = 0; i < FramePixels; i++) {
         u16 x = f[i];
-        u16 r = u16(u16(rbBase + rbKeep * (x >> 11)) / 15);
-        u16 g = u16(u16(gBase + gKeep * ((x >> 5) & 63)) / 31);
-        u16 b = u16(u16(rbBase + rbKeep * (x & 31)) / 15);
+        u16 r = div15(u16(rbBase + rbKeep * (x >> 11)));
+        u16 g = div31(u16(gBase + gKeep * ((x >> 5) & 63)));
+        u16 b = div15(u16(rbBase + rbKeep * (x & 31)));
         f[i] = u16((r << 11) | (g << 5) | b);
     }
 }

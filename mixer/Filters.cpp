@@ -27,10 +27,13 @@ PIXEL_KERNEL void burnedKernel(u16* __restrict f, u16 colour) {
     for (int i = 0; i < FramePixels; i++) f[i] = brightness(f[i]) >= 90 ? colour : 0;
 }
 
+// The darkest shade plus the step to each next shade whose threshold the pixel passes: three
+// compares and masks instead of a chain of branches.
 PIXEL_KERNEL void gameBoyKernel(u16* __restrict f) {
     for (int i = 0; i < FramePixels; i++) {
         u16 l = brightness(f[i]);
-        f[i] = l <= 45 ? 0x39E0 : l <= 90 ? 0x6304 : l <= 135 ? 0xAD4D : 0xFFFD;
+        f[i] = u16(0x39E0 + (u16(-u16(l > 45)) & (0x6304 - 0x39E0)) + (u16(-u16(l > 90)) & (0xAD4D - 0x6304)) +
+                   (u16(-u16(l > 135)) & (0xFFFD - 0xAD4D)));
     }
 }
 
@@ -73,25 +76,51 @@ PIXEL_KERNEL void hueYellow(u16* __restrict f) {
     }
 }
 
-// Noise shifts s (-10..9) for n pixels, repeating along the raster.
-PIXEL_KERNEL void snowKernel(u16* __restrict f, const int16_t* __restrict shift, int n) {
+// Noise d (0..19) for n pixels. The shift d - 10 is applied as "add d, clamp to 10..41 (20..83
+// for green), take 10 (20) off", which keeps every step unsigned.
+PIXEL_KERNEL void snowKernel(u16* __restrict f, const u16* __restrict noise, int n) {
     for (int i = 0; i < n; i++) {
-        u16 v = f[i];
-        int16_t s = shift[i];
-        int16_t r = int16_t((v >> 11) + s), g = int16_t(((v >> 5) & 63) + 2 * s),
-                b = int16_t((v & 31) + s);
-        r = r < 0 ? 0 : r > 31 ? 31 : r;
-        g = g < 0 ? 0 : g > 63 ? 63 : g;
-        b = b < 0 ? 0 : b > 31 ? 31 : b;
-        f[i] = u16((r << 11) | (g << 5) | b);
+        u16 v = f[i], d = noise[i];
+        u16 r = u16((v >> 11) + d), g = u16(((v >> 5) & 63) + 2 * d), b = u16((v & 31) + d);
+        r = r < 10 ? 10 : r > 41 ? 41 : r;
+        g = g < 20 ? 20 : g > 83 ? 83 : g;
+        b = b < 10 ? 10 : b > 41 ? 41 : b;
+        f[i] = u16(((r - 10) << 11) | ((g - 20) << 5) | (b - 10));
     }
 }
 
-// Doubles every pixel of a 160-pixel row into a 320-pixel row.
-PIXEL_KERNEL void doubleRow(u16* __restrict dst, const u16* __restrict src) {
-    for (int j = 0; j < 160; j++) {
-        dst[2 * j] = src[j];
-        dst[2 * j + 1] = src[j];
+// Writes the 160x120 centre back at twice the size: every pixel into a 2x2 block, or only into
+// the block's top-left pixel so that the old picture shows through as a grid.
+PIXEL_KERNEL void zoomKernel(u16* __restrict f, const u16* __restrict centre, int grid) {
+    for (int r = 0; r < 120; r++) {
+        u16* row = f + 2 * r * FrameWidth;
+        const u16* src = centre + r * 160;
+        if (!grid) {
+            for (int j = 0; j < 160; j++) {
+                row[2 * j] = src[j];
+                row[2 * j + 1] = src[j];
+            }
+            std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
+        } else {
+            for (int j = 0; j < 160; j++) {
+                u16 keep = row[2 * j + 1];
+                row[2 * j] = src[j];
+                row[2 * j + 1] = keep;
+            }
+        }
+    }
+}
+
+// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320, read from
+// a copy of the frame. (Reading a row back right after rewriting it, at another alignment, would
+// stall on every load.)
+PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, const u16* __restrict old, int offset) {
+    const int keep = FrameWidth - offset;
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        const u16* from = old + y * FrameWidth;
+        for (int x = 0; x < offset; x++) row[x] = from[keep + x];
+        for (int x = offset; x < FrameWidth; x++) row[x] = from[x - offset];
     }
 }
 
@@ -153,17 +182,7 @@ void applyZoom(int deck, int value) {
     u16* f = deckFrame(deck);
     std::unique_ptr<u16[]> centre(new u16[160 * 120]);
     for (int r = 0; r < 120; r++) std::memcpy(&centre[r * 160], f + (60 + r) * FrameWidth + 80, 160 * sizeof(u16));
-    for (int r = 0; r < 120; r++) {
-        u16* row = f + 2 * r * FrameWidth;
-        const u16* src = &centre[r * 160];
-        if (value == 0) {
-            doubleRow(row, src);
-            std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
-        } else {
-            // Only the top-left pixel of each 2x2 block: the old picture shows through as a grid.
-            for (int j = 0; j < 160; j++) row[2 * j] = src[j];
-        }
-    }
+    zoomKernel(f, centre.get(), value != 0);
 }
 
 void applySnow(int deck, int value) {
@@ -177,8 +196,8 @@ void applySnow(int deck, int value) {
     enum { MaxSpan = 497 * 3 };
     const int periods = (1024 + n - 1) / n;
     const int span = n * periods;
-    int16_t shift[MaxSpan];
-    for (int k = 0; k < span; k++) shift[k] = int16_t(noise[(k + 1) % n] - 10);
+    u16 shift[MaxSpan];
+    for (int k = 0, j = 1; k < span; k++, j = j + 1 == n ? 0 : j + 1) shift[k] = u16(noise[j]);
     u16* f = deckFrame(deck);
     for (int i = 0; i < FramePixels; i += span)
         snowKernel(f + i, shift, FramePixels - i < span ? FramePixels - i : span);
@@ -195,15 +214,9 @@ void applyScroll(int deck, int value, int paused) {
         if (offset >= FrameWidth) offset = 2;
         else if (offset == 0) offset = FrameWidth;
         if (offset < FrameWidth) {
-            // Rotate every row right: the last `offset` pixels wrap round to the front.
-            std::unique_ptr<u16[]> tail(new u16[FrameWidth]);
-            const int keep = FrameWidth - offset;
-            for (int y = 0; y < FrameHeight; y++) {
-                u16* row = f + y * FrameWidth;
-                std::memcpy(tail.get(), row + keep, offset * sizeof(u16));
-                std::memmove(row + offset, row, keep * sizeof(u16));
-                std::memcpy(row, tail.get(), offset * sizeof(u16));
-            }
+            std::unique_ptr<u16[]> copy(new u16[FramePixels]);
+            std::memcpy(copy.get(), f, FrameBytes);
+            rotateRowsRight(f, copy.get(), offset);
         }
     } else if (value == 0 || value == 2) {
         if (offset > FrameHeight) offset = 2;

@@ -1,0 +1,162 @@
+// The mixer's per-frame passes: every filter, every blend mode, fade and flash, and the heaviest
+// composite a performer can set up. Each figure is also printed as a ratio to copying one
+// 153,600-byte frame in the same run.
+#include <benchmark/benchmark.h>
+
+#include <SDL/SDL.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/AppState.h"
+#include "app/FrameBuffers.h"
+#include "mixer/Compositor.h"
+#include "mixer/Decks.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Filters.h"
+#include "mixer/Options.h"
+#include "tracks/Track.h"
+
+namespace {
+
+void randomFrames() {
+    allocateFrameBuffers();
+    srand(1);
+    for (int i = 0; i < 2 * FramePixels; i++) {
+        deckFrames[i] = uint16_t(rand());
+        mixFrames[i] = deckFrames[i];
+    }
+    for (int i = 0; i < FramePixels; i++) alphaPlane[i] = uint8_t(rand() % 16);
+}
+
+void FrameCopy(benchmark::State& state) {
+    randomFrames();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(mixFrames);
+        std::memcpy(mixFrames, deckFrames, FrameBytes);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(FrameCopy);
+
+// Filters run on data of any content at the same speed, so the frame is not refreshed between runs.
+template <void (*filter)(int, int)>
+void FilterPass(benchmark::State& state) {
+    randomFrames();
+    const int value = int(state.range(0));
+    for (auto _ : state) {
+        filter(1, value);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK_TEMPLATE(FilterPass, applyInvert)->Name("Invert")->Arg(0);
+BENCHMARK_TEMPLATE(FilterPass, applyBurned)->Name("Burned")->Arg(3);
+BENCHMARK_TEMPLATE(FilterPass, applyGameBoy)->Name("GameBoy")->Arg(0);
+BENCHMARK_TEMPLATE(FilterPass, applyMirror)->Name("Mirror")->DenseRange(0, 3);
+BENCHMARK_TEMPLATE(FilterPass, applyHue)->Name("Hue")->DenseRange(0, 3);
+BENCHMARK_TEMPLATE(FilterPass, applyZoom)->Name("Zoom")->DenseRange(0, 1);
+BENCHMARK_TEMPLATE(FilterPass, applySnow)->Name("Snow")->DenseRange(0, 3);
+
+void ScrollPass(benchmark::State& state) {
+    randomFrames();
+    effectTable.clearEffects();
+    effectTable.slots[1][0] = EffectSlot{Scroll, int32_t(state.range(0)), 1, 0};
+    for (auto _ : state) {
+        applyScroll(1, int(state.range(0)), 0);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(ScrollPass)->Name("Scroll")->DenseRange(0, 3);
+
+void BlendPass(benchmark::State& state) {
+    randomFrames();
+    const int mode = int(state.range(0));
+    const bool alpha = state.range(1) != 0;
+    for (auto _ : state) {
+        blendDecks(mode, alpha);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BlendPass)->Name("Blend")->ArgNames({"mode", "alphaPlane"})
+    ->Args({1, 0})->Args({2, 0})->Args({3, 0})->Args({3, 1})->Args({4, 0})->Args({6, 0});
+
+void FadePass(benchmark::State& state) {
+    randomFrames();
+    for (auto _ : state) {
+        fadeFrame(mixFrames, 7);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(FadePass)->Name("Fade");
+
+void FlashPass(benchmark::State& state) {
+    randomFrames();
+    for (auto _ : state) {
+        flashFrame(mixFrames, 7);
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(FlashPass)->Name("Flash");
+
+// The worst frame: alpha blending with an alpha plane, all eight compositor filters on both decks,
+// fade and flash, and the copy into the screen.
+void WorstComposite(benchmark::State& state) {
+    randomFrames();
+    SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
+    screenSurface = screen;
+    const int ids[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
+    effectTable.clearEffects();
+    for (int d = 0; d < 2; d++)
+        for (int s = 0; s < 8; s++) effectTable.slots[d][s] = EffectSlot{ids[s], 1, 1, 0};
+    decks.resetDecks();
+    decks.blendMode = 3;
+    decks.decks[0].track = 1;
+    tracks[0].hasAlpha = 1;
+    decks.fade = 5;
+    decks.flash = 7;
+    options.showTopLine = 1;
+    for (auto _ : state) {
+        composite(decks, 50, 100);
+        benchmark::ClobberMemory();
+    }
+    screenSurface = nullptr;
+    SDL_FreeSurface(screen);
+}
+BENCHMARK(WorstComposite);
+
+// Prints the usual table, then every result divided by the frame copy's time. CPU time is used
+// because the machines these run on are often shared, which stretches wall time unevenly.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            if (r.run_type == Run::RT_Iteration) results.push_back({r.benchmark_name(), r.GetAdjustedCPUTime()});
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        double copy = 0;
+        for (auto& r : results)
+            if (r.first == "FrameCopy") copy = r.second;
+        if (copy <= 0) return;
+        std::printf("\n%-36s %12s %8s\n", "pass", "cpu ns", "x copy");
+        for (auto& r : results) std::printf("%-36s %12.0f %8.2f\n", r.first.c_str(), r.second, r.second / copy);
+    }
+
+private:
+    std::vector<std::pair<std::string, double>> results;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
