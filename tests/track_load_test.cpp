@@ -1,6 +1,10 @@
 // Loading clips into a slot: the step sequence, the lines it prints, the buffers it owns, and the
 // refusal of every kind of malformed file without a crash, a leak or a half-loaded slot.
+#include <dirent.h>
+
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include "track_clips.h"
 
@@ -323,6 +327,31 @@ TEST(TrackLoad, AssigningALoadedSlotReleasesItsClip) {
     EXPECT_EQ(loadClip(*t, "first.q17").back(), 2);
     EXPECT_EQ(t->format, 17);
     t->releaseBuffers();
+}
+
+TEST(TrackLoad, FuzzCorpusLoadsOrIsRefusedAndDecodes) {
+    const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/clip_fuzz";
+    DIR* folder = opendir(corpus.c_str());
+    ASSERT_NE(folder, nullptr) << corpus;
+    int files = 0;
+    auto t = newTrack();
+    while (dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream in(corpus + "/" + entry->d_name, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        std::string data = s.str();
+        testing::internal::CaptureStdout();
+        std::vector<int> answers = loadBytes(*t, "corpus.clip", std::vector<uint8_t>(data.begin(), data.end()), 800);
+        if (answers.back() == 2)
+            for (int p = 0; p < t->frameCount; p++) t->decodeFrame(1, p, 3);
+        captured();
+        EXPECT_TRUE(answers.back() == 0 || answers.back() == 2) << entry->d_name;
+        t->releaseBuffers();
+        files++;
+    }
+    closedir(folder);
+    EXPECT_GE(files, 4);
 }
 
 }  // namespace
