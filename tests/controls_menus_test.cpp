@@ -69,6 +69,10 @@ TEST_F(Menus, HomeStickWalksTheGridAroundTheEmptyCell) {
 TEST_F(Menus, HomeButtonBAndTouchOpenTheItems) {
     const int screens[] = {Screen::Mix, Screen::Editor, Screen::Options, Screen::VideoOut};
     options.view = KeysView;
+    mix.playlistCount = 3;
+    mix.editPlaylist = 2;
+    mix.playlists[2].trackCount = 17;
+    mix.scrollers[0].top = mix.scrollers[1].top = 4;
     for (int item = 0; item < 4; item++) {
         homeScreen.selectedItem = item;
         home({ButtonB});
@@ -76,6 +80,10 @@ TEST_F(Menus, HomeButtonBAndTouchOpenTheItems) {
         home();
     }
     EXPECT_EQ(options.view, FiltersView) << "the options open on their first view";
+    EXPECT_EQ(mix.scrollers[0].count, 3) << "the editor opens on the playlists at the top";
+    EXPECT_EQ(mix.scrollers[0].top, 0);
+    EXPECT_EQ(mix.scrollers[1].count, 17) << "and the tracks of the playlist being edited";
+    EXPECT_EQ(mix.scrollers[1].top, 0);
 
     // Touch zones: top-left and bottom-right corners of each cell, whatever is selected.
     const struct { int x, y, screen; } touches[] = {
