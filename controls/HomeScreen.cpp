@@ -61,7 +61,7 @@ void HomeScreen::init() {
 }
 
 void HomeScreen::draw(SDL_Surface* screen) {
-    blitPiece(background, 0, 0, 320, 240, screen, 0, 0);
+    if (background) blitPiece(background, 0, 0, background->w, background->h, screen, 0, 0);
 
     const int x = cellX(selectedItem), y = cellY(selectedItem);
     const uint16_t white = toRgb565(uiWhite);

@@ -3,6 +3,11 @@
 // picture tells which clip a deck shows.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/AppState.h"
 #include "app/Platform.h"
 #include "controls/Screens.h"
