@@ -52,7 +52,8 @@ PIXEL_KERNEL void blackChromaKernel(u16* __restrict a, const u16* __restrict b) 
     for (int i = 0; i < FramePixels; i++) a[i] = b[i] != 0 ? b[i] : a[i];
 }
 
-// Per-pixel alpha 0..15 from the decoder; each of the two terms is truncated on its own.
+// Per-pixel alpha 0..15 from the decoder; each of the two terms is truncated on its own. Alpha 0
+// gives deck 0's pixel and 15 deck 1's exactly, so those need no case of their own.
 PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
@@ -62,7 +63,7 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
         u16 r = u16(div15(u16((x >> 11) * v)) + div15(u16((y >> 11) * w)));
         u16 g = u16(div15(u16(((x >> 5) & 63) * v)) + div15(u16(((y >> 5) & 63) * w)));
         u16 bl = u16(div15(u16((x & 31) * v)) + div15(u16((y & 31) * w)));
-        a[i] = w != 0 ? u16((r << 11) | (g << 5) | bl) : x;
+        a[i] = u16((r << 11) | (g << 5) | bl);
     }
 }
 

@@ -23,15 +23,17 @@ PIXEL_KERNEL void invertKernel(u16* __restrict f) {
     for (int i = 0; i < FramePixels; i++) f[i] = u16(f[i] ^ 0xFFFF);
 }
 
+// L is at most 187, so it is compared as a signed 16-bit number: one compare instruction where
+// an unsigned compare would take two.
 PIXEL_KERNEL void burnedKernel(u16* __restrict f, u16 colour) {
-    for (int i = 0; i < FramePixels; i++) f[i] = brightness(f[i]) >= 90 ? colour : 0;
+    for (int i = 0; i < FramePixels; i++) f[i] = int16_t(brightness(f[i])) > 89 ? colour : 0;
 }
 
 // The darkest shade plus the step to each next shade whose threshold the pixel passes: three
 // compares and masks instead of a chain of branches.
 PIXEL_KERNEL void gameBoyKernel(u16* __restrict f) {
     for (int i = 0; i < FramePixels; i++) {
-        u16 l = brightness(f[i]);
+        int16_t l = int16_t(brightness(f[i]));
         f[i] = u16(0x39E0 + (u16(-u16(l > 45)) & (0x6304 - 0x39E0)) + (u16(-u16(l > 90)) & (0xAD4D - 0x6304)) +
                    (u16(-u16(l > 135)) & (0xFFFD - 0xAD4D)));
     }
