@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include "app/AppState.h"
+#include "harness/Harness.h"
+#include "mixer/Decks.h"
 #include "library/Mix.h"
 #include "library_support.h"
 #include "tools/clip/ClipWriter.h"
@@ -253,4 +255,38 @@ TEST_F(Loading, ScanAddsUpEstimatesAndMarksMissingFiles) {
     EXPECT_NE(readWholeFile(dir.path + "/data/playlists.xml").find("<track>gone.q17</track>"),
               std::string::npos);
     EXPECT_EQ(allocatedSlots(), 0);
+}
+
+// The whole road: start-up reads and scans the file, and the mix screen streams the playlist into
+// the slots frame by frame, the decks following the count of playable tracks.
+TEST(LoadingInTheProgram, StartUpReadsAndScansThenFramesLoadThePlaylist) {
+    HarnessOptions options;
+    options.start = false;
+    options.playlistsXml =
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n\t<playlist>\n"
+        "\t\t<name>live</name>\n\t\t<track>one.q17</track>\n\t\t<track>lost.q17</track>\n"
+        "\t\t<track>two.q18</track>\n\t</playlist>\n</all>\n";
+    Harness h(options);
+    writeBytes(h.dir + "/videos/one.q17", clipBytes(5));
+    writeBytes(h.dir + "/videos/two.q18", clipBytes(5, 18));
+    ASSERT_TRUE(h.startUp());
+
+    ASSERT_EQ(mix.playlistCount, 1);
+    EXPECT_EQ(mix.playlists[0].name, "live");
+    EXPECT_EQ(mix.playlists[0].missingCount, 1);
+    EXPECT_EQ(mix.playlists[0].tracks[1].missing, 1);
+    EXPECT_EQ(mix.startDir, h.dir);
+    EXPECT_NE(h.log().find("start XML loading\nend XML loading\ndecks: 1\n \n"), std::string::npos)
+        << h.log();
+
+    appState.screen = Screen::Mix;
+    appState.mixView = Performing;
+    mix.loadPlaylist(0);
+    for (int f = 0; f < 40 && mix.loading; f++) h.frame();
+    EXPECT_EQ(mix.loading, 0);
+    EXPECT_EQ(mix._totalTracks, 2);
+    h.frame();
+    EXPECT_EQ(decks.trackCount, 2);
+    EXPECT_EQ(tracks[1].name, "two.q18");
+    EXPECT_EQ(countOf(h.log(), ">> playlist loading complete\n\n"), 1);
 }
