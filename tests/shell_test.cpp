@@ -2,9 +2,14 @@
 // all through whole headless frames.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/AppState.h"
 #include "app/MainLoop.h"
 #include "app/Platform.h"
+#include "app/Startup.h"
+#include "app/VideoOut.h"
 #include "controls/Controller.h"
 #include "controls/Screens.h"
 #include "harness/Harness.h"
@@ -281,4 +286,40 @@ TEST(MainLoop, UnknownScreenDrawsNothing) {
     appState.screen = 9;
     h.frame(3);
     EXPECT_EQ(home, h.screenChecksum());
+}
+
+TEST(Shutdown, RestoresTheLcdOnlyWhenATvOutputIsActive) {
+    {
+        Harness h;
+        const int before = platform::tvConfigCalls();
+        EXPECT_EQ(1, shutDown()) << "without the console's menu program the exit status is 1";
+        EXPECT_EQ(before, platform::tvConfigCalls());
+        EXPECT_NE(std::string::npos, h.readFile("data/log.txt").find("start"));
+    }
+    {
+        Harness h;
+        appState.tvOut = Pal;
+        tvConfigRecord.command = 2;
+        const int before = platform::tvConfigCalls();
+        EXPECT_EQ(1, shutDown());
+        EXPECT_EQ(before + 1, platform::tvConfigCalls());
+        EXPECT_EQ(4, tvConfigRecord.command);
+        EXPECT_EQ(Lcd, appState.tvOut);
+    }
+}
+
+TEST(Shutdown, HandOverNeedsTheConsoleMenuFolder) {
+    if (access("/usr/gp2x", F_OK) == 0) GTEST_SKIP() << "this machine has the console's menu folder";
+    Harness h;
+    // A "./gpid.gpu" in the current folder must never be run.
+    h.writeFile("gpid.gpu", "#!/bin/sh\ntouch ran\n");
+    chmod((h.dir + "/gpid.gpu").c_str(), 0755);
+    platform::setExitToMenuEnabled(true);
+    platform::exitToMenu();
+    platform::setExitToMenuEnabled(false);
+    usleep(100 * 1000);
+    EXPECT_NE(0, access((h.dir + "/ran").c_str(), F_OK));
+    char* cwd = getcwd(nullptr, 0);
+    EXPECT_EQ(h.dir, std::string(cwd));
+    free(cwd);
 }
