@@ -157,6 +157,11 @@ void tracksInput(const Controller& c) {
             mix.dragActive = 0;
             mix.saveAndScan();
             mix.resetScroller(0, mix.playlistCount);
+            // Back in a scrolled list, the playlist just edited stays in view.
+            Scroller& left = mix.scrollers[0];
+            left.top = mix.editPlaylist - LastVisibleRow;
+            if (left.top > left.maxTop) left.top = left.maxTop;
+            if (left.top < 0) left.top = 0;
             mix.resetScroller(1, tracksOfEdited());
             mix.editorView = PlaylistsView;
         }

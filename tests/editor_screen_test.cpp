@@ -280,6 +280,13 @@ TEST(EditorScreen, MoreThanFifteenPlaylistsScrollWithTheLeftBar) {
     EXPECT_EQ(mix.playlists[5].name, "p6");
     EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>p7</name>\n\t</playlist>\n\t<playlist>\n\t\t<name>p5</name>"),
               std::string::npos);
+
+    // Editing the last playlist and coming back keeps it in view.
+    s.editPlaylistOnRow(14);
+    EXPECT_EQ(mix.editPlaylist, 19);
+    s.tap(290, BottomY);
+    EXPECT_EQ(mix.scrollers[0].top, 5);
+    EXPECT_EQ(s.h.pixel(145, rowY(14)), Blue);
 }
 
 TEST(EditorScreen, DeletingTheOnlyPlaylistLeavesAnEmptyList) {
