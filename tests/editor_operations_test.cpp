@@ -176,6 +176,12 @@ TEST_F(Editing, ScrollerLimitsAndThumbs) {
     EXPECT_EQ(mix.scrollers[1].thumbHeight, 20);
     mix.setScrollerCount(1, 17);
     EXPECT_EQ(mix.scrollers[1].thumbHeight, 194 / 3);
+
+    // A list that stops scrolling while its bar is held lets go of it (its drag divides by the
+    // bar's free travel, which is then 0).
+    mix.scrollers[1].dragging = 1;
+    mix.setScrollerCount(1, 15);
+    EXPECT_EQ(mix.scrollers[1].dragging, 0);
 }
 
 TEST_F(Editing, KeyboardTouchesPickKeysByTheColumnFormula) {

@@ -297,6 +297,7 @@ TEST(EditorScreen, DeletingTheOnlyPlaylistLeavesAnEmptyList) {
     s.drag(LeftX, rowY(0), 30, BottomY);
     EXPECT_EQ(mix.playlistCount, 0);
     EXPECT_EQ(s.h.pixel(145, rowY(0)), 0) << "no playlist row is drawn";
+    EXPECT_EQ(mix.scrollers[0].count, 0);
     s.tap(LeftX, rowY(0));
     EXPECT_EQ(mix.dragActive, 0) << "an empty list has nothing to pick";
 }
