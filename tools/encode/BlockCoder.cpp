@@ -1,6 +1,8 @@
 #include "tools/encode/BlockCoder.h"
 
 #include <cstdlib>
+
+#include "tools/encode/Picture.h"
 #include <vector>
 
 namespace encode {
@@ -98,6 +100,10 @@ clipwriter::EntryAlpha entryAlpha(int format, bool hasAlpha, const uint8_t alpha
 
 }  // namespace
 
+int64_t blockError(const uint16_t a[64], const uint16_t b[64]) {
+    return int64_t(squaredError565(a, b, 64));
+}
+
 bool withinTolerance(const uint16_t a[64], const uint16_t b[64], const Tolerance& t) {
     for (int i = 0; i < 64; i++) {
         if (a[i] == b[i]) continue;
@@ -105,7 +111,7 @@ bool withinTolerance(const uint16_t a[64], const uint16_t b[64], const Tolerance
             std::abs(blue(a[i]) - blue(b[i])) > t.blue)
             return false;
     }
-    return true;
+    return t.budget < 0 || blockError(a, b) <= t.budget;
 }
 
 void Palette::build() {
@@ -126,8 +132,10 @@ void Palette::build() {
     }
 }
 
-void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
-               const Palette& pal, const Tolerance& tol, BlockCoding& out) {
+namespace {
+
+void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
+                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
     Span spans[8][64];
     int spanCount[8];
     Choice best;
@@ -223,6 +231,18 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     for (const Run& r : runs) {
         uint16_t shown = r.palette ? pal.colours[r.colour] : r.colour;
         for (int i = 0; i < r.length; i++) out.picture[order[at++]] = shown;
+    }
+}
+
+}  // namespace
+
+void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
+               const Palette& pal, const Tolerance& tol, BlockCoding& out) {
+    // Coding to the level alone may spend more of the error than the budget allows: then the
+    // level comes down until it does not (level 0 is exact).
+    for (int level = tol.level;; level--) {
+        codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(level, tol.budget), out);
+        if (level == 0 || tol.budget < 0 || blockError(out.picture, colour) <= tol.budget) return;
     }
 }
 

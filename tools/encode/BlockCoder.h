@@ -8,14 +8,20 @@
 
 namespace encode {
 
-// Largest difference allowed per channel, in RGB565 levels: red and blue `level`, green twice
-// that (its levels are half as wide).
+// What a block may lose: the largest difference per pixel and channel, in RGB565 levels (red and
+// blue `level`, green twice that, its levels being half as wide), and the largest squared error
+// over the block (channels widened to 8 bits, summed over its 64 pixels; negative: no limit).
 struct Tolerance {
+    int level = 0;
     int red = 0, green = 0, blue = 0;
-    explicit Tolerance(int level = 0) : red(level), green(2 * level), blue(level) {}
+    int64_t budget = -1;
+    explicit Tolerance(int level_ = 0, int64_t budget_ = -1)
+        : level(level_), red(level_), green(2 * level_), blue(level_), budget(budget_) {}
 };
 
-// True when every pixel of a is within t of b's.
+// Squared error of two blocks, channels widened to 8 bits.
+int64_t blockError(const uint16_t a[64], const uint16_t b[64]);
+// True when a may stand for b: every pixel within the level and the block within the budget.
 bool withinTolerance(const uint16_t a[64], const uint16_t b[64], const Tolerance& t);
 
 // The clip's palette and, for every RGB565 colour, the index of the nearest palette colour.

@@ -1,8 +1,10 @@
 #include "tools/encode/ClipEncoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <unordered_map>
 
 #include "tools/encode/BlockCoder.h"
@@ -92,7 +94,10 @@ bool flatWithin(const Block& b, const Tolerance& t, uint16_t& colour) {
     }
     if (rHi - rLo > 2 * t.red || gHi - gLo > 2 * t.green || bHi - bLo > 2 * t.blue) return false;
     colour = uint16_t(((rLo + rHi) >> 1) << 11 | ((gLo + gHi) >> 1) << 5 | ((bLo + bHi) >> 1));
-    return true;
+    if (t.budget < 0 || (rHi == rLo && gHi == gLo && bHi == bLo)) return true;
+    uint16_t flat[64];
+    for (int i = 0; i < 64; i++) flat[i] = colour;
+    return blockError(flat, b.colour) <= t.budget;
 }
 
 bool allAlpha(const uint8_t a[64], uint8_t v) {
@@ -102,8 +107,7 @@ bool allAlpha(const uint8_t a[64], uint8_t v) {
 }
 
 // The palette: the colours of the blocks that will need dictionary entries (not flat, changed
-// since the frame before), most frequent first, leaving out colours that an already chosen one
-// stands for within the tolerance.
+// since the frame before), most frequent first.
 void choosePalette(const InputClip& in, const Tolerance& t, Palette& pal) {
     std::vector<uint32_t> count(65536, 0);
     Block cur, prev;
@@ -125,18 +129,10 @@ void choosePalette(const InputClip& in, const Tolerance& t, Palette& pal) {
         if (count[c]) order.push_back(uint16_t(c));
     std::stable_sort(order.begin(), order.end(), [&](uint16_t a, uint16_t b) { return count[a] > count[b]; });
     if (order.size() > 20000) order.resize(20000);
-    pal.size = 0;
-    for (uint16_t c : order) {
-        if (pal.size == 256) break;
-        bool covered = false;
-        for (int i = 0; i < pal.size && !covered; i++) {
-            uint16_t p = pal.colours[i];
-            covered = std::abs((p >> 11) - (c >> 11)) <= t.red &&
-                      std::abs(((p >> 5) & 63) - ((c >> 5) & 63)) <= t.green &&
-                      std::abs((p & 31) - (c & 31)) <= t.blue;
-        }
-        if (!covered) pal.colours[pal.size++] = c;
-    }
+    // Exact colours only: a colour a few levels off would make every block coded exactly (all
+    // of them under a tight error budget) spend two bytes on it.
+    pal.size = int(std::min<size_t>(256, order.size()));
+    for (int i = 0; i < pal.size; i++) pal.colours[i] = order[i];
     pal.build();
 }
 
@@ -222,12 +218,23 @@ int mergeEntries(int format, std::vector<Entry>& entries, std::vector<Cell>& cel
 
 }  // namespace
 
+Tolerance toleranceFor(int quality) {
+    if (quality >= 100) return Tolerance(0);
+    // Every block keeps at least this PSNR, so the clip does too.
+    double psnr = 30.0 + 0.4 * (quality - 50);
+    double mse = 255.0 * 255.0 / std::pow(10.0, psnr / 10.0);
+    int level = quality >= 90 ? 1 : 1 + (90 - quality) / 10;
+    return Tolerance(level, int64_t(192.0 * mse));
+}
+
 void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
                   const ProgressFn& progress, int maxEntries) {
     const int frames = int(in.frames.size());
     const int format = params.format;
     const bool hasAlpha = in.hasAlpha;
-    const Tolerance tol(params.tolerance);
+    int quality = params.quality;
+    Tolerance tol = toleranceFor(quality);
+    out.lowestQuality = quality;
     std::unique_ptr<Palette> pal(new Palette);
     choosePalette(in, tol, *pal);
 
@@ -238,51 +245,103 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
     // What each block shows after the frame before (the decoder's view).
     std::vector<Block> shown(BlockCount);
 
-    Block cur;
-    BlockCoding coding;
+    // Each frame in two passes: every block's choice against the dictionary as it stood before
+    // the frame, in two threads (the costly part, coding new blocks, happens here); then, in
+    // block order, the choices are applied and new entries added.
+    enum Step : uint8_t { Keep, Direct, Found, Coded };
+    struct Choice {
+        Step step;
+        Cell cell;
+        uint64_t targetKey, sig;
+    };
+    std::vector<Choice> choices(BlockCount);
+    std::vector<BlockCoding> codings(BlockCount);
+    std::vector<Block> targets(BlockCount);
+
+    auto choose = [&](int f, int b) {
+        Block& cur = targets[b];
+        blockOf(in.frames[f], b, cur);
+        Choice& ch = choices[b];
+        const Block& view = shown[b];
+        if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && withinTolerance(view.colour, cur.colour, tol)) {
+            ch.step = Keep;
+            return;
+        }
+        uint16_t flat;
+        if (format == 18) {
+            if (hasAlpha && allAlpha(cur.alpha, 0)) {
+                ch.step = Direct;
+                ch.cell = Cell{BlackCell, 7, 0};
+                return;
+            }
+            if (allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat)) {
+                // Without alpha, black keeps the block's id: no new segment in its timeline.
+                ch.step = Direct;
+                ch.cell = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
+                return;
+            }
+        }
+        ch.targetKey = hashBlock(cur);
+        ch.sig = signature(cur.colour, cur.alpha);
+        auto t = byTarget.find(ch.targetKey);
+        if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
+            withinTolerance(entries[t->second].picture, cur.colour, tol)) {
+            ch.step = Found;
+            ch.cell.value = t->second;
+            return;
+        }
+        if (tol.level > 0) {
+            auto a = alike.find(ch.sig);
+            if (a != alike.end())
+                for (size_t k = a->second.size(); k-- > 0;) {
+                    const Entry& e = entries[a->second[k]];
+                    if (!memcmp(e.alpha, cur.alpha, 64) && withinTolerance(e.picture, cur.colour, tol)) {
+                        ch.step = Found;
+                        ch.cell.value = a->second[k];
+                        return;
+                    }
+                }
+        }
+        ch.step = Coded;
+        codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+    };
+
     for (int f = 0; f < frames; f++) {
+        std::thread helper([&] {
+            for (int b = 1; b < BlockCount; b += 2) choose(f, b);
+        });
+        for (int b = 0; b < BlockCount; b += 2) choose(f, b);
+        helper.join();
+
         for (int b = 0; b < BlockCount; b++) {
-            blockOf(in.frames[f], b, cur);
             Cell& cell = cells[size_t(f) * BlockCount + b];
             Block& view = shown[b];
-            if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && withinTolerance(view.colour, cur.colour, tol)) {
+            Choice& ch = choices[b];
+            const Block& cur = targets[b];
+            if (ch.step == Keep) {
                 cell = cells[size_t(f - 1) * BlockCount + b];
                 if (cell.kind == EntryCell) entries[cell.value].uses++;
                 continue;
             }
-            uint16_t flat;
-            if (format == 18) {
-                if (hasAlpha && allAlpha(cur.alpha, 0)) {
-                    cell = Cell{BlackCell, 7, 0};
-                    memset(view.colour, 0, 128);
-                    memset(view.alpha, 0, 64);
-                    continue;
+            if (ch.step == Direct) {
+                cell = ch.cell;
+                for (int i = 0; i < 64; i++) {
+                    view.colour[i] = cell.kind == LiteralCell ? uint16_t(cell.value) : 0;
+                    view.alpha[i] = cell.kind == LiteralCell || !hasAlpha ? 15 : 0;
                 }
-                if (allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat)) {
-                    // Without alpha, black keeps the block's id: no new segment in its timeline.
-                    cell = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
-                    for (int i = 0; i < 64; i++) view.colour[i] = flat, view.alpha[i] = 15;
-                    continue;
-                }
+                if (hasAlpha && cell.kind == BlackCell) memset(view.alpha, 0, 64);
+                continue;
             }
-            uint32_t found = UINT32_MAX;
-            uint64_t targetKey = hashBlock(cur);
-            auto t = byTarget.find(targetKey);
-            if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
-                withinTolerance(entries[t->second].picture, cur.colour, tol))
-                found = t->second;
-            uint64_t sig = signature(cur.colour, cur.alpha);
-            if (found == UINT32_MAX && params.tolerance > 0) {
-                auto a = alike.find(sig);
-                if (a != alike.end())
-                    for (size_t k = a->second.size(); k-- > 0 && found == UINT32_MAX;) {
-                        const Entry& e = entries[a->second[k]];
-                        if (!memcmp(e.alpha, cur.alpha, 64) && withinTolerance(e.picture, cur.colour, tol))
-                            found = a->second[k];
-                    }
+            uint32_t found = ch.step == Found ? ch.cell.value : UINT32_MAX;
+            if (found == UINT32_MAX) {
+                // An identical block may have been added earlier in this frame.
+                auto t = byTarget.find(ch.targetKey);
+                if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
+                    withinTolerance(entries[t->second].picture, cur.colour, tol))
+                    found = t->second;
             }
             if (found == UINT32_MAX) {
-                codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, coding);
+                BlockCoding& coding = codings[b];
                 uint64_t codingKey = hashCoded(coding.entry, coding.fillMode);
                 auto c = byCoding.find(codingKey);
                 if (c != byCoding.end() && entries[c->second].mode == coding.fillMode &&
@@ -297,11 +356,11 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                     memcpy(e.picture, coding.picture, 128);
                     memcpy(e.alpha, cur.alpha, 64);
                     byCoding[codingKey] = found;
-                    std::vector<uint32_t>& list = alike[sig];
+                    std::vector<uint32_t>& list = alike[ch.sig];
                     if (list.size() >= 8) list.erase(list.begin());
                     list.push_back(found);
                 }
-                byTarget[targetKey] = found;
+                byTarget[ch.targetKey] = found;
             }
             Entry& e = entries[found];
             e.uses++;
@@ -310,6 +369,18 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
             memcpy(view.alpha, e.alpha, 64);
         }
         if (progress) progress(f + 1, frames);
+        // A busy clip would run out of entries: the quality follows the dictionary's share of
+        // the frames done so far (the first frames, which have nothing to reuse, get a head
+        // start), down when above it, back up towards the asked quality when well below.
+        double share = double(maxEntries) * (f + 1 + frames / 8.0) / (frames + frames / 8.0);
+        if (entries.size() > share && quality > 1) {
+            quality = std::max(1, quality - 5);
+            tol = toleranceFor(quality);
+        } else if (entries.size() < 0.8 * share && quality < params.quality) {
+            quality = std::min(params.quality, quality + 5);
+            tol = toleranceFor(quality);
+        }
+        out.lowestQuality = std::min(out.lowestQuality, quality);
     }
 
     out.mergedEntries = mergeEntries(format, entries, cells, maxEntries);

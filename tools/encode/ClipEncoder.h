@@ -8,14 +8,20 @@
 #include <vector>
 
 #include "tools/clip/ClipWriter.h"
+#include "tools/encode/BlockCoder.h"
 #include "tools/encode/Input.h"
 
 namespace encode {
 
 struct EncodeParams {
     int format = 18;    // 17 or 18
-    int tolerance = 0;  // RGB565 levels per pixel and channel (green twice this); 0 = exact
+    int quality = 100;  // 1..100: 100 keeps every pixel exact (see toleranceFor)
 };
+
+// What quality q lets a block lose: below 100 every block keeps a PSNR of at least
+// 30 + 0.4 (q - 50) dB (so the whole clip does too), and no pixel moves by more than one level
+// per channel (two for green) above quality 90, one more per 10 below.
+Tolerance toleranceFor(int quality);
 
 struct EncodedClip {
     clipwriter::ClipFile clip;
@@ -23,6 +29,7 @@ struct EncodedClip {
     std::vector<std::vector<uint16_t>> pictures;
     std::vector<std::vector<uint8_t>> alphas;
     int mergedEntries = 0;  // entries folded into others to respect the 65535-entry limit
+    int lowestQuality = 100;  // busy clips lower the quality of some frames to fit the dictionary
 };
 
 // Limits of the format that the encoder respects.

@@ -54,7 +54,8 @@ void usage(FILE* to) {
         "  -o, --output PATH     clip file (one input) or folder (default: videos/ of the run folder)\n"
         "  --run-dir DIR         the instrument's run folder (default: .)\n"
         "  --format 17|18        clip format (default 18, or the output name's extension)\n"
-        "  --quality 1..100      picture quality (default %d; 100 keeps every RGB565 pixel exact)\n"
+        "  --quality 1..100      picture quality (default %d): every block keeps a PSNR of at least\n"
+        "                        30 + 0.4 x (quality - 50) dB; 100 keeps every RGB565 pixel exact\n"
         "  --max-size BYTES      the best quality whose clip fits in BYTES\n"
         "  --fit crop|letterbox|stretch   how the picture fills 320x240 (default crop)\n"
         "  --rate FPS            frames per second of the clip (default 25)\n"
@@ -71,10 +72,6 @@ void usage(FILE* to) {
         DefaultQuality);
 }
 
-// Quality 100 keeps every pixel exact; each step of about 7 below allows one more RGB565 level
-// of difference per channel (two for green).
-int toleranceFor(int quality) { return (100 - quality + 6) / 7; }
-constexpr int MaxTolerance = 14;
 
 std::string baseName(const std::string& input) {
     std::string s = input;
@@ -143,43 +140,46 @@ bool encodeOne(const std::string& inputPath, const std::string& path, int format
 
     EncodeParams params;
     params.format = format;
-    params.tolerance = toleranceFor(o.quality);
     EncodedClip clip;
     std::vector<uint8_t> bytes;
-    auto encodeAt = [&](int tolerance) -> bool {
-        params.tolerance = tolerance;
-        progress.begin(o.maxSize ? "encoding~" + std::to_string(tolerance) : "encoding");
-        encodeFrames(input, params, clip, [&](int d, int t) { progress.update(d, t); });
+    auto encodeAt = [&](int quality, EncodedClip& into, std::vector<uint8_t>& out) -> bool {
+        params.quality = quality;
+        progress.begin("encoding");
+        encodeFrames(input, params, into, [&](int d, int t) { progress.update(d, t); });
         progress.end();
         std::string why;
-        bytes = clip.clip.serialise(&why);
-        if (bytes.empty()) {
+        out = into.clip.serialise(&why);
+        if (out.empty()) {
             error = "internal error: the clip could not be put together (" + why + ")";
             return false;
         }
         return true;
     };
+    int quality = o.quality;
     if (o.maxSize > 0) {
-        // The smallest tolerance (best quality) whose clip fits, found by halving the range.
-        int lo = 0, hi = MaxTolerance, best = -1;
+        // The best quality whose clip fits, found by halving the range.
+        int lo = 1, hi = 100, best = -1;
+        size_t smallest = SIZE_MAX;
         while (lo <= hi) {
             int mid = (lo + hi) / 2;
-            if (!encodeAt(mid)) return false;
+            if (!encodeAt(mid, clip, bytes)) return false;
+            smallest = std::min(smallest, bytes.size());
             if ((long long)bytes.size() <= o.maxSize) {
                 best = mid;
-                hi = mid - 1;
-            } else {
                 lo = mid + 1;
+            } else {
+                hi = mid - 1;
             }
         }
         if (best < 0) {
             error = inputPath + ": no clip fits in " + std::to_string(o.maxSize) + " bytes (the smallest is " +
-                    std::to_string(bytes.size()) + ")";
+                    std::to_string(smallest) + ")";
             return false;
         }
-        if (params.tolerance != best && !encodeAt(best)) return false;
-    } else if (!encodeAt(params.tolerance)) {
-        return false;
+        quality = best;
+        if (params.quality != best && !encodeAt(best, clip, bytes)) return false;
+    } else {
+        if (!encodeAt(quality, clip, bytes)) return false;
     }
 
     FILE* f = std::fopen(temporary.c_str(), "wb");
@@ -220,7 +220,9 @@ bool encodeOne(const std::string& inputPath, const std::string& path, int format
                 double(ram) / 250000.0, seconds);
     if (clip.mergedEntries > 0)
         std::printf("  %d entries merged into alike ones to stay within %d\n", clip.mergedEntries, MaxEntries);
-    if (o.maxSize > 0) std::printf("  quality level for %lld bytes: tolerance %d\n", o.maxSize, params.tolerance);
+    if (quality != o.quality) std::printf("  made at quality %d\n", quality);
+    if (clip.lowestQuality < quality)
+        std::printf("  quality lowered to %d in busy frames to fit the dictionary\n", clip.lowestQuality);
     std::fflush(stdout);
     made.path = path;
     made.bytes = bytes.size();
