@@ -14,14 +14,15 @@ cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -DLOOPMIXER_BENCH=OFF >/dev/null
+cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -DLOOPMIXER_BENCH=OFF \
+  -DLOOPMIXER_DEMO_TOOL="$PWD/build/tools/clip/loopmixer-clip" >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
 echo "== fuzzers (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPMIXER_FUZZ=ON \
   -DLOOPMIXER_TESTS=OFF -DLOOPMIXER_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j"$jobs"
+make -C build-fuzz/fuzz -j"$jobs" >/dev/null
 for f in build-fuzz/fuzz/*_fuzz; do
   [ -x "$f" ] || continue
   name="$(basename "$f")"
