@@ -25,7 +25,7 @@ namespace {
 // and a level or of two channels), as one high multiply each: the loops carry no division.
 inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
 inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
-inline u16 div63(u16 x) { return u16((uint32_t(x) * 2081u) >> 17); }  // x <= 4227
+inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
 
 // Per-channel saturated sum. Adding the channels apart and clamping each gives the same result as
 // adding red and blue in one word and green in another and turning every carry into a full field.
