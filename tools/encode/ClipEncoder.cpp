@@ -142,65 +142,111 @@ uint64_t pictureError(const uint16_t* a, const uint8_t* aa, const uint16_t* b, c
     return e;
 }
 
-// Folds the least used entries into the closest kept entry that looks alike (or, for an opaque
-// block with none, into a literal colour) until at most maxEntries remain.
-int mergeEntries(int format, std::vector<Entry>& entries, std::vector<Cell>& cells, int maxEntries) {
+// The picture a cell shows (alpha included).
+void cellPicture(const Cell& c, const std::vector<Entry>& entries, bool hasAlpha, uint16_t colour[64], uint8_t alpha[64]) {
+    if (c.kind == EntryCell) {
+        memcpy(colour, entries[c.value].picture, 128);
+        memcpy(alpha, entries[c.value].alpha, 64);
+        return;
+    }
+    for (int i = 0; i < 64; i++) {
+        colour[i] = c.kind == LiteralCell ? uint16_t(c.value) : 0;
+        alpha[i] = c.kind == LiteralCell || !hasAlpha ? 15 : 0;
+    }
+}
+
+// A flat literal colour standing for an opaque block: its mean.
+bool meanLiteral(const Block& t, Cell& out) {
+    if (!allAlpha(t.alpha, 15)) return false;
+    int r = 0, g = 0, b = 0;
+    for (int p = 0; p < 64; p++) {
+        r += t.colour[p] >> 11;
+        g += (t.colour[p] >> 5) & 63;
+        b += t.colour[p] & 31;
+    }
+    out = Cell{LiteralCell, 0, uint32_t((r + 32) / 64 << 11 | (g + 32) / 64 << 5 | (b + 32) / 64)};
+    return true;
+}
+
+// Brings the dictionary down to maxEntries. The entries dropped are those whose blocks lose the
+// least when shown otherwise; each of their blocks then shows the best of: what the block showed
+// in the frame before, its mean colour (Format18), or the closest kept entry that looks alike.
+int mergeEntries(int format, bool hasAlpha, const InputClip& in, std::vector<Entry>& entries,
+                 std::vector<Cell>& cells, int maxEntries) {
     int drop = int(entries.size()) - maxEntries;
     if (drop <= 0) return 0;
+    const int frames = int(in.frames.size());
+    auto errorOf = [](const uint16_t* c, const uint8_t* a, const Block& t) {
+        return pictureError(c, a, t.colour, t.alpha);
+    };
+
+    // What losing each entry would cost, with the frame before or the mean colour instead.
+    std::vector<double> loss(entries.size(), 0.0);
+    Block target;
+    uint16_t colour[64];
+    uint8_t alpha[64];
+    for (int f = 0; f < frames; f++)
+        for (int b = 0; b < BlockCount; b++) {
+            const Cell& c = cells[size_t(f) * BlockCount + b];
+            if (c.kind != EntryCell) continue;
+            blockOf(in.frames[f], b, target);
+            uint64_t own = errorOf(entries[c.value].picture, entries[c.value].alpha, target);
+            uint64_t alt = UINT64_MAX;
+            if (f > 0) {
+                cellPicture(cells[size_t(f - 1) * BlockCount + b], entries, hasAlpha, colour, alpha);
+                alt = errorOf(colour, alpha, target);
+            }
+            Cell flat;
+            if (format == 18 && meanLiteral(target, flat)) {
+                cellPicture(flat, entries, hasAlpha, colour, alpha);
+                alt = std::min(alt, errorOf(colour, alpha, target));
+            }
+            loss[c.value] += alt == UINT64_MAX ? 1e18 : double(alt) - double(own);
+        }
     std::vector<uint32_t> order(entries.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = uint32_t(i);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](uint32_t a, uint32_t b) { return entries[a].uses < entries[b].uses; });
+    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return loss[a] < loss[b]; });
     std::vector<char> kept(entries.size(), 1);
     for (int i = 0; i < drop; i++) kept[order[i]] = 0;
     std::unordered_map<uint64_t, std::vector<uint32_t>> alike;
     for (size_t e = 0; e < entries.size(); e++)
         if (kept[e]) alike[signature(entries[e].picture, entries[e].alpha)].push_back(uint32_t(e));
-    // Fallback candidates: the most used entries.
-    std::vector<uint32_t> popular;
-    for (size_t i = order.size(); i-- > 0 && popular.size() < 256;)
-        if (kept[order[i]]) popular.push_back(order[i]);
-
-    std::vector<Cell> replacement(entries.size());
-    for (int i = 0; i < drop; i++) {
-        const Entry& d = entries[order[i]];
-        Cell best;
-        uint64_t bestError = UINT64_MAX;
-        auto tryEntries = [&](const std::vector<uint32_t>& list) {
-            for (size_t k = 0; k < list.size() && k < 64; k++) {
-                const Entry& c = entries[list[k]];
-                uint64_t err = pictureError(d.picture, d.alpha, c.picture, c.alpha);
-                if (err < bestError) {
-                    bestError = err;
-                    best = Cell{EntryCell, c.mode, list[k]};
-                }
-            }
-        };
-        auto it = alike.find(signature(d.picture, d.alpha));
-        if (it != alike.end()) tryEntries(it->second);
-        if (format == 18 && allAlpha(d.alpha, 15)) {
-            int r = 0, g = 0, b = 0;
-            for (int p = 0; p < 64; p++) {
-                r += d.picture[p] >> 11;
-                g += (d.picture[p] >> 5) & 63;
-                b += d.picture[p] & 31;
-            }
-            uint16_t flat[64];
-            uint8_t opaque[64];
-            uint16_t c = uint16_t((r + 32) / 64 << 11 | (g + 32) / 64 << 5 | (b + 32) / 64);
-            for (int p = 0; p < 64; p++) flat[p] = c, opaque[p] = 15;
-            uint64_t err = pictureError(d.picture, d.alpha, flat, opaque);
-            if (err < bestError) {
-                bestError = err;
-                best = Cell{LiteralCell, 0, c};
-            }
-        }
-        if (bestError == UINT64_MAX) tryEntries(popular);
-        replacement[order[i]] = best;
+    std::vector<uint32_t> popular;  // the last resort: the most used kept entries
+    {
+        std::vector<uint32_t> byUse;
+        for (size_t e = 0; e < entries.size(); e++)
+            if (kept[e]) byUse.push_back(uint32_t(e));
+        std::partial_sort(byUse.begin(), byUse.begin() + std::min<size_t>(64, byUse.size()), byUse.end(),
+                          [&](uint32_t a, uint32_t b) { return entries[a].uses > entries[b].uses; });
+        byUse.resize(std::min<size_t>(64, byUse.size()));
+        popular = byUse;
     }
-    for (Cell& c : cells)
-        if (c.kind == EntryCell && !kept[c.value]) c = replacement[c.value];
-    // Renumber the kept entries.
+
+    // In frame order, so that "the frame before" is already what the clip will show.
+    for (int f = 0; f < frames; f++)
+        for (int b = 0; b < BlockCount; b++) {
+            Cell& c = cells[size_t(f) * BlockCount + b];
+            if (c.kind != EntryCell || kept[c.value]) continue;
+            blockOf(in.frames[f], b, target);
+            Cell best;
+            uint64_t bestError = UINT64_MAX;
+            auto consider = [&](const Cell& candidate) {
+                cellPicture(candidate, entries, hasAlpha, colour, alpha);
+                uint64_t e = errorOf(colour, alpha, target);
+                if (e < bestError) bestError = e, best = candidate;
+            };
+            if (f > 0) consider(cells[size_t(f - 1) * BlockCount + b]);
+            Cell flat;
+            if (format == 18 && meanLiteral(target, flat)) consider(flat);
+            auto it = alike.find(signature(entries[c.value].picture, entries[c.value].alpha));
+            if (it != alike.end())
+                for (size_t k = 0; k < it->second.size() && k < 32; k++)
+                    consider(Cell{EntryCell, entries[it->second[k]].mode, it->second[k]});
+            if (bestError == UINT64_MAX || (f == 0 && format == 17 && it == alike.end()))
+                for (uint32_t e : popular) consider(Cell{EntryCell, entries[e].mode, e});
+            c = best;
+        }
+
     std::vector<uint32_t> newIndex(entries.size());
     size_t n = 0;
     for (size_t e = 0; e < entries.size(); e++) {
@@ -369,21 +415,10 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
             memcpy(view.alpha, e.alpha, 64);
         }
         if (progress) progress(f + 1, frames);
-        // A busy clip would run out of entries: the quality follows the dictionary's share of
-        // the frames done so far (the first frames, which have nothing to reuse, get a head
-        // start), down when above it, back up towards the asked quality when well below.
-        double share = double(maxEntries) * (f + 1 + frames / 8.0) / (frames + frames / 8.0);
-        if (entries.size() > share && quality > 1) {
-            quality = std::max(1, quality - 5);
-            tol = toleranceFor(quality);
-        } else if (entries.size() < 0.8 * share && quality < params.quality) {
-            quality = std::min(params.quality, quality + 5);
-            tol = toleranceFor(quality);
-        }
         out.lowestQuality = std::min(out.lowestQuality, quality);
     }
 
-    out.mergedEntries = mergeEntries(format, entries, cells, maxEntries);
+    out.mergedEntries = mergeEntries(format, hasAlpha, in, entries, cells, maxEntries);
 
     // Format18 stores its dictionary in class order.
     std::vector<uint32_t> order(entries.size()), id(entries.size());
