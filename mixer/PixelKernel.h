@@ -9,7 +9,7 @@
 #define PIXEL_KERNEL \
     __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), noinline, optimize("vect-cost-model=dynamic")))
 #elif defined(__x86_64__) && defined(__linux__) && defined(__clang__)
-#define PIXEL_KERNEL __attribute__((target_clones("avx2", "default"), noinline))
+#define PIXEL_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define PIXEL_KERNEL __attribute__((noinline))
 #endif
