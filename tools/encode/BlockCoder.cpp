@@ -26,7 +26,12 @@ struct Span {
     uint8_t length;
     uint16_t colour;  // direct colour within the tolerance of every pixel of the span
     int16_t index;    // a palette colour within the tolerance too, or -1
+    float error;      // squared error of the span shown in its direct colour
 };
+
+// Squared error weights of one RGB565 level widened to 8 bits: (255/31)^2 and (255/63)^2.
+constexpr float RedBlueWeight = 67.7f;
+constexpr float GreenWeight = 16.4f;
 
 inline int red(uint16_t c) { return c >> 11; }
 inline int green(uint16_t c) { return (c >> 5) & 63; }
@@ -63,7 +68,70 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
                     green(p) >= gHi - t.green && green(p) <= gLo + t.green &&
                     blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue;
         s.index = fits ? int16_t(idx) : int16_t(-1);
+        s.error = 0;  // only the lossy path weighs errors
     }
+    return n;
+}
+
+// The spans along an order that cost least in bytes plus lambda x squared error, each within
+// twice the tolerance (shown in the middle of its range) and at most 16 pixels long: a shortest
+// path over the 65 positions between pixels.
+int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
+                       const Palette& pal, Span out[64]) {
+    int R[64], G[64], B[64];
+    for (int i = 0; i < 64; i++) {
+        uint16_t c = px[order[i]];
+        R[i] = red(c), G[i] = green(c), B[i] = blue(c);
+    }
+    float best[65];
+    uint8_t from[65];
+    Span chosen[65];
+    best[0] = 0;
+    for (int i = 1; i <= 64; i++) best[i] = 1e30f;
+    for (int j = 0; j < 64; j++) {
+        int rLo = R[j], rHi = R[j], gLo = G[j], gHi = G[j], bLo = B[j], bHi = B[j];
+        int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
+        for (int i = j; i < 64 && i < j + 16; i++) {
+            rLo = std::min(rLo, R[i]), rHi = std::max(rHi, R[i]);
+            gLo = std::min(gLo, G[i]), gHi = std::max(gHi, G[i]);
+            bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
+            if (rHi - rLo > 2 * t.red || gHi - gLo > 2 * t.green || bHi - bLo > 2 * t.blue) break;
+            sr += R[i], sg += G[i], sb += B[i];
+            srr += R[i] * R[i], sgg += G[i] * G[i], sbb += B[i] * B[i];
+            int n = i - j + 1;
+            auto error = [&](int r, int g, int b) {
+                return RedBlueWeight * float(srr - 2 * r * sr + n * r * r) +
+                       GreenWeight * float(sgg - 2 * g * sg + n * g * g) +
+                       RedBlueWeight * float(sbb - 2 * b * sb + n * b * b);
+            };
+            int mr = (rLo + rHi) >> 1, mg = (gLo + gHi) >> 1, mb = (bLo + bHi) >> 1;
+            Span sp;
+            sp.length = uint8_t(n);
+            sp.colour = uint16_t(mr << 11 | mg << 5 | mb);
+            sp.error = error(mr, mg, mb);
+            sp.index = -1;
+            // A direct colour costs two bytes, a palette one one; half a run byte each.
+            float cost = 2.5f + t.lambda * sp.error;
+            if (pal.size > 0) {
+                int idx = pal.nearest[sp.colour];
+                uint16_t p = pal.colours[idx];
+                if (red(p) >= rHi - t.red && red(p) <= rLo + t.red && green(p) >= gHi - t.green &&
+                    green(p) <= gLo + t.green && blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue) {
+                    sp.index = int16_t(idx);
+                    cost = std::min(cost, 1.5f + t.lambda * error(red(p), green(p), blue(p)));
+                }
+            }
+            if (best[j] + cost < best[i + 1]) {
+                best[i + 1] = best[j] + cost;
+                from[i + 1] = uint8_t(j);
+                chosen[i + 1] = sp;
+            }
+        }
+    }
+    Span reversed[64];
+    int n = 0;
+    for (int at = 64; at > 0; at = from[at]) reversed[n++] = chosen[at];
+    for (int k = 0; k < n; k++) out[k] = reversed[n - 1 - k];
     return n;
 }
 
@@ -140,6 +208,7 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
     int spanCount[8];
     Choice best;
     best.cost = 128;  // raw direct pixels, always possible and exact
+    float bestWeighed = 128;  // bytes + lambda x squared error
 
     uint8_t indices[64];
     bool rawPalette = pal.size > 0;
@@ -151,15 +220,26 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
                      std::abs(blue(p) - blue(c)) <= tol.blue;
     }
     if (rawPalette) {
-        best.cost = 64;
-        best.form = RawPalette;
+        uint16_t shown[64];
+        for (int i = 0; i < 64; i++) shown[i] = pal.colours[indices[i]];
+        float weighed = 64 + tol.lambda * float(squaredError565(shown, colour, 64));
+        if (weighed < bestWeighed) {
+            bestWeighed = weighed;
+            best.cost = 64;
+            best.form = RawPalette;
+        }
     }
 
-    for (int o = 0; o < 8; o++) {
-        int n = spanCount[o] = spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
+    // A scan order and its reverse cut a block into the same runs at the same cost, so four of
+    // the eight orders (rows and columns from the top or the left) are enough.
+    for (int o : {0, 1, 4, 5}) {
+        int n = spanCount[o] = tol.lambda > 0 ? cheapestSpansAlong(colour, orders.pixel[o], tol, pal, spans[o])
+                                              : spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
         int narrowRuns = 0, narrowColourBytes = 0, wideRuns = 0, fourRuns = 0;
         bool allPalette = true;
+        float error = 0;
         for (int s = 0; s < n; s++) {
+            error += spans[o][s].error;
             int len = spans[o][s].length;
             bool p = spans[o][s].index >= 0;
             allPalette &= p;
@@ -170,7 +250,9 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
             fourRuns += (len + 31) / 32;
         }
         auto consider = [&](int cost, Form form, bool palette) {
-            if (cost < best.cost) {
+            float weighed = float(cost) + tol.lambda * error;
+            if (weighed < bestWeighed) {
+                bestWeighed = weighed;
                 best.cost = cost;
                 best.form = form;
                 best.order = o;
@@ -241,7 +323,7 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     // Coding to the level alone may spend more of the error than the budget allows: then the
     // level comes down until it does not (level 0 is exact).
     for (int level = tol.level;; level--) {
-        codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(level, tol.budget), out);
+        codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(level, tol.budget, tol.lambda), out);
         if (level == 0 || tol.budget < 0 || blockError(out.picture, colour) <= tol.budget) return;
     }
 }

@@ -11,12 +11,15 @@ namespace encode {
 // What a block may lose: the largest difference per pixel and channel, in RGB565 levels (red and
 // blue `level`, green twice that, its levels being half as wide), and the largest squared error
 // over the block (channels widened to 8 bits, summed over its 64 pixels; negative: no limit).
+// lambda > 0 makes the coder weigh bytes against error (bytes + lambda x squared error) instead
+// of taking the fewest bytes within the level.
 struct Tolerance {
     int level = 0;
     int red = 0, green = 0, blue = 0;
     int64_t budget = -1;
-    explicit Tolerance(int level_ = 0, int64_t budget_ = -1)
-        : level(level_), red(level_), green(2 * level_), blue(level_), budget(budget_) {}
+    float lambda = 0;
+    explicit Tolerance(int level_ = 0, int64_t budget_ = -1, float lambda_ = 0)
+        : level(level_), red(level_), green(2 * level_), blue(level_), budget(budget_), lambda(lambda_) {}
 };
 
 // Squared error of two blocks, channels widened to 8 bits.

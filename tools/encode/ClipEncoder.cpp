@@ -205,6 +205,8 @@ int mergeEntries(int format, bool hasAlpha, const InputClip& in, std::vector<Ent
         }
     std::vector<uint32_t> order(entries.size());
     for (size_t i = 0; i < order.size(); i++) order[i] = uint32_t(i);
+    // Least loss per byte saved first.
+    for (size_t e = 0; e < entries.size(); e++) loss[e] /= double(entries[e].coded.bytes.size() + 3);
     std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return loss[a] < loss[b]; });
     std::vector<char> kept(entries.size(), 1);
     for (int i = 0; i < drop; i++) kept[order[i]] = 0;
@@ -270,7 +272,9 @@ Tolerance toleranceFor(int quality) {
     double psnr = 30.0 + 0.4 * (quality - 50);
     double mse = 255.0 * 255.0 / std::pow(10.0, psnr / 10.0);
     int level = quality >= 90 ? 1 : 1 + (90 - quality) / 10;
-    return Tolerance(level, int64_t(192.0 * mse));
+    int64_t budget = int64_t(192.0 * mse);
+    // Spending the whole budget on a block must save about 16 bytes for it to be worth it.
+    return Tolerance(level, budget, float(16.0 / double(budget)));
 }
 
 void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
@@ -280,7 +284,6 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
     const bool hasAlpha = in.hasAlpha;
     int quality = params.quality;
     Tolerance tol = toleranceFor(quality);
-    out.lowestQuality = quality;
     std::unique_ptr<Palette> pal(new Palette);
     choosePalette(in, tol, *pal);
 
@@ -415,7 +418,6 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
             memcpy(view.alpha, e.alpha, 64);
         }
         if (progress) progress(f + 1, frames);
-        out.lowestQuality = std::min(out.lowestQuality, quality);
     }
 
     out.mergedEntries = mergeEntries(format, hasAlpha, in, entries, cells, maxEntries);

@@ -29,7 +29,6 @@ struct EncodedClip {
     std::vector<std::vector<uint16_t>> pictures;
     std::vector<std::vector<uint8_t>> alphas;
     int mergedEntries = 0;  // entries folded into others to respect the 65535-entry limit
-    int lowestQuality = 100;  // busy clips lower the quality of some frames to fit the dictionary
 };
 
 // Limits of the format that the encoder respects.

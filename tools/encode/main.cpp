@@ -24,7 +24,7 @@ using namespace encode;
 
 namespace {
 
-const int DefaultQuality = 90;
+const int DefaultQuality = 75;
 
 struct Options {
     std::vector<std::string> inputs;
@@ -221,8 +221,6 @@ bool encodeOne(const std::string& inputPath, const std::string& path, int format
     if (clip.mergedEntries > 0)
         std::printf("  %d entries merged into alike ones to stay within %d\n", clip.mergedEntries, MaxEntries);
     if (quality != o.quality) std::printf("  made at quality %d\n", quality);
-    if (clip.lowestQuality < quality)
-        std::printf("  quality lowered to %d in busy frames to fit the dictionary\n", clip.lowestQuality);
     std::fflush(stdout);
     made.path = path;
     made.bytes = bytes.size();
