@@ -10,6 +10,7 @@ class ClipReader;
 constexpr int TrackSlots = 50;
 constexpr int32_t Ready = 3;
 constexpr int MaxBlocks = 6000;
+constexpr int ClipBlocks = 1200;  // 40 x 30 blocks: the only picture size the loader accepts
 
 class Track {
 public:
@@ -59,6 +60,17 @@ public:
     ClipReader* reader = nullptr;  // the open clip while loading; file is its handle
     char loadError[160] = {};      // why the last load was refused, for the log line and tools
 
+    // Playback state kept between decodes so that selectIds does not walk every record from its
+    // start each frame: per block the segment in force and its frames [segmentFrom, segmentUntil),
+    // and the ids chosen for them before GLITCH rewrites currentIds. No block changes segment
+    // while the position stays in [selectedFrom, selectedUntil). Set up by prepareDecoding.
+    uint32_t recordStart[ClipBlocks] = {};
+    uint8_t segmentFrom[ClipBlocks] = {};
+    uint8_t segmentUntil[ClipBlocks] = {};
+    uint16_t selectedIds[ClipBlocks] = {};
+    int32_t selectedFrom = 0, selectedUntil = 0;
+    int32_t classFirst[16] = {};  // classStart, with classes the clip does not have never reached
+
     // Size estimate of a clip file for the editor's RAM figure; 0 when it is missing or not a clip.
     static int32_t probe(const std::string& path);
     // The same, quietly; why (when not null) says what is wrong with a file that is refused.
@@ -85,6 +97,8 @@ public:
     void decodeFrame17(int deck, int position, int blendMode);
     void decodeFrame18(int deck, int position, int blendMode);
     void decodeEntry18(const uint8_t* entry, int entryClass);
+    void prepareDecoding();  // once the clip is completely loaded
+    void seekSegment(int b, int position);
 };
 
 extern Track tracks[TrackSlots];

@@ -1,8 +1,15 @@
 // Playback of a loaded clip: the shared id selection, the redraw test and the two frame decoders.
 // The loader has checked every record and entry, so nothing here tests the clip's bytes: ids are
 // below entryCount (Format17), runs and alpha runs cover exactly 64 pixels, segments cover every
-// frame.
+// frame, the picture is 40 x 30 blocks.
+//
+// A run-coded entry is expanded into the 64 colours of its scan order (a "line"), then one copy
+// kernel, chosen once per block from the fill mode and variant, puts the line into the block.
+#include <climits>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "app/FrameBuffers.h"
 #include "mixer/EffectTable.h"
@@ -12,57 +19,185 @@
 namespace {
 
 constexpr int Stride = 320;
-
-// Pixel offsets (y * 320 + x) of a block's 64 pixels for each fill mode 0..5 and variant.
-struct ScanTables {
-    uint16_t offset[6][2][64];
-    ScanTables() {
-        for (int mode = 0; mode < 6; mode++)
-            for (int variant = 0; variant < 2; variant++) {
-                // Modes 4 and 5 are modes 2 and 3 with the meaning of the variant swapped.
-                int m = mode >= 4 ? mode - 2 : mode;
-                bool columns = mode >= 4 ? !variant : variant;
-                int i = 0;
-                for (int outer = 0; outer < 8; outer++)
-                    for (int inner = 0; inner < 8; inner++) {
-                        int x = columns ? outer : inner, y = columns ? inner : outer;
-                        if (m & 1) x = 7 - x;
-                        if (m & 2) y = 7 - y;
-                        offset[mode][variant][i++] = uint16_t(y * Stride + x);
-                    }
-            }
-    }
-};
-const ScanTables scan;
+constexpr int GroupBlocks = 20;  // four mode words; half a block row
+// Runs are written whole at a fixed width (8, 16 or 32 pixels) and the next run overwrites the
+// excess, so the line has room for the longest run to start at its 63rd colour.
+constexpr int LineSize = 64 + 32;
 
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-// Writes the runs along the scan order until 64 pixels are done; a run that would pass the 64th
-// pixel (the four-run form's last run) is cut there.
-inline void fillRuns(uint16_t* cursor, const uint16_t* order, const uint16_t* length, const uint16_t* colour) {
-    int p = 0;
-    for (int r = 0; p < 64; r++) {
-        int end = p + length[r] + 1;
-        if (end > 64) end = 64;
-        uint16_t c = colour[r];
-        for (; p < end; p++) cursor[order[p]] = c;
+template <int N>
+inline void put(uint16_t* out, uint16_t c) {
+#pragma GCC unroll 32
+    for (int i = 0; i < N; i++) out[i] = c;
+}
+
+inline uint16_t colour(const uint8_t*& p, bool fromPalette, const uint16_t* palette) {
+    uint16_t c;
+    if (fromPalette) c = palette[*p++];
+    else c = le16(p), p += 2;
+    return c;
+}
+
+// Format17 run pairs (narrow: 1..8 pixels, a palette flag per run; wide: 1..16, palette only).
+// Each returns the first byte after the runs.
+const uint8_t* narrowPairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+    uint16_t* out = line;
+    for (;;) {
+        unsigned R = *p++;
+        put<8>(out, colour(p, R & 2, palette));
+        out += (R >> 5) + 1;
+        if (out >= line + 64) return p;
+        put<8>(out, colour(p, R & 1, palette));
+        out += ((R >> 2) & 7) + 1;
+        if (out >= line + 64) return p;
     }
 }
 
+const uint8_t* widePairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+    uint16_t* out = line;
+    for (;;) {
+        unsigned R = *p++;
+        put<16>(out, palette[*p++]);
+        out += (R >> 4) + 1;
+        if (out >= line + 64) return p;
+        put<16>(out, palette[*p++]);
+        out += (R & 15) + 1;
+        if (out >= line + 64) return p;
+    }
+}
+
+// Format18 four-run form: runs of (H & 31) + 1, ((H >> 5) & 31) + 1, ((H >> 10) & 31) + 1 and the
+// rest, colours only for the runs that start before the 64th pixel.
+const uint8_t* fourRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+    uint16_t h = le16(p);
+    p += 2;
+    const int length[4] = {(h & 31) + 1, ((h >> 5) & 31) + 1, ((h >> 10) & 31) + 1, 32};
+    bool fromPalette = h & 0x8000;
+    uint16_t* out = line;
+    for (int r = 0; out < line + 64; r++) {
+        put<32>(out, colour(p, fromPalette, palette));
+        out += length[r];
+    }
+    return p;
+}
+
+// Format18 separated runs: the run bytes, then one colour per run.
+template <bool Narrow>
+const uint8_t* separatedRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+    uint8_t length[64];
+    bool fromPalette[64];
+    int runs = 0, total = 0;
+    for (;;) {
+        uint8_t R = *p++;
+        length[runs] = uint8_t(Narrow ? (R >> 5) + 1 : (R >> 4) + 1);
+        fromPalette[runs] = !Narrow || (R & 2);
+        if ((total += length[runs++]) >= 64) break;
+        length[runs] = uint8_t(Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1);
+        fromPalette[runs] = !Narrow || (R & 1);
+        if ((total += length[runs++]) >= 64) break;
+    }
+    uint16_t* out = line;
+    for (int r = 0; r < runs; r++) {
+        put<Narrow ? 8 : 16>(out, colour(p, fromPalette[r], palette));
+        out += length[r];
+    }
+    return p;
+}
+
+// Puts the 64 colours of a line into the block at dst along one scan order: the line's pixel
+// i = 8 * outer + inner is row outer (column inner) in a rows order, column outer (row inner) in
+// a columns order, counted from the right or the bottom when flipped.
+#if defined(__SSE2__)
+// Eight 16-byte rows: a rows order moves each line row to its block row (reversed in three
+// shuffles when it runs right to left); a columns order is the 8x8 transpose of the line.
+inline __m128i reversed(__m128i v) {
+    v = _mm_shuffle_epi32(v, 0x4E);  // swap the 64-bit halves, then the four words of each
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    return _mm_shufflehi_epi16(v, 0x1B);
+}
+
+inline void transpose(__m128i* m) {
+    __m128i a0 = _mm_unpacklo_epi16(m[0], m[1]), a1 = _mm_unpackhi_epi16(m[0], m[1]);
+    __m128i a2 = _mm_unpacklo_epi16(m[2], m[3]), a3 = _mm_unpackhi_epi16(m[2], m[3]);
+    __m128i a4 = _mm_unpacklo_epi16(m[4], m[5]), a5 = _mm_unpackhi_epi16(m[4], m[5]);
+    __m128i a6 = _mm_unpacklo_epi16(m[6], m[7]), a7 = _mm_unpackhi_epi16(m[6], m[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    m[0] = _mm_unpacklo_epi64(b0, b4), m[1] = _mm_unpackhi_epi64(b0, b4);
+    m[2] = _mm_unpacklo_epi64(b1, b5), m[3] = _mm_unpackhi_epi64(b1, b5);
+    m[4] = _mm_unpacklo_epi64(b2, b6), m[5] = _mm_unpackhi_epi64(b2, b6);
+    m[6] = _mm_unpacklo_epi64(b3, b7), m[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+template <bool Columns, bool FlipX, bool FlipY>
+void scatter(uint16_t* dst, const uint16_t* line) {
+    __m128i m[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+        // Columns right to left: the transpose of the line with its rows taken last first.
+        int row = Columns && FlipX ? 7 - i : i;
+        m[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 8 * row));
+        if (!Columns && FlipX) m[i] = reversed(m[i]);
+    }
+    if (Columns) transpose(m);
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, dst += Stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), m[FlipY ? 7 - y : y]);
+}
+#else
+template <bool Columns, bool FlipX, bool FlipY>
+void scatter(uint16_t* dst, const uint16_t* line) {
+    for (int y = 0; y < 8; y++, dst += Stride)
+        for (int x = 0; x < 8; x++) {
+            int sx = FlipX ? 7 - x : x, sy = FlipY ? 7 - y : y;
+            dst[x] = line[Columns ? 8 * sx + sy : 8 * sy + sx];
+        }
+}
+#endif
+
+using Scatter = void (*)(uint16_t*, const uint16_t*);
+// [fill mode 0..5][variant]. Modes 4 and 5 are modes 2 and 3 with the meaning of the variant
+// swapped.
+const Scatter scatters[6][2] = {
+    {scatter<false, false, false>, scatter<true, false, false>},
+    {scatter<false, true, false>, scatter<true, true, false>},
+    {scatter<false, false, true>, scatter<true, false, true>},
+    {scatter<false, true, true>, scatter<true, true, true>},
+    {scatter<true, false, true>, scatter<false, false, true>},
+    {scatter<true, true, true>, scatter<false, true, true>},
+};
+
 inline void fillBlock(uint16_t* cursor, uint16_t c) {
+#pragma GCC unroll 8
     for (int y = 0; y < 8; y++, cursor += Stride)
         for (int x = 0; x < 8; x++) cursor[x] = c;
 }
 
+inline void directPixels(uint16_t* cursor, const uint8_t* p) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x++, p += 2) cursor[x] = le16(p);
+}
+
+inline void palettePixels(uint16_t* cursor, const uint8_t* p, const uint16_t* palette) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x++) cursor[x] = palette[*p++];
+}
+
 inline void fillAlpha(uint8_t* plane, uint8_t a) {
+#pragma GCC unroll 8
     for (int y = 0; y < 8; y++, plane += Stride) std::memset(plane, a, 8);
 }
 
 inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
+#pragma GCC unroll 8
     for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(plane, scratch, 8);
 }
 
-// AlphaRun bytes into the 64 values; returns nothing, the runs were checked to cover 64.
+// AlphaRun bytes into the 64 values; the runs were checked to cover 64.
 inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
     int i = 0;
     while (i < 64) {
@@ -74,34 +209,88 @@ inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
     }
 }
 
+// The redraw test over a frame: calls draw(b, cursor, mode) for every block whose id or fill
+// mode differs from the previous decode, or for all while redrawFrames runs. Twenty blocks are
+// compared at once first, so that a frame where little changed costs sixty compares.
+template <class Draw>
+void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame, Draw draw) {
+    const uint16_t* ids = t.currentIds;
+    const uint16_t* prevIds = t.prevIds;
+    const uint16_t* prevModes = t.prevModes;
+    bool all = t.redrawFrames != 0;
+    for (int g = 0; g < ClipBlocks / GroupBlocks; g++) {
+        int b = g * GroupBlocks, w = b / 5;
+        if (!all && std::memcmp(words + w, prevModes + w, 4 * sizeof(uint16_t)) == 0 &&
+            std::memcmp(ids + b, prevIds + b, GroupBlocks * sizeof(uint16_t)) == 0)
+            continue;
+        uint16_t* cursor = frame + (g >> 1) * 8 * Stride + (g & 1) * 8 * GroupBlocks;
+        for (int last = w + 4; w < last; w++)
+            for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) {
+                int mode = (words[w] >> shift) & 7;
+                if (all || ids[b] != prevIds[b] || mode != ((prevModes[w] >> shift) & 7)) draw(b, cursor, mode);
+            }
+    }
+}
+
 }  // namespace
 
-void Track::selectIds(int position) {
-    const uint16_t* u = timeline;
-    for (uint32_t b = 0; b < blockCount; b++) {
-        int n = *u++ & 0xFF;
-        segmentCount[b] = uint8_t(n);
-        if (n > 0) {
-            uint8_t sum = uint8_t((u[0] & 0xFF) + 1);
-            if (position < sum) {
-                segmentIndex[b] = 0;
-            } else {
-                for (int s = 1; s < n; s++) {
-                    sum = uint8_t(sum + ((u[s >> 1] >> ((s & 1) * 8)) & 0xFF) + 1);
-                    if (position < sum) {
-                        segmentIndex[b] = uint8_t(s);
-                        break;
-                    }
-                }
-            }
-            u += (n + 1) / 2;
-        } else {
-            segmentCount[b] = uint8_t(frameCount);
-            segmentIndex[b] = uint8_t(position);
-        }
-        currentIds[b] = u[segmentIndex[b]];
-        u += segmentCount[b];
+void Track::prepareDecoding() {
+    uint32_t u = 0;
+    for (int b = 0; b < ClipBlocks; b++) {
+        int n = timeline[u] & 0xFF;
+        recordStart[b] = u;
+        segmentCount[b] = uint8_t(n ? n : frameCount);
+        u += 1 + (n ? uint32_t(n + 1) / 2 + n : frameCount);
+        segmentFrom[b] = segmentUntil[b] = 0;  // no segment chosen yet
     }
+    selectedFrom = selectedUntil = 0;
+    int classes = (hasAlpha + 1) * 8;
+    for (int c = 0; c < 16; c++) classFirst[c] = c < classes ? classStart[c] : INT32_MAX;
+}
+
+// Finds the segment of block b that holds position: one step on from the current segment when
+// playback moved on, a walk from the first segment after a jump back.
+void Track::seekSegment(int b, int position) {
+    const uint16_t* record = timeline + recordStart[b];
+    int n = record[0] & 0xFF;
+    const uint16_t* lengths = record + 1;
+    if (n == 0) {  // one id per frame
+        segmentIndex[b] = uint8_t(position);
+        segmentFrom[b] = uint8_t(position);
+        segmentUntil[b] = uint8_t(position + 1);
+        selectedIds[b] = lengths[position];
+        return;
+    }
+    int s = 0, from = 0, until = (lengths[0] & 0xFF) + 1;
+    if (segmentUntil[b] != 0 && position >= segmentUntil[b]) {
+        s = segmentIndex[b];
+        from = segmentFrom[b];
+        until = segmentUntil[b];
+    }
+    while (position >= until) {
+        s++;
+        from = until;
+        until += ((lengths[s >> 1] >> ((s & 1) * 8)) & 0xFF) + 1;
+    }
+    segmentIndex[b] = uint8_t(s);
+    segmentFrom[b] = uint8_t(from);
+    segmentUntil[b] = uint8_t(until);
+    selectedIds[b] = lengths[(n + 1) / 2 + s];
+}
+
+void Track::selectIds(int position) {
+    if (position < selectedFrom || position >= selectedUntil) {
+        int from = 0, until = INT_MAX;
+        for (int b = 0; b < ClipBlocks; b++) {
+            if (position < segmentFrom[b] || position >= segmentUntil[b]) seekSegment(b, position);
+            if (segmentFrom[b] > from) from = segmentFrom[b];
+            if (segmentUntil[b] < until) until = segmentUntil[b];
+        }
+        selectedFrom = from;
+        selectedUntil = until;
+    }
+    // GLITCH may rewrite currentIds; the chosen ids stay in selectedIds.
+    std::memcpy(currentIds, selectedIds, ClipBlocks * sizeof(uint16_t));
 }
 
 void Track::decodeFrame(int deck, int position, int blendMode) {
@@ -115,7 +304,7 @@ void Track::decodeFrame(int deck, int position, int blendMode) {
 
 static void finishFrame(Track& t, const uint16_t* words) {
     std::memcpy(t.prevModes, words, 240 * sizeof(uint16_t));
-    std::memcpy(t.prevIds, t.currentIds, t.blockCount * sizeof(uint16_t));
+    std::memcpy(t.prevIds, t.currentIds, ClipBlocks * sizeof(uint16_t));
     if (t.redrawFrames) t.redrawFrames--;
 }
 
@@ -126,94 +315,36 @@ void Track::decodeFrame17(int deck, int position, int blendMode) {
     if (glitchValue == 0) glitchBlocks(currentIds);
     bool idColours = glitchValue == 2;
     bool writeAlpha = blendMode == 3 && deck == 1;
-    const uint16_t* words = modeWords + position * int(blockCount / 5);
+    const uint16_t* words = modeWords + position * (ClipBlocks / 5);
     uint16_t* frame = deckFrames + deck * pixelCount;
-    uint32_t b = 0;
-    for (uint32_t j = 0; j < blocksDown; j++) {
-        for (uint32_t k = 0; k < blocksAcross; k++, b++) {
-            int shift = 12 - 3 * int(b % 5);
-            int mode = (words[b / 5] >> shift) & 7;
-            int prevMode = (prevModes[b / 5] >> shift) & 7;
-            uint16_t id = currentIds[b];
-            if (id == prevIds[b] && mode == prevMode && !redrawFrames) continue;
-            cursor = frame + 8 * j * Stride + 8 * k;
-            const uint8_t* entry = dictionary + entryOffsets[id];
-            uint8_t type = entry[0];
-            const uint8_t* p = entry + 1;
-            runCoded = 0;
-            switch (type & 7) {
-            case 0:
-            case 1: {  // narrow run pairs
-                int total = 0, r = 0;
-                while (total < 64) {
-                    uint8_t R = *p++;
-                    runLength[r] = R >> 5;
-                    runPalette[r] = (R >> 1) & 1;
-                    if (R & 2) runColour[r] = palette[*p++];
-                    else runColour[r] = le16(p), p += 2;
-                    total += runLength[r++] + 1;
-                    if (total >= 64) break;
-                    runLength[r] = (R >> 2) & 7;
-                    runPalette[r] = R & 1;
-                    if (R & 1) runColour[r] = palette[*p++];
-                    else runColour[r] = le16(p), p += 2;
-                    total += runLength[r++] + 1;
-                }
-                runCoded = 1;
-                break;
-            }
-            case 2:
-            case 3: {  // wide run pairs, palette colours
-                int total = 0, r = 0;
-                while (total < 64) {
-                    uint8_t R = *p++;
-                    runLength[r] = R >> 4;
-                    runPalette[r] = 1;
-                    runColour[r] = palette[*p++];
-                    total += runLength[r++] + 1;
-                    if (total >= 64) break;
-                    runLength[r] = R & 15;
-                    runPalette[r] = 1;
-                    runColour[r] = palette[*p++];
-                    total += runLength[r++] + 1;
-                }
-                runCoded = 1;
-                break;
-            }
-            case 4:
-                fillBlock(cursor, le16(p));
-                p += 2;
-                break;
-            case 5:
-                fillBlock(cursor, palette[*p++]);
-                break;
-            case 6: {
-                uint16_t* row = cursor;
-                for (int y = 0; y < 8; y++, row += Stride)
-                    for (int x = 0; x < 8; x++, p += 2) row[x] = le16(p);
-                break;
-            }
-            case 7: {
-                uint16_t* row = cursor;
-                for (int y = 0; y < 8; y++, row += Stride)
-                    for (int x = 0; x < 8; x++) row[x] = palette[*p++];
-                break;
-            }
-            }
-            if (type & 8)
-                std::memset(alphaScratch, type >> 4, 64);
-            else if (hasAlpha)
-                readAlphaRuns(p, alphaScratch);
-            if (runCoded) {
-                fillVariant = type & 1;
-                if (idColours)
-                    fillBlock(cursor, id);
-                else if (mode < 6)
-                    fillRuns(cursor, scan.offset[mode][fillVariant], runLength, runColour);
-            }
-            if (writeAlpha) copyAlpha(alphaPlane + 8 * j * Stride + 8 * k, alphaScratch);
+    changedBlocks(*this, words, frame, [&](int b, uint16_t* cursor, int mode) {
+        uint16_t id = currentIds[b];
+        const uint8_t* entry = dictionary + entryOffsets[id];
+        uint8_t type = entry[0];
+        const uint8_t* p = entry + 1;
+        uint16_t line[LineSize];
+        switch (type & 7) {
+        case 0:
+        case 1: p = narrowPairs(p, palette, line); break;
+        case 2:
+        case 3: p = widePairs(p, palette, line); break;
+        case 4: fillBlock(cursor, le16(p)), p += 2; break;
+        case 5: fillBlock(cursor, palette[*p++]); break;
+        case 6: directPixels(cursor, p), p += 128; break;
+        case 7: palettePixels(cursor, p, palette), p += 64; break;
         }
-    }
+        if (type & 8)
+            std::memset(alphaScratch, type >> 4, 64);
+        else if (hasAlpha)
+            readAlphaRuns(p, alphaScratch);
+        if ((type & 7) < 4) {
+            if (idColours)
+                fillBlock(cursor, id);
+            else if (mode < 6)
+                scatters[mode][type & 1](cursor, line);
+        }
+        if (writeAlpha) copyAlpha(alphaPlane + (cursor - frame), alphaScratch);
+    });
     finishFrame(*this, words);
 }
 
@@ -294,36 +425,52 @@ void Track::decodeFrame18(int deck, int position, int blendMode) {
     if (glitchValue == 0) glitchBlocks(currentIds);
     bool idColours = glitchValue == 2;
     bool writeAlpha = blendMode == 3 && deck == 1;
-    int lastClass = hasAlpha * 8 + 7;
-    const uint16_t* words = modeWords + position * int(blockCount / 5);
+    const uint16_t* words = modeWords + position * (ClipBlocks / 5);
     uint16_t* frame = deckFrames + deck * pixelCount;
-    uint32_t b = 0;
-    for (uint32_t j = 0; j < blocksDown; j++) {
-        for (uint32_t k = 0; k < blocksAcross; k++, b++) {
-            int shift = 12 - 3 * int(b % 5);
-            int mode = (words[b / 5] >> shift) & 7;
-            int prevMode = (prevModes[b / 5] >> shift) & 7;
-            uint16_t id = currentIds[b];
-            if (id == prevIds[b] && mode == prevMode && !redrawFrames) continue;
-            cursor = frame + 8 * j * Stride + 8 * k;
-            uint8_t* plane = alphaPlane + 8 * j * Stride + 8 * k;
-            if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
-            if (idColours || mode == 0) {
-                fillBlock(cursor, id);
-                if (writeAlpha) fillAlpha(plane, 15);
-                continue;
-            }
-            if (mode == 7) {
-                fillBlock(cursor, 0);
-                if (writeAlpha) fillAlpha(plane, 0);
-                continue;
-            }
-            int c = lastClass;
-            while (classStart[c] > int32_t(id)) c--;
-            decodeEntry18(dictionary + entryOffsets[id], c);
-            if ((c & 7) >= 2) fillRuns(cursor, scan.offset[mode - 1][fillVariant], runLength, runColour);
-            if (writeAlpha) copyAlpha(plane, alphaScratch);
+    changedBlocks(*this, words, frame, [&](int b, uint16_t* cursor, int mode) {
+        uint16_t id = currentIds[b];
+        uint8_t* plane = alphaPlane + (cursor - frame);
+        if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
+        if (idColours || mode == 0) {
+            fillBlock(cursor, id);
+            if (writeAlpha) fillAlpha(plane, 15);
+            return;
         }
-    }
+        if (mode == 7) {
+            fillBlock(cursor, 0);
+            if (writeAlpha) fillAlpha(plane, 0);
+            return;
+        }
+        // The entry's class: how many classes after the first start at or before it.
+        int c = 0;
+        for (int i = 1; i < 16; i++) c += classFirst[i] <= int32_t(id);
+        const uint8_t* p = dictionary + entryOffsets[id];
+        uint16_t line[LineSize];
+        switch (c & 7) {
+        case 0: directPixels(cursor, p), p += 128; break;
+        case 1: palettePixels(cursor, p, palette), p += 64; break;
+        case 2:
+        case 3: p = fourRuns(p, palette, line); break;
+        case 4:
+        case 5: p = separatedRuns<true>(p, palette, line); break;
+        case 6:
+        case 7: p = separatedRuns<false>(p, palette, line); break;
+        }
+        if ((c & 7) >= 2) scatters[mode - 1][c & 1](cursor, line);
+        if (!writeAlpha) return;
+        // With alpha every drawn block sets all 64 values before they are copied, so a deck that
+        // does not write the alpha plane can leave them alone; without alpha they are left as
+        // they were.
+        if (hasAlpha && c < 8) {
+            std::memset(alphaScratch, 15, 64);
+        } else if (hasAlpha) {
+            uint8_t a = *p++;
+            if (a & 0x20)
+                std::memset(alphaScratch, a & 15, 64);
+            else
+                readAlphaRuns(p, alphaScratch);
+        }
+        copyAlpha(plane, alphaScratch);
+    });
     finishFrame(*this, words);
 }

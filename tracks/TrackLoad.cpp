@@ -464,5 +464,6 @@ int Track::loadStep(int n) {
     ready = Ready;
     std::memset(prevModes, 0, 300 * sizeof(uint16_t));
     redrawFrames = 2;
+    prepareDecoding();
     return 2;
 }
