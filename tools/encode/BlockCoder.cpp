@@ -110,17 +110,9 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             sp.colour = uint16_t(mr << 11 | mg << 5 | mb);
             sp.error = error(mr, mg, mb);
             sp.index = -1;
-            // A direct colour costs two bytes, a palette one one; half a run byte each.
+            // A direct colour costs two bytes and half a run byte; whether a palette colour
+            // can stand in is only asked of the spans chosen.
             float cost = 2.5f + t.lambda * sp.error;
-            if (pal.size > 0) {
-                int idx = pal.nearest[sp.colour];
-                uint16_t p = pal.colours[idx];
-                if (red(p) >= rHi - t.red && red(p) <= rLo + t.red && green(p) >= gHi - t.green &&
-                    green(p) <= gLo + t.green && blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue) {
-                    sp.index = int16_t(idx);
-                    cost = std::min(cost, 1.5f + t.lambda * error(red(p), green(p), blue(p)));
-                }
-            }
             if (best[j] + cost < best[i + 1]) {
                 best[i + 1] = best[j] + cost;
                 from[i + 1] = uint8_t(j);
@@ -128,10 +120,25 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             }
         }
     }
-    Span reversed[64];
     int n = 0;
-    for (int at = 64; at > 0; at = from[at]) reversed[n++] = chosen[at];
-    for (int k = 0; k < n; k++) out[k] = reversed[n - 1 - k];
+    for (int at = 64; at > 0; at = from[at]) n++;
+    int k = n;
+    for (int at = 64; at > 0; at = from[at]) {
+        Span& sp = out[--k];
+        sp = chosen[at];
+        if (pal.size == 0) continue;
+        int rLo = 31, rHi = 0, gLo = 63, gHi = 0, bLo = 31, bHi = 0;
+        for (int i = from[at]; i < at; i++) {
+            rLo = std::min(rLo, R[i]), rHi = std::max(rHi, R[i]);
+            gLo = std::min(gLo, G[i]), gHi = std::max(gHi, G[i]);
+            bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
+        }
+        int idx = pal.nearest[sp.colour];
+        uint16_t p = pal.colours[idx];
+        if (red(p) >= rHi - t.red && red(p) <= rLo + t.red && green(p) >= gHi - t.green &&
+            green(p) <= gLo + t.green && blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue)
+            sp.index = int16_t(idx);
+    }
     return n;
 }
 
@@ -320,11 +327,15 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
 
 void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
-    // Coding to the level alone may spend more of the error than the budget allows: then the
-    // level comes down until it does not (level 0 is exact).
-    for (int level = tol.level;; level--) {
-        codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(level, tol.budget, tol.lambda), out);
-        if (level == 0 || tol.budget < 0 || blockError(out.picture, colour) <= tol.budget) return;
+    // A coding that spends more error than the block's budget is done again with error weighing
+    // more (the runs then follow the picture more closely where that is cheapest), and as a last
+    // resort exactly.
+    Tolerance t = tol;
+    for (int attempt = 0;; attempt++) {
+        if (attempt == 3 || t.lambda <= 0) t = Tolerance(tol.lambda > 0 ? 0 : tol.level, tol.budget, 0);
+        codeWithin(format, hasAlpha, colour, alpha, pal, t, out);
+        if (t.budget < 0 || t.level == 0 || blockError(out.picture, colour) <= t.budget) return;
+        t.lambda *= 4;
     }
 }
 

@@ -376,6 +376,10 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (singleFile && o.format && !endsWith(o.output, o.format == 17 ? ".q17" : ".q18")) {
+        std::fprintf(stderr, "%s does not end in .q%d, the extension of --format %d\n", o.output.c_str(), o.format, o.format);
+        return 1;
+    }
     std::string videosAbsolute = absolutePath(videos);
     if (!o.playlist.empty()) {
         std::string target = absolutePath(singleFile ? o.output.substr(0, std::max<size_t>(1, o.output.rfind('/'))) : folder);
