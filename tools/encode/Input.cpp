@@ -95,6 +95,8 @@ void emit(InputClip& clip, const SourcePicture& pic, const InputSettings& s, int
     clip.frames.emplace_back();
     quantise(fitted.data(), s.dither, clip.frames.back());
     for (int i = 1; i < repeat; i++) clip.frames.push_back(clip.frames.back());
+    // Container durations are estimates: never show more frames done than expected.
+    clip.expectedFrames = std::max(clip.expectedFrames, int(clip.frames.size()));
     if (progress) progress(int(clip.frames.size()), clip.expectedFrames);
 }
 
