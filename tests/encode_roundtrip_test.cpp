@@ -208,21 +208,24 @@ TEST_F(EncodeRoundTrip, AlphaFromPngIsKeptExactlyAndTransparentBlocksAreBlack) {
         src.push_back(p);
         writePng(dir + "/in/a" + std::to_string(f) + ".png", p);
     }
-    Outcome r = encoder(dir, dir + "/in -o " + dir + "/alpha.q18");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("with alpha"), std::string::npos) << r.out;
-    Decoded d = decode(dir + "/alpha.q18");
-    ASSERT_EQ(d.frames.size(), 4u);
-    EXPECT_EQ(d.hasAlpha, 1);
-    for (int f = 0; f < 4; f++)
-        for (int y = 0; y < 240; y += 7)
-            for (int x = 0; x < 320; x += 3) {
-                int i = y * 320 + x;
-                ASSERT_EQ(d.alpha[f][i], (src[f].at(x, y)[3] * 15 + 127) / 255) << x << "," << y;
-                if (x < 104) {
-                    ASSERT_EQ(d.frames[f][i], 0) << "transparent pixels carry no colour";
+    for (const char* ext : {"q18", "q17"}) {
+        std::string clip = dir + "/alpha." + ext;
+        Outcome r = encoder(dir, dir + "/in -o " + clip);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("with alpha"), std::string::npos) << r.out;
+        Decoded d = decode(clip);
+        ASSERT_EQ(d.frames.size(), 4u) << ext;
+        EXPECT_EQ(d.hasAlpha, 1);
+        for (int f = 0; f < 4; f++)
+            for (int y = 0; y < 240; y += 7)
+                for (int x = 0; x < 320; x += 3) {
+                    int i = y * 320 + x;
+                    ASSERT_EQ(d.alpha[f][i], (src[f].at(x, y)[3] * 15 + 127) / 255) << ext << " " << x << "," << y;
+                    if (x < 104) {
+                        ASSERT_EQ(d.frames[f][i], 0) << "transparent pixels carry no colour";
+                    }
                 }
-            }
+    }
 }
 
 TEST_F(EncodeRoundTrip, BusyClipStaysWithinEveryLimitOfTheFormat) {
