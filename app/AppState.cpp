@@ -11,7 +11,7 @@ int32_t lastFrameTick = 0;
 int32_t currentTick = 0;
 int32_t measuredFps = 0;
 
-static std::string currentDirectory() {
+std::string currentDirectory() {
     char* d = getcwd(nullptr, 0);
     std::string s = d ? d : "";
     free(d);

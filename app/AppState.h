@@ -39,6 +39,9 @@ extern int32_t lastFrameTick;
 extern int32_t currentTick;
 extern int32_t measuredFps;
 
+// The process's current directory as getcwd gives it ("" when it cannot).
+std::string currentDirectory();
+
 // Loads a PNG from the run folder; a missing or broken picture gives nullptr, which every blit
 // accepts and ignores.
 SDL_Surface* loadPicture(const char* path);

@@ -8,22 +8,13 @@
 // name that loads.
 #include "library/Mix.h"
 
+#include "app/AppState.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-std::string currentDirectory() {
-    char* cwd = getcwd(nullptr, 0);
-    std::string result = cwd ? cwd : "";
-    free(cwd);
-    return result;
-}
-
-}  // namespace
 
 // An absolute path with "//", "." and ".." resolved by name; ".." at the root stays at the root.
 std::string normalisePath(const std::string& path) {

@@ -1,5 +1,7 @@
 #include "library/Mix.h"
 
+#include "app/AppState.h"
+
 #include <cstdlib>
 #include <iostream>
 #include <unistd.h>
@@ -7,17 +9,6 @@
 #include "tracks/Track.h"
 
 Mix mix;
-
-namespace {
-
-std::string currentDirectory() {
-    char* cwd = getcwd(nullptr, 0);
-    std::string result = cwd ? cwd : "";
-    free(cwd);
-    return result;
-}
-
-}  // namespace
 
 void Mix::init() {
     xmlFile = nullptr;

@@ -58,8 +58,8 @@ void Options::initOptions() {
     pickedFilter = 0;
     abxyImage = loadPicture("data/abxy.png");
     dragging = 0;
-    char cwd[4096];
-    baseDir = getcwd(cwd, sizeof cwd) ? cwd : ".";
+    baseDir = currentDirectory();
+    if (baseDir.empty()) baseDir = ".";
     showTopLine = 0;
     loadPrefs();
     for (int32_t& k : keys) k = 0;

@@ -19,13 +19,6 @@
 
 std::string builtRunDir() { return LOOPMIXER_RUN_DIR; }
 
-static std::string currentDir() {
-    char* d = getcwd(nullptr, 0);
-    std::string s = d ? d : "";
-    free(d);
-    return s;
-}
-
 static void copyFile(const std::string& from, const std::string& to) {
     std::ifstream in(from, std::ios::binary);
     if (!in) return;
@@ -50,7 +43,7 @@ static void applyInput(Input input, bool down) {
 }
 
 Harness::Harness(const HarnessOptions& o) {
-    previousDir = currentDir();
+    previousDir = currentDirectory();
     char pattern[] = "/tmp/loopmixer-test-XXXXXX";
     const char* made = mkdtemp(pattern);
     dir = made ? made : "/tmp";
