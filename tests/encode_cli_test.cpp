@@ -317,6 +317,17 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
         EXPECT_TRUE(exists(run + "/videos/one.q18") && exists(run + "/videos/two.q18"));
     }
 
+    // The file holds names between tags, unescaped: a name that would break it is refused, and
+    // a clip's file name never carries one.
+    Outcome bad = encoder(dir, dir + "/one --run-dir " + run + " --playlist 'a</name>b'");
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(slurp(run + "/data/playlists.xml"), expected);
+    mkdir((dir + "/x<y>").c_str(), 0777);
+    writeFlatPng(dir + "/x<y>/p.png", 2);
+    Outcome odd = encoder(dir, "'" + dir + "/x<y>' --run-dir " + run);
+    EXPECT_EQ(odd.status, 0) << odd.err;
+    EXPECT_TRUE(exists(run + "/videos/x_y_.q18"));
+
     // Something that is not a playlists file is not overwritten.
     spill(run + "/data/playlists.xml", "my notes");
     Outcome r = encoder(dir, dir + "/one --run-dir " + run + " --playlist x");

@@ -87,6 +87,10 @@ std::string baseName(const std::string& input) {
         size_t dot = name.rfind('.');
         if (dot != std::string::npos && dot > 0) name = name.substr(0, dot);
     }
+    // The playlists file stores names as they are, between tags: a '<' or '>' (or a control
+    // character) in a clip's name would break the file for the instrument's reader.
+    for (char& c : name)
+        if (c == '<' || c == '>' || (unsigned char)c < 32) c = '_';
     return name.empty() ? "clip" : name;
 }
 
@@ -382,6 +386,11 @@ int main(int argc, char** argv) {
     }
     std::string videosAbsolute = absolutePath(videos);
     if (!o.playlist.empty()) {
+        for (char c : o.playlist)
+            if (c == '<' || c == '>' || (unsigned char)c < 32) {
+                std::fprintf(stderr, "a playlist name cannot hold '<', '>' or control characters\n");
+                return 1;
+            }
         std::string target = absolutePath(singleFile ? o.output.substr(0, std::max<size_t>(1, o.output.rfind('/'))) : folder);
         if (singleFile && o.output.find('/') == std::string::npos) target = absolutePath(".");
         if (target.compare(0, videosAbsolute.size(), videosAbsolute) != 0) {
