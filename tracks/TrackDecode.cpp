@@ -39,19 +39,53 @@ inline uint16_t colour(const uint8_t*& p, bool fromPalette, const uint16_t* pale
     return c;
 }
 
+// Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
+// each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
+// colours read at c; false once the runs reach 64.
+template <bool FirstFromPalette, bool SecondFromPalette>
+inline bool narrowPair(size_t R, const uint8_t*& c, const uint16_t* palette, uint16_t*& out, const uint16_t* end) {
+    put<8>(out, FirstFromPalette ? palette[c[0]] : le16(c));
+    c += FirstFromPalette ? 1 : 2;
+    out += (R >> 5) + 1;
+    if (out >= end) return false;
+    put<8>(out, SecondFromPalette ? palette[c[0]] : le16(c));
+    c += SecondFromPalette ? 1 : 2;
+    out += ((R >> 2) & 7) + 1;
+    return out < end;
+}
+
+// The pairs with run bytes at r and colours at c: each run byte followed by its colours in
+// Format17, all run bytes then all colours in Format18 (Separated). One branch per pair on its
+// colour kinds. Returns the byte after the last colour.
+template <bool Separated>
+const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint16_t* palette, uint16_t* line) {
+    uint16_t* out = line;
+    const uint16_t* end = line + 64;
+    for (;;) {
+        size_t R = *r++;
+        if (!Separated) c = r;
+        switch (R & 3) {
+        case 0:
+            if (!narrowPair<false, false>(R, c, palette, out, end)) return c;
+            break;
+        case 1:
+            if (!narrowPair<false, true>(R, c, palette, out, end)) return c;
+            break;
+        case 2:
+            if (!narrowPair<true, false>(R, c, palette, out, end)) return c;
+            break;
+        default:
+            if (!narrowPair<true, true>(R, c, palette, out, end)) return c;
+            break;
+        }
+        if (!Separated) r = c;
+    }
+}
+
 // Format17 run pairs (narrow: 1..8 pixels, a palette flag per run; wide: 1..16, palette only).
 // Each returns the first byte after the runs.
 const uint8_t* narrowPairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
-    uint16_t* out = line;
-    for (;;) {
-        unsigned R = *p++;
-        put<8>(out, colour(p, R & 2, palette));
-        out += (R >> 5) + 1;
-        if (out >= line + 64) return p;
-        put<8>(out, colour(p, R & 1, palette));
-        out += ((R >> 2) & 7) + 1;
-        if (out >= line + 64) return p;
-    }
+    return narrowRuns<false>(p, p, palette, line);
 }
 
 const uint8_t* widePairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
@@ -84,25 +118,44 @@ const uint8_t* fourRuns(const uint8_t* p, const uint16_t* palette, uint16_t* lin
 
 // Format18 separated runs: the run bytes, then one colour per run.
 template <bool Narrow>
+inline unsigned firstLength(unsigned R) {
+    return Narrow ? (R >> 5) + 1 : (R >> 4) + 1;
+}
+template <bool Narrow>
+inline unsigned secondLength(unsigned R) {
+    return Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1;
+}
+
+// Both runs of a run byte together, narrow [0] and wide [1].
+struct PairLengths {
+    uint8_t sum[2][256];
+    PairLengths() {
+        for (unsigned R = 0; R < 256; R++) {
+            sum[0][R] = uint8_t(firstLength<true>(R) + secondLength<true>(R));
+            sum[1][R] = uint8_t(firstLength<false>(R) + secondLength<false>(R));
+        }
+    }
+};
+const PairLengths pairLengths;
+
+template <bool Narrow>
 const uint8_t* separatedRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
-    uint8_t length[64];
-    bool fromPalette[64];
-    int runs = 0, total = 0;
-    for (;;) {
-        uint8_t R = *p++;
-        length[runs] = uint8_t(Narrow ? (R >> 5) + 1 : (R >> 4) + 1);
-        fromPalette[runs] = !Narrow || (R & 2);
-        if ((total += length[runs++]) >= 64) break;
-        length[runs] = uint8_t(Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1);
-        fromPalette[runs] = !Narrow || (R & 1);
-        if ((total += length[runs++]) >= 64) break;
-    }
+    // The colours start after the byte whose runs reach 64 (its second run may be unused, but
+    // then the first one already reached 64, so adding both lengths finds the same byte).
+    const uint8_t* pairs = pairLengths.sum[Narrow ? 0 : 1];
+    const uint8_t* q = p;
+    for (unsigned total = 0; total < 64;) total += pairs[*q++];
+    if (Narrow) return narrowRuns<true>(p, q, palette, line);
     uint16_t* out = line;
-    for (int r = 0; r < runs; r++) {
-        put<Narrow ? 8 : 16>(out, colour(p, fromPalette[r], palette));
-        out += length[r];
+    for (;;) {
+        unsigned R = *p++;
+        put<16>(out, palette[*q++]);
+        out += firstLength<false>(R);
+        if (out >= line + 64) return q;
+        put<16>(out, palette[*q++]);
+        out += secondLength<false>(R);
+        if (out >= line + 64) return q;
     }
-    return p;
 }
 
 // Puts the 64 colours of a line into the block at dst along one scan order: the line's pixel
@@ -441,9 +494,12 @@ void Track::decodeFrame18(int deck, int position, int blendMode) {
             if (writeAlpha) fillAlpha(plane, 0);
             return;
         }
-        // The entry's class: how many classes after the first start at or before it.
-        int c = 0;
-        for (int i = 1; i < 16; i++) c += classFirst[i] <= int32_t(id);
+        // The entry's class, the last one starting at or before it: a binary search over the
+        // sixteen class starts (classes the clip does not have start beyond every id).
+        int c = classFirst[8] <= int32_t(id) ? 8 : 0;
+        c += classFirst[c + 4] <= int32_t(id) ? 4 : 0;
+        c += classFirst[c + 2] <= int32_t(id) ? 2 : 0;
+        c += classFirst[c + 1] <= int32_t(id) ? 1 : 0;
         const uint8_t* p = dictionary + entryOffsets[id];
         uint16_t line[LineSize];
         switch (c & 7) {
