@@ -26,12 +26,7 @@ uint16_t rgb(int r, int g, int b) { return uint16_t(r << 11 | g << 5 | b); }
 
 class Compositor : public ::testing::Test {
 protected:
-    HarnessOptions quiet() {
-        HarnessOptions o;
-        o.pictures = false;
-        return o;
-    }
-    Harness h{quiet()};
+    Harness h{HarnessOptions::withoutPictures()};
 
     uint16_t* mix(int deck) { return mixFrames + deck * FramePixels; }
     uint16_t* decoded(int deck) { return deckFrames + deck * FramePixels; }

@@ -20,12 +20,7 @@ int B(uint16_t p) { return p & 31; }
 
 class DeckSteps : public ::testing::Test {
 protected:
-    HarnessOptions quiet() {
-        HarnessOptions o;
-        o.pictures = false;
-        return o;
-    }
-    Harness h{quiet()};
+    Harness h{HarnessOptions::withoutPictures()};
     void SetUp() override {
         decks.resetDecks();
         queuedTrack = 0;

@@ -16,12 +16,7 @@ namespace {
 
 class Filters : public ::testing::Test {
 protected:
-    HarnessOptions quiet() {
-        HarnessOptions o;
-        o.pictures = false;
-        return o;
-    }
-    Harness h{quiet()};
+    Harness h{HarnessOptions::withoutPictures()};
 
     uint16_t* frame(int deck) { return mixFrames + deck * FramePixels; }
     uint16_t& at(int deck, int x, int y) { return frame(deck)[y * FrameWidth + x]; }

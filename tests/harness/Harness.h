@@ -16,6 +16,13 @@ struct HarnessOptions {
     bool demoClips = false;          // copy the built demo clips into videos/
     bool start = true;               // run startUp() in the constructor
     unsigned seed = 1;               // srand seed for SNOW and GLITCH
+
+    // Unit tests of the picture code need no pictures or font: a quicker start.
+    static HarnessOptions withoutPictures() {
+        HarnessOptions o;
+        o.pictures = false;
+        return o;
+    }
 };
 
 class Harness {
