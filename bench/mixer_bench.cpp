@@ -5,6 +5,7 @@
 
 #include <SDL/SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,7 +115,7 @@ void WorstComposite(benchmark::State& state) {
         for (int s = 0; s < 8; s++) effectTable.slots[d][s] = EffectSlot{ids[s], 1, 1, 0};
     decks.resetDecks();
     decks.blendMode = 3;
-    decks.decks[0].track = 1;
+    decks.decks[1].track = 0;
     tracks[0].hasAlpha = 1;
     decks.fade = 5;
     decks.flash = 7;
@@ -129,26 +130,38 @@ void WorstComposite(benchmark::State& state) {
 BENCHMARK(WorstComposite);
 
 // Prints the usual table, then every result divided by the frame copy's time. CPU time is used
-// because the machines these run on are often shared, which stretches wall time unevenly.
+// because the machines these run on are often shared, which stretches wall time unevenly; with
+// --benchmark_repetitions (best with --benchmark_enable_random_interleaving) each figure is the
+// median of its repetitions, which a passing burst of load on the machine does not move.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) results.push_back({r.benchmark_name(), r.GetAdjustedCPUTime()});
+        for (const Run& r : runs) {
+            if (r.run_type != Run::RT_Iteration) continue;
+            const std::string name = r.benchmark_name();
+            times[name].push_back(r.GetAdjustedCPUTime());
+        }
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        double copy = 0;
-        for (auto& r : results)
-            if (r.first == "FrameCopy") copy = r.second;
+        const double copy = times.count("FrameCopy") ? median(times["FrameCopy"]) : 0;
         if (copy <= 0) return;
-        std::printf("\n%-36s %12s %8s\n", "pass", "cpu ns", "x copy");
-        for (auto& r : results) std::printf("%-36s %12.0f %8.2f\n", r.first.c_str(), r.second, r.second / copy);
+        std::printf("\n%-36s %12s %8s %5s\n", "pass", "cpu ns", "x copy", "runs");
+        for (const auto& entry : times) {
+            const std::string& name = entry.first;
+            const double t = median(times[name]);
+            std::printf("%-36s %12.0f %8.2f %5zu\n", name.c_str(), t, t / copy, times[name].size());
+        }
     }
 
 private:
-    std::vector<std::pair<std::string, double>> results;
+    static double median(std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        const size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    }
+    std::map<std::string, std::vector<double>> times;
 };
 
 }  // namespace

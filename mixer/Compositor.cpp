@@ -27,17 +27,19 @@ inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 94
 inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
 inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
 
-// Per-channel saturated sum. Adding the channels apart and clamping each gives the same result as
-// adding red and blue in one word and green in another and turning every carry into a full field.
+// Per-channel saturated sum, each field added in place. Red fills the top of the word, so its
+// carry is lost and shows as a sum below the addend; green and blue keep theirs and are held with
+// a min. The same as adding the channels apart and clamping each.
 PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
-        u16 r = u16((x >> 11) + (y >> 11)), g = u16(((x >> 5) & 63) + ((y >> 5) & 63)),
-            bl = u16((x & 31) + (y & 31));
-        r = r < 31 ? r : 31;
-        g = g < 63 ? g : 63;
-        bl = bl < 31 ? bl : 31;
-        a[i] = u16((r << 11) | (g << 5) | bl);
+        u16 xr = x & 0xF800, r = u16(xr + (y & 0xF800));
+        r = r < xr ? 0xF800 : r;
+        u16 g = u16((x & 0x07E0) + (y & 0x07E0));
+        g = g < 0x07E0 ? g : 0x07E0;
+        u16 bl = u16((x & 0x001F) + (y & 0x001F));
+        bl = bl < 0x001F ? bl : 0x001F;
+        a[i] = u16(r | g | bl);
     }
 }
 
@@ -52,18 +54,31 @@ PIXEL_KERNEL void blackChromaKernel(u16* __restrict a, const u16* __restrict b) 
     for (int i = 0; i < FramePixels; i++) a[i] = b[i] != 0 ? b[i] : a[i];
 }
 
+// floor(C * w / 15) for every field of a pixel at once, the fields left in place. With the field
+// alone in the word (C << f) and k = w * 4370 (a little over w * 65536 / 15), the high half of the
+// product is C * w / 15 << f plus less than 1/15 << f, so masking the bits below the field leaves
+// exactly the truncated level. Only levels 0..14 fit: w = 15 would need k = 65536.
+inline u16 mulHigh(u16 x, u16 k) { return u16((uint32_t(x) * k) >> 16); }
+inline u16 scaleFields(u16 p, u16 k) {
+    return u16((mulHigh(p & 0xF800, k) & 0xF800) | (mulHigh(p & 0x07E0, k) & 0x07E0) | mulHigh(p & 0x001F, k));
+}
+
+// Read once from memory so that the compiler keeps one multiply instead of a chain of shifts and
+// adds for w * 4370 (4370 has four bits set).
+volatile u16 levelScale = 4370;
+
 // Per-pixel alpha 0..15 from the decoder; each of the two terms is truncated on its own. Alpha 0
-// gives deck 0's pixel and 15 deck 1's exactly, so those need no case of their own.
-PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha) {
+// gives deck 0's pixel and 15 (or a stray larger byte) deck 1's; between them both terms come from
+// scaleFields, (15 - w) * 4370 being 65550 - w * 4370, that is 14 - w * 4370 in 16 bits.
+PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha,
+                              u16 scale) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
         u16 w = alpha[i];
-        w = w < 15 ? w : 15;
-        u16 v = u16(15 - w);
-        u16 r = u16(div15(u16((x >> 11) * v)) + div15(u16((y >> 11) * w)));
-        u16 g = u16(div15(u16(((x >> 5) & 63) * v)) + div15(u16(((y >> 5) & 63) * w)));
-        u16 bl = u16(div15(u16((x & 31) * v)) + div15(u16((y & 31) * w)));
-        a[i] = u16((r << 11) | (g << 5) | bl);
+        u16 kw = u16(w * scale), kv = u16(14 - kw);
+        u16 mixed = u16(scaleFields(x, kv) + scaleFields(y, kw));
+        mixed = w == 0 ? x : mixed;
+        a[i] = w >= 15 ? y : mixed;
     }
 }
 
@@ -77,12 +92,9 @@ PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
     }
 }
 
-PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 d) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 x = f[i];
-        u16 r = div15(u16((x >> 11) * d)), g = div15(u16(((x >> 5) & 63) * d)), b = div15(u16((x & 31) * d));
-        f[i] = u16((r << 11) | (g << 5) | b);
-    }
+// d * 4370 for d = 0..14 (see scaleFields).
+PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 k) {
+    for (int i = 0; i < FramePixels; i++) f[i] = scaleFields(f[i], k);
 }
 
 PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
@@ -120,7 +132,7 @@ void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
     case 1: addKernel(a, b); break;
     case 2: halfKernel(a, b); break;
     case 3:
-        if (deck1HasAlpha) alphaKernel(a, b, alphaPlane);
+        if (deck1HasAlpha) alphaKernel(a, b, alphaPlane, levelScale);
         else blackChromaKernel(a, b);
         break;
     case 4: multiplyKernel(a, b); break;
@@ -135,7 +147,7 @@ void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
 // clamp keeps a stray value from wrapping colours round.
 void fadeFrame(uint16_t* frame, int32_t fade) {
     if (fade <= 0) return;
-    fadeKernel(frame, u16(fade >= 15 ? 0 : 15 - fade));
+    fadeKernel(frame, u16((fade >= 15 ? 0 : 15 - fade) * 4370));
 }
 
 void flashFrame(uint16_t* frame, int32_t flash) {

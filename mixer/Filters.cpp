@@ -78,16 +78,22 @@ PIXEL_KERNEL void hueYellow(u16* __restrict f) {
     }
 }
 
-// Noise d (0..19) for n pixels. The shift d - 10 is applied as "add d, clamp to 10..41 (20..83
-// for green), take 10 (20) off", which keeps every step unsigned.
-PIXEL_KERNEL void snowKernel(u16* __restrict f, const u16* __restrict noise, int n) {
+// SNOW's shift s = d - 10 on all three channels with clamping. A darkening shift is a brightening
+// one on the complemented pixel (31 - c + |s| saturated at 31 is 31 - clamp(c - |s|, 0)), so each
+// pixel is XORed with flip (all ones where s < 0), gets the saturated sum of |s| per field (red
+// |s| << 11, green 2|s| << 5, blue |s|) and is XORed back. Red sits at the top of the word, so its
+// overflow shows as a sum below the addend; green and blue are held with a min.
+PIXEL_KERNEL void snowKernel(u16* __restrict f, const u16* __restrict flip, const u16* __restrict addRed,
+                             const u16* __restrict addGreen, const u16* __restrict addBlue, int n) {
     for (int i = 0; i < n; i++) {
-        u16 v = f[i], d = noise[i];
-        u16 r = u16((v >> 11) + d), g = u16(((v >> 5) & 63) + 2 * d), b = u16((v & 31) + d);
-        r = r < 10 ? 10 : r > 41 ? 41 : r;
-        g = g < 20 ? 20 : g > 83 ? 83 : g;
-        b = b < 10 ? 10 : b > 41 ? 41 : b;
-        f[i] = u16(((r - 10) << 11) | ((g - 20) << 5) | (b - 10));
+        u16 x = u16(f[i] ^ flip[i]);
+        u16 xr = x & 0xF800, r = u16(xr + addRed[i]);
+        r = r < xr ? 0xF800 : r;
+        u16 g = u16((x & 0x07E0) + addGreen[i]);
+        g = g < 0x07E0 ? g : 0x07E0;
+        u16 b = u16((x & 0x001F) + addBlue[i]);
+        b = b < 0x001F ? b : 0x001F;
+        f[i] = u16((r | g | b) ^ flip[i]);
     }
 }
 
@@ -187,22 +193,52 @@ void applyZoom(int deck, int value) {
     zoomKernel(f, centre.get(), value != 0);
 }
 
+// The shift tables of SNOW for each noise value d: which pixels are complemented and what is added
+// to each field (see snowKernel).
+struct SnowShift {
+    u16 flip, red, green, blue;
+};
+
+constexpr SnowShift snowShift(int d) {
+    return SnowShift{u16(d < 10 ? 0xFFFF : 0), u16((d < 10 ? 10 - d : d - 10) << 11),
+                     u16((d < 10 ? 10 - d : d - 10) << 6), u16(d < 10 ? 10 - d : d - 10)};
+}
+
 void applySnow(int deck, int value) {
     static const int lengths[4] = {497, 313, 29, 7};
+    static constexpr SnowShift shifts[20] = {snowShift(0),  snowShift(1),  snowShift(2),  snowShift(3),  snowShift(4),
+                                             snowShift(5),  snowShift(6),  snowShift(7),  snowShift(8),  snowShift(9),
+                                             snowShift(10), snowShift(11), snowShift(12), snowShift(13), snowShift(14),
+                                             snowShift(15), snowShift(16), snowShift(17), snowShift(18), snowShift(19)};
     if (value < 0 || value > 3) return;
     const int n = lengths[value];
-    int noise[497];
-    for (int k = 0; k < n; k++) noise[k] = std::rand() % 20;
-    // Pixel i takes noise[(i + 1) mod n]. The shifts are laid out over a whole number of periods of
-    // at least 1024 pixels, so the frame is walked in long runs that need no modulo.
-    enum { MaxSpan = 497 * 3 };
-    const int periods = (1024 + n - 1) / n;
-    const int span = n * periods;
-    u16 shift[MaxSpan];
-    for (int k = 0, j = 1; k < span; k++, j = j + 1 == n ? 0 : j + 1) shift[k] = u16(noise[j]);
+    // Pixel i takes noise value (i + 1) mod n, so entry k of the tables holds value k + 1 and the
+    // first value goes last. The tables then run Chunk entries past one period, so a chunk of pixels
+    // starting anywhere in the pattern reads its shifts as one straight run.
+    enum { Chunk = 1024, MaxLength = 497 + Chunk };
+    static_assert(FramePixels % Chunk == 0, "the frame is walked in whole chunks");
+    u16 flip[MaxLength], addRed[MaxLength], addGreen[MaxLength], addBlue[MaxLength];
+    for (int k = 0; k < n; k++) {
+        const SnowShift& s = shifts[std::rand() % 20];
+        const int at = k == 0 ? n - 1 : k - 1;
+        flip[at] = s.flip;
+        addRed[at] = s.red;
+        addGreen[at] = s.green;
+        addBlue[at] = s.blue;
+    }
+    for (int done = n; done < n + Chunk;) {
+        const int len = done < n + Chunk - done ? done : n + Chunk - done;
+        std::memcpy(flip + done, flip, len * sizeof(u16));
+        std::memcpy(addRed + done, addRed, len * sizeof(u16));
+        std::memcpy(addGreen + done, addGreen, len * sizeof(u16));
+        std::memcpy(addBlue + done, addBlue, len * sizeof(u16));
+        done += len;
+    }
     u16* f = deckFrame(deck);
-    for (int i = 0; i < FramePixels; i += span)
-        snowKernel(f + i, shift, FramePixels - i < span ? FramePixels - i : span);
+    for (int i = 0; i < FramePixels; i += Chunk) {
+        const int k = i % n;
+        snowKernel(f + i, flip + k, addRed + k, addGreen + k, addBlue + k, Chunk);
+    }
 }
 
 void applyScroll(int deck, int value, int paused) {
