@@ -119,16 +119,36 @@ PIXEL_KERNEL void zoomKernel(u16* __restrict f, const u16* __restrict centre, in
     }
 }
 
-// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320, read from
-// a copy of the frame. (Reading a row back right after rewriting it, at another alignment, would
-// stall on every load.)
-PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, const u16* __restrict old, int offset) {
+// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320. Each row
+// is laid down twice in a row of 640 pixels, out of which the rotated row is one straight run
+// starting at 320 - offset: every copy has a fixed length, so all of them are a handful of wide
+// moves within the first-level cache, and none needs a loop tail or a call.
+PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, int offset) {
     const int keep = FrameWidth - offset;
+    u16 twice[2 * FrameWidth];
     for (int y = 0; y < FrameHeight; y++) {
         u16* row = f + y * FrameWidth;
-        const u16* from = old + y * FrameWidth;
-        for (int x = 0; x < offset; x++) row[x] = from[keep + x];
-        for (int x = offset; x < FrameWidth; x++) row[x] = from[x - offset];
+        std::memcpy(twice, row, FrameWidth * sizeof(u16));
+        std::memcpy(twice + FrameWidth, row, FrameWidth * sizeof(u16));
+        std::memcpy(row, twice + keep, FrameWidth * sizeof(u16));
+    }
+}
+
+// Rotates the rows down by offset (1..239): new row y = old row (y - offset) mod 240. Only the
+// smaller of the two bands is set aside; the other moves in place.
+void rotateFrameDown(u16* f, int offset) {
+    const size_t rowPixels = FrameWidth;
+    const int keep = FrameHeight - offset;
+    if (offset <= keep) {
+        std::unique_ptr<u16[]> band(new u16[offset * rowPixels]);
+        std::memcpy(band.get(), f + keep * rowPixels, offset * rowPixels * sizeof(u16));
+        std::memmove(f + offset * rowPixels, f, keep * rowPixels * sizeof(u16));
+        std::memcpy(f, band.get(), offset * rowPixels * sizeof(u16));
+    } else {
+        std::unique_ptr<u16[]> band(new u16[keep * rowPixels]);
+        std::memcpy(band.get(), f, keep * rowPixels * sizeof(u16));
+        std::memmove(f, f + keep * rowPixels, offset * rowPixels * sizeof(u16));
+        std::memcpy(f + offset * rowPixels, band.get(), keep * rowPixels * sizeof(u16));
     }
 }
 
@@ -251,21 +271,11 @@ void applyScroll(int deck, int value, int paused) {
     if (value == 1 || value == 3) {
         if (offset >= FrameWidth) offset = 2;
         else if (offset == 0) offset = FrameWidth;
-        if (offset < FrameWidth) {
-            std::unique_ptr<u16[]> copy(new u16[FramePixels]);
-            std::memcpy(copy.get(), f, FrameBytes);
-            rotateRowsRight(f, copy.get(), offset);
-        }
+        if (offset < FrameWidth) rotateRowsRight(f, offset);
     } else if (value == 0 || value == 2) {
         if (offset > FrameHeight) offset = 2;
         else if (offset == 0) offset = FrameHeight;
-        if (offset < FrameHeight) {
-            std::unique_ptr<u16[]> copy(new u16[FramePixels]);
-            std::memcpy(copy.get(), f, FrameBytes);
-            const int keep = FrameHeight - offset;
-            std::memcpy(f + offset * FrameWidth, copy.get(), size_t(keep) * FrameWidth * sizeof(u16));
-            std::memcpy(f, copy.get() + keep * FrameWidth, size_t(offset) * FrameWidth * sizeof(u16));
-        }
+        if (offset < FrameHeight) rotateFrameDown(f, offset);
     }
     effectTable.setEffectParam(deck, Scroll, offset);
 }
