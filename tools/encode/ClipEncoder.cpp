@@ -52,10 +52,10 @@ uint64_t mix(uint64_t h, uint64_t v) {
 
 uint64_t hashBlock(const Block& b) {
     uint64_t h = 1469598103934665603ull;
-    const uint64_t* c = reinterpret_cast<const uint64_t*>(b.colour);
-    for (int i = 0; i < 16; i++) h = mix(h, c[i]);
-    const uint64_t* a = reinterpret_cast<const uint64_t*>(b.alpha);
-    for (int i = 0; i < 8; i++) h = mix(h, a[i]);
+    uint64_t words[24];
+    memcpy(words, b.colour, 128);
+    memcpy(words + 16, b.alpha, 64);
+    for (uint64_t w : words) h = mix(h, w);
     return h;
 }
 
