@@ -59,8 +59,10 @@ PIXEL_KERNEL void blackChromaKernel(u16* __restrict a, const u16* __restrict b) 
 // product is C * w / 15 << f plus less than 1/15 << f, so masking the bits below the field leaves
 // exactly the truncated level. Only levels 0..14 fit: w = 15 would need k = 65536.
 inline u16 mulHigh(u16 x, u16 k) { return u16((uint32_t(x) * k) >> 16); }
+// a where mask is set, b elsewhere: one bit-select instruction.
+inline u16 merge(u16 a, u16 b, u16 mask) { return u16(((a ^ b) & mask) ^ b); }
 inline u16 scaleFields(u16 p, u16 k) {
-    return u16((mulHigh(p & 0xF800, k) & 0xF800) | (mulHigh(p & 0x07E0, k) & 0x07E0) | mulHigh(p & 0x001F, k));
+    return merge(mulHigh(p & 0xF800, k), merge(mulHigh(p & 0x07E0, k), mulHigh(p & 0x001F, k), 0x07E0), 0xF800);
 }
 
 // Read once from memory so that the compiler keeps one multiply instead of a chain of shifts and
@@ -77,8 +79,8 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
         u16 w = alpha[i];
         u16 kw = u16(w * scale), kv = u16(14 - kw);
         u16 mixed = u16(scaleFields(x, kv) + scaleFields(y, kw));
-        mixed = w == 0 ? x : mixed;
-        a[i] = w >= 15 ? y : mixed;
+        u16 whole = w == 0 ? x : y;
+        a[i] = u16(w - 1) < 14 ? mixed : whole;
     }
 }
 
@@ -97,16 +99,29 @@ PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 k) {
     for (int i = 0; i < FramePixels; i++) f[i] = scaleFields(f[i], k);
 }
 
-PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
-    const u16 rbBase = u16(31 * level), rbKeep = u16(15 - level);
-    const u16 gBase = u16(126 * level), gKeep = u16(31 - 2 * level);
-    for (int i = 0; i < FramePixels; i++) {
-        u16 x = f[i];
+// Brightens towards white by level 1..15: (31 f + (15 - f) C) / 15 for red and blue, (126 f +
+// (31 - 2 f) G) / 31 for green.
+struct Flash {
+    u16 rbBase, rbKeep, gBase, gKeep;
+    explicit Flash(u16 level)
+        : rbBase(u16(31 * level)), rbKeep(u16(15 - level)), gBase(u16(126 * level)), gKeep(u16(31 - 2 * level)) {}
+    u16 operator()(u16 x) const {
         u16 r = div15(u16(rbBase + rbKeep * (x >> 11)));
         u16 g = div31(u16(gBase + gKeep * ((x >> 5) & 63)));
         u16 b = div15(u16(rbBase + rbKeep * (x & 31)));
-        f[i] = u16((r << 11) | (g << 5) | b);
+        return u16((r << 11) | (g << 5) | b);
     }
+};
+
+PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
+    const Flash flash(level);
+    for (int i = 0; i < FramePixels; i++) f[i] = flash(f[i]);
+}
+
+// Fade then flash in one pass over the frame when both are on.
+PIXEL_KERNEL void fadeFlashKernel(u16* __restrict f, u16 k, u16 level) {
+    const Flash flash(level);
+    for (int i = 0; i < FramePixels; i++) f[i] = flash(scaleFields(f[i], k));
 }
 
 void present(const u16* frame) {
@@ -145,14 +160,17 @@ void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
 
 // Levels above 15 would push channels past their fields; the controls never go there, and a
 // clamp keeps a stray value from wrapping colours round.
+namespace {
+u16 fadeScale(int32_t fade) { return u16((fade >= 15 ? 0 : 15 - fade) * 4370); }
+u16 flashLevel(int32_t flash) { return u16(flash > 15 ? 15 : flash); }
+}  // namespace
+
 void fadeFrame(uint16_t* frame, int32_t fade) {
-    if (fade <= 0) return;
-    fadeKernel(frame, u16((fade >= 15 ? 0 : 15 - fade) * 4370));
+    if (fade > 0) fadeKernel(frame, fadeScale(fade));
 }
 
 void flashFrame(uint16_t* frame, int32_t flash) {
-    if (flash <= 0) return;
-    flashKernel(frame, u16(flash > 15 ? 15 : flash));
+    if (flash > 0) flashKernel(frame, flashLevel(flash));
 }
 
 void composite(Decks& d, int32_t position, int32_t frameCount) {
@@ -183,8 +201,11 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     blendDecks(mode, hasAlpha);
 
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
-    fadeFrame(out, d.fade);
-    flashFrame(out, d.flash);
+    if (d.fade > 0 && d.flash > 0) fadeFlashKernel(out, fadeScale(d.fade), flashLevel(d.flash));
+    else {
+        fadeFrame(out, d.fade);
+        flashFrame(out, d.flash);
+    }
     present(out);
 
     if (options.showTopLine && frameCount > 0)
