@@ -193,6 +193,8 @@ struct ClipMaker {
 
     std::vector<Run> runs(int maxLength, bool palette, bool mixed) {
         std::vector<Run> out;
+        // Some entries of very short runs: up to 64 runs, 32 run bytes.
+        if (below(4) == 0) maxLength = 1 + below(2);
         for (int total = 0; total < 64;) {
             int l = 1 + below(std::min(maxLength, 64 - total));
             bool pal = mixed ? below(2) == 0 : palette;

@@ -39,6 +39,20 @@ inline uint16_t colour(const uint8_t*& p, bool fromPalette, const uint16_t* pale
     return c;
 }
 
+// A run byte R holds two run lengths: narrow R >> 5 and (R >> 2) & 7 (plus 1 each), wide R >> 4
+// and R & 15. Tables of them, and of their sum, replace the shifts in the run loops.
+struct RunLengths {
+    uint8_t first[2][256], second[2][256], pair[2][256];  // [0] narrow, [1] wide
+    RunLengths() {
+        for (unsigned R = 0; R < 256; R++) {
+            first[0][R] = uint8_t((R >> 5) + 1), second[0][R] = uint8_t(((R >> 2) & 7) + 1);
+            first[1][R] = uint8_t((R >> 4) + 1), second[1][R] = uint8_t((R & 15) + 1);
+            for (int w = 0; w < 2; w++) pair[w][R] = uint8_t(first[w][R] + second[w][R]);
+        }
+    }
+};
+const RunLengths runLengths;
+
 // Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
 // each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
 // colours read at c; false once the runs reach 64.
@@ -46,11 +60,11 @@ template <bool FirstFromPalette, bool SecondFromPalette>
 inline bool narrowPair(size_t R, const uint8_t*& c, const uint16_t* palette, uint16_t*& out, const uint16_t* end) {
     put<8>(out, FirstFromPalette ? palette[c[0]] : le16(c));
     c += FirstFromPalette ? 1 : 2;
-    out += (R >> 5) + 1;
+    out += runLengths.first[0][R];
     if (out >= end) return false;
     put<8>(out, SecondFromPalette ? palette[c[0]] : le16(c));
     c += SecondFromPalette ? 1 : 2;
-    out += ((R >> 2) & 7) + 1;
+    out += runLengths.second[0][R];
     return out < end;
 }
 
@@ -58,7 +72,7 @@ inline bool narrowPair(size_t R, const uint8_t*& c, const uint16_t* palette, uin
 // Format17, all run bytes then all colours in Format18 (Separated). One branch per pair on its
 // colour kinds. Returns the byte after the last colour.
 template <bool Separated>
-const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint16_t* palette, uint16_t* line) {
+__attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint16_t* palette, uint16_t* line) {
     uint16_t* out = line;
     const uint16_t* end = line + 64;
     for (;;) {
@@ -93,10 +107,10 @@ const uint8_t* widePairs(const uint8_t* p, const uint16_t* palette, uint16_t* li
     for (;;) {
         unsigned R = *p++;
         put<16>(out, palette[*p++]);
-        out += (R >> 4) + 1;
+        out += runLengths.first[1][R];
         if (out >= line + 64) return p;
         put<16>(out, palette[*p++]);
-        out += (R & 15) + 1;
+        out += runLengths.second[1][R];
         if (out >= line + 64) return p;
     }
 }
@@ -116,44 +130,43 @@ const uint8_t* fourRuns(const uint8_t* p, const uint16_t* palette, uint16_t* lin
     return p;
 }
 
+// Where the colours of a Format18 separated narrow entry start: after the run byte whose runs
+// reach 64 (adding both lengths of the last byte finds the same byte, as its first run alone
+// already reaches 64). Eight run bytes at a time: each byte's two lengths (2..16) summed in place,
+// then a multiply by 0x0101..01 leaves in byte k the running total of bytes 0..k (at most 191
+// with what came before, so no byte carries into the next); the first byte with bit 6 or 7 set
+// has reached 64. An entry whose run bytes go on past eight has at least 17 colour bytes after
+// them, so the eight bytes read are always inside the entry.
+inline const uint8_t* narrowColours(const uint8_t* p) {
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    for (uint64_t total = 0;; p += 8) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        x = __builtin_bswap64(x);
+#endif
+        uint64_t sums = ((x >> 5) & 0x0707070707070707ull) + ((x >> 2) & 0x0707070707070707ull) + 2 * Ones;
+        uint64_t running = sums * Ones + total * Ones;
+        uint64_t reached = running & 0xC0C0C0C0C0C0C0C0ull;
+        if (reached) return p + (__builtin_ctzll(reached) >> 3) + 1;
+        total = running >> 56;
+    }
+}
+
 // Format18 separated runs: the run bytes, then one colour per run.
 template <bool Narrow>
-inline unsigned firstLength(unsigned R) {
-    return Narrow ? (R >> 5) + 1 : (R >> 4) + 1;
-}
-template <bool Narrow>
-inline unsigned secondLength(unsigned R) {
-    return Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1;
-}
-
-// Both runs of a run byte together, narrow [0] and wide [1].
-struct PairLengths {
-    uint8_t sum[2][256];
-    PairLengths() {
-        for (unsigned R = 0; R < 256; R++) {
-            sum[0][R] = uint8_t(firstLength<true>(R) + secondLength<true>(R));
-            sum[1][R] = uint8_t(firstLength<false>(R) + secondLength<false>(R));
-        }
-    }
-};
-const PairLengths pairLengths;
-
-template <bool Narrow>
 const uint8_t* separatedRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
-    // The colours start after the byte whose runs reach 64 (its second run may be unused, but
-    // then the first one already reached 64, so adding both lengths finds the same byte).
-    const uint8_t* pairs = pairLengths.sum[Narrow ? 0 : 1];
+    if (Narrow) return narrowRuns<true>(p, narrowColours(p), palette, line);
     const uint8_t* q = p;
-    for (unsigned total = 0; total < 64;) total += pairs[*q++];
-    if (Narrow) return narrowRuns<true>(p, q, palette, line);
+    for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
     uint16_t* out = line;
     for (;;) {
-        unsigned R = *p++;
+        size_t R = *p++;
         put<16>(out, palette[*q++]);
-        out += firstLength<false>(R);
+        out += runLengths.first[1][R];
         if (out >= line + 64) return q;
         put<16>(out, palette[*q++]);
-        out += secondLength<false>(R);
+        out += runLengths.second[1][R];
         if (out >= line + 64) return q;
     }
 }
