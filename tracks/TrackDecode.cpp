@@ -135,8 +135,9 @@ const uint8_t* fourRuns(const uint8_t* p, const uint16_t* palette, uint16_t* lin
 // already reaches 64). Eight run bytes at a time: each byte's two lengths (2..16) summed in place,
 // then a multiply by 0x0101..01 leaves in byte k the running total of bytes 0..k (at most 191
 // with what came before, so no byte carries into the next); the first byte with bit 6 or 7 set
-// has reached 64. An entry whose run bytes go on past eight has at least 17 colour bytes after
-// them, so the eight bytes read are always inside the entry.
+// has reached 64. The eight bytes read stay inside the entry: runs of at most 8 pixels make at
+// least 4 run bytes and 8 colour bytes, and run bytes that go on past the 8k-th one are followed
+// by at least 16k + 1 colours.
 inline const uint8_t* narrowColours(const uint8_t* p) {
     constexpr uint64_t Ones = 0x0101010101010101ull;
     for (uint64_t total = 0;; p += 8) {
