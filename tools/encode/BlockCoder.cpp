@@ -209,8 +209,10 @@ void Palette::build() {
 
 namespace {
 
-void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
-                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
+// order >= 0 limits the search to that scan order; the order of the runs chosen (or -1 for the
+// raw forms) is returned.
+int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
+               const Palette& pal, const Tolerance& tol, BlockCoding& out, int onlyOrder) {
     Span spans[8][64];
     int spanCount[8];
     Choice best;
@@ -240,6 +242,7 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
     // A scan order and its reverse cut a block into the same runs at the same cost, so four of
     // the eight orders (rows and columns from the top or the left) are enough.
     for (int o : {0, 1, 4, 5}) {
+        if (onlyOrder >= 0 && o != onlyOrder) continue;
         int n = spanCount[o] = tol.lambda > 0 ? cheapestSpansAlong(colour, orders.pixel[o], tol, pal, spans[o])
                                               : spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
         int narrowRuns = 0, narrowColourBytes = 0, wideRuns = 0, fourRuns = 0;
@@ -284,17 +287,17 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
     case RawDirect:
         out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = colour[i];
-        return;
+        return -1;
     case RawPalette:
         out.entry = format == 18 ? clipwriter::encode18Indices(indices, a) : clipwriter::encode17Indices(indices, a);
         for (int i = 0; i < 64; i++) out.picture[i] = pal.colours[indices[i]];
-        return;
+        return -1;
     case Flat: {
         const Span& sp = spans[o][0];
         uint16_t shown = best.palette ? pal.colours[sp.index] : sp.colour;
         out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp.index), a) : clipwriter::encode17Colour(sp.colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = shown;
-        return;
+        return o;
     }
     default:
         break;
@@ -321,6 +324,7 @@ void codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint
         uint16_t shown = r.palette ? pal.colours[r.colour] : r.colour;
         for (int i = 0; i < r.length; i++) out.picture[order[at++]] = shown;
     }
+    return o;
 }
 
 }  // namespace
@@ -330,10 +334,13 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     // A coding that spends more error than the block's budget is done again with error weighing
     // more (the runs then follow the picture more closely where that is cheapest), and as a last
     // resort exactly.
+    // The retries keep to the scan order of the first try, which the block's structure chose.
     Tolerance t = tol;
+    int order = -1;
     for (int attempt = 0;; attempt++) {
         if (attempt == 3 || t.lambda <= 0) t = Tolerance(tol.lambda > 0 ? 0 : tol.level, tol.budget, 0);
-        codeWithin(format, hasAlpha, colour, alpha, pal, t, out);
+        int used = codeWithin(format, hasAlpha, colour, alpha, pal, t, out, t.lambda > 0 ? order : -1);
+        if (attempt == 0) order = used;
         if (t.budget < 0 || t.level == 0 || blockError(out.picture, colour) <= t.budget) return;
         t.lambda *= 4;
     }
