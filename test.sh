@@ -15,7 +15,7 @@ cmake --build build -j"$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -DLOOPMIXER_BENCH=OFF \
-  -DLOOPMIXER_DEMO_TOOL="$PWD/build/tools/clip/loopmixer-clip" >/dev/null
+  -DLOOPMIXER_DEMO_TOOL="$PWD/build/tools/clip/loopmixer-clip" -DLOOPMIXER_FOOTAGE=OFF >/dev/null
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 

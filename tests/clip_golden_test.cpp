@@ -93,7 +93,14 @@ TEST(DemoClips, DefaultPlaylistsFileListsThem) {
     std::ifstream in(std::string(LOOPMIXER_RUN_DIR) + "/data/playlists.xml", std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
-    EXPECT_EQ(s.str(),
+    // Where FFmpeg is installed the build adds a playlist of encoded footage after the demo ones.
+    std::string file = s.str();
+    const std::string footage =
+        "\t<playlist>\n\t\t<name>Footage</name>\n"
+        "\t\t<track>mandelbrot.q18</track>\n\t\t<track>sierpinski.q18</track>\n\t</playlist>\n";
+    const size_t at = file.find(footage);
+    if (at != std::string::npos) file.erase(at, footage.size());
+    EXPECT_EQ(file,
               "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n"
               "\t<playlist>\n\t\t<name>Demo</name>\n"
               "\t\t<track>plasma.q18</track>\n\t\t<track>bars.q17</track>\n\t\t<track>orb.q18</track>\n"

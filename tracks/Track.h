@@ -96,7 +96,6 @@ public:
     void selectIds(int position);
     void decodeFrame17(int deck, int position, int blendMode);
     void decodeFrame18(int deck, int position, int blendMode);
-    void decodeEntry18(const uint8_t* entry, int entryClass);
     void prepareDecoding();  // once the clip is completely loaded
     void seekSegment(int b, int position);
 };
