@@ -118,16 +118,29 @@ PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
     for (int i = 0; i < FramePixels; i++) f[i] = flash(f[i]);
 }
 
-// Fade then flash in one pass over the frame when both are on.
-PIXEL_KERNEL void fadeFlashKernel(u16* __restrict f, u16 k, u16 level) {
+// Fade then flash in one pass over the frame when both are on, the result stored into the frame
+// and straight into the screen's pixels as well, which saves reading the frame again to present it.
+PIXEL_KERNEL void fadeFlashKernel(u16* __restrict f, u16* __restrict screen, u16 k, u16 level) {
     const Flash flash(level);
-    for (int i = 0; i < FramePixels; i++) f[i] = flash(scaleFields(f[i], k));
+    for (int i = 0; i < FramePixels; i++) {
+        const u16 v = flash(scaleFields(f[i], k));
+        f[i] = v;
+        screen[i] = v;
+    }
+}
+
+// The screen's pixels when they are one 320x240 frame without padding (always so on the console).
+u16* plainScreen() {
+    SDL_Surface* s = screenSurface;
+    if (s && s->pixels && s->pitch == FrameWidth * 2 && s->w == FrameWidth && s->h == FrameHeight)
+        return static_cast<u16*>(s->pixels);
+    return nullptr;
 }
 
 void present(const u16* frame) {
     SDL_Surface* s = screenSurface;
     if (!s || !s->pixels) return;
-    if (s->pitch == FrameWidth * 2 && s->w == FrameWidth && s->h == FrameHeight) {
+    if (plainScreen()) {
         std::memcpy(s->pixels, frame, FrameBytes);
         return;
     }
@@ -201,12 +214,14 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     blendDecks(mode, hasAlpha);
 
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
-    if (d.fade > 0 && d.flash > 0) fadeFlashKernel(out, fadeScale(d.fade), flashLevel(d.flash));
-    else {
+    u16* screen = plainScreen();
+    if (d.fade > 0 && d.flash > 0 && screen) {
+        fadeFlashKernel(out, screen, fadeScale(d.fade), flashLevel(d.flash));
+    } else {
         fadeFrame(out, d.fade);
         flashFrame(out, d.flash);
+        present(out);
     }
-    present(out);
 
     if (options.showTopLine && frameCount > 0)
         fillRect(screenSurface, 0, 5, int32_t(int64_t(position) * FrameWidth / frameCount), 1, 0xFFFF);
