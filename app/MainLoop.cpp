@@ -42,9 +42,12 @@ static void drawPerformance() {
             else decks.advanceModeB();
             decks.drawOverlay();
 
+            // Only while a run is under way: a run cut at the 50th slot ends with files left over,
+            // and a finished load must not look unfinished for ever.
             const int32_t loaded = mix.loadPosition;
             const int32_t total = mix.playlists[mix.loadingPlaylist].trackCount;
-            if (loaded < total && options.showTopLine) fillRect(screenSurface, 0, 7, loaded * 320 / total, 1, 0xFFFF);
+            if (mix.loading && loaded < total && options.showTopLine)
+                fillRect(screenSurface, 0, 7, loaded * 320 / total, 1, 0xFFFF);
         }
     }
     if (appState.mixView == ChoosingPlaylist) drawChooser(screenSurface);
