@@ -121,6 +121,9 @@ void Options::saveGlove() {
 }
 
 void Options::saveAndLeave() {
+    // A filter still on the stylus is put back: otherwise the first release on the next visit
+    // would drop it into a slot.
+    dragging = 0;
     savePrefs();
     if (appState.mode == ModeB) saveGlove();
     appState.screen = Screen::Home;

@@ -273,3 +273,24 @@ TEST_F(Menus, OptionsTeachAGloveKeyAndLeaveFromAnyView) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Menus, LeavingWhileAFilterIsHeldDropsNothingOnTheNextVisit) {
+    pad.touch(200, 25 + 10 * 4);  // pick BURNED
+    opts();
+    ASSERT_EQ(options.dragging, 1);
+    opts({ButtonX});  // leave with the filter still on the stylus
+    ASSERT_EQ(appState.screen, Screen::Home);
+    EXPECT_EQ(options.dragging, 0);
+    // Back on the screen, the stylus is lifted over the top button: nothing is assigned.
+    appState.screen = Screen::Options;
+    pad.move(64, 32);
+    opts();
+    pad.lift();
+    opts();
+    EXPECT_EQ(effectTable.slots[0][0].effectId, 0);
+    EXPECT_EQ(effectTable.slots[1][0].effectId, 0);
+}
+
+}  // namespace
