@@ -70,6 +70,9 @@ public:
     uint16_t selectedIds[ClipBlocks] = {};
     int32_t selectedFrom = 0, selectedUntil = 0;
     int32_t classFirst[16] = {};  // classStart, with classes the clip does not have never reached
+    // Each palette colour repeated four times, so that a run takes its colour in one load and
+    // fills eight or sixteen pixels with a few 64-bit stores. Set up by prepareDecoding.
+    uint64_t paletteWide[256] = {};
 
     // Size estimate of a clip file for the editor's RAM figure; 0 when it is missing or not a clip.
     static int32_t probe(const std::string& path);

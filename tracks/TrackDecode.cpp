@@ -26,16 +26,34 @@ constexpr int LineSize = 64 + 32;
 
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-template <int N>
-inline void put(uint16_t* out, uint16_t c) {
-#pragma GCC unroll 32
-    for (int i = 0; i < N; i++) out[i] = c;
-}
+// A run's colour repeated across a register, written whole (8, 16 or 32 pixels) whatever the
+// run's length. The track's paletteWide holds each palette colour repeated four times, so that a
+// palette run takes its colour in one load.
+inline uint64_t spread(uint16_t c) { return c * 0x0001000100010001ull; }
 
-inline uint16_t colour(const uint8_t*& p, bool fromPalette, const uint16_t* palette) {
-    uint16_t c;
-    if (fromPalette) c = palette[*p++];
-    else c = le16(p), p += 2;
+#if defined(__SSE2__)
+using Fill = __m128i;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return _mm_set1_epi64x(int64_t(wide[i])); }
+inline Fill directFill(const uint8_t* p) { return _mm_set1_epi16(int16_t(le16(p))); }
+template <int N>
+inline void put(uint16_t* out, Fill c) {
+#pragma GCC unroll 4
+    for (int i = 0; i < N; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
+}
+#else
+using Fill = uint64_t;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return wide[i]; }
+inline Fill directFill(const uint8_t* p) { return spread(le16(p)); }
+template <int N>
+inline void put(uint16_t* out, Fill c) {
+    for (int i = 0; i < N; i += 4) std::memcpy(out + i, &c, 8);
+}
+#endif
+
+inline Fill colour(const uint8_t*& p, bool fromPalette, const uint64_t* wide) {
+    Fill c;
+    if (fromPalette) c = paletteFill(wide, *p++);
+    else c = directFill(p), p += 2;
     return c;
 }
 
@@ -57,12 +75,12 @@ const RunLengths runLengths;
 // each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
 // colours read at c; false once the runs reach 64.
 template <bool FirstFromPalette, bool SecondFromPalette>
-inline bool narrowPair(size_t R, const uint8_t*& c, const uint16_t* palette, uint16_t*& out, const uint16_t* end) {
-    put<8>(out, FirstFromPalette ? palette[c[0]] : le16(c));
+inline bool narrowPair(size_t R, const uint8_t*& c, const uint64_t* wide, uint16_t*& out, const uint16_t* end) {
+    put<8>(out, FirstFromPalette ? paletteFill(wide, c[0]) : directFill(c));
     c += FirstFromPalette ? 1 : 2;
     out += runLengths.first[0][R];
     if (out >= end) return false;
-    put<8>(out, SecondFromPalette ? palette[c[0]] : le16(c));
+    put<8>(out, SecondFromPalette ? paletteFill(wide, c[0]) : directFill(c));
     c += SecondFromPalette ? 1 : 2;
     out += runLengths.second[0][R];
     return out < end;
@@ -72,7 +90,7 @@ inline bool narrowPair(size_t R, const uint8_t*& c, const uint16_t* palette, uin
 // Format17, all run bytes then all colours in Format18 (Separated). One branch per pair on its
 // colour kinds. Returns the byte after the last colour.
 template <bool Separated>
-__attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint16_t* palette, uint16_t* line) {
+__attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
     uint16_t* out = line;
     const uint16_t* end = line + 64;
     for (;;) {
@@ -80,16 +98,16 @@ __attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint
         if (!Separated) c = r;
         switch (R & 3) {
         case 0:
-            if (!narrowPair<false, false>(R, c, palette, out, end)) return c;
+            if (!narrowPair<false, false>(R, c, wide, out, end)) return c;
             break;
         case 1:
-            if (!narrowPair<false, true>(R, c, palette, out, end)) return c;
+            if (!narrowPair<false, true>(R, c, wide, out, end)) return c;
             break;
         case 2:
-            if (!narrowPair<true, false>(R, c, palette, out, end)) return c;
+            if (!narrowPair<true, false>(R, c, wide, out, end)) return c;
             break;
         default:
-            if (!narrowPair<true, true>(R, c, palette, out, end)) return c;
+            if (!narrowPair<true, true>(R, c, wide, out, end)) return c;
             break;
         }
         if (!Separated) r = c;
@@ -98,18 +116,18 @@ __attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint
 
 // Format17 run pairs (narrow: 1..8 pixels, a palette flag per run; wide: 1..16, palette only).
 // Each returns the first byte after the runs.
-const uint8_t* narrowPairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
-    return narrowRuns<false>(p, p, palette, line);
+const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    return narrowRuns<false>(p, p, wide, line);
 }
 
-const uint8_t* widePairs(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+const uint8_t* widePairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
     uint16_t* out = line;
     for (;;) {
         unsigned R = *p++;
-        put<16>(out, palette[*p++]);
+        put<16>(out, paletteFill(wide, *p++));
         out += runLengths.first[1][R];
         if (out >= line + 64) return p;
-        put<16>(out, palette[*p++]);
+        put<16>(out, paletteFill(wide, *p++));
         out += runLengths.second[1][R];
         if (out >= line + 64) return p;
     }
@@ -117,14 +135,14 @@ const uint8_t* widePairs(const uint8_t* p, const uint16_t* palette, uint16_t* li
 
 // Format18 four-run form: runs of (H & 31) + 1, ((H >> 5) & 31) + 1, ((H >> 10) & 31) + 1 and the
 // rest, colours only for the runs that start before the 64th pixel.
-const uint8_t* fourRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+const uint8_t* fourRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
     uint16_t h = le16(p);
     p += 2;
     const int length[4] = {(h & 31) + 1, ((h >> 5) & 31) + 1, ((h >> 10) & 31) + 1, 32};
     bool fromPalette = h & 0x8000;
     uint16_t* out = line;
     for (int r = 0; out < line + 64; r++) {
-        put<32>(out, colour(p, fromPalette, palette));
+        put<32>(out, colour(p, fromPalette, wide));
         out += length[r];
     }
     return p;
@@ -156,17 +174,17 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
 
 // Format18 separated runs: the run bytes, then one colour per run.
 template <bool Narrow>
-const uint8_t* separatedRuns(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
-    if (Narrow) return narrowRuns<true>(p, narrowColours(p), palette, line);
+const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    if (Narrow) return narrowRuns<true>(p, narrowColours(p), wide, line);
     const uint8_t* q = p;
     for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
     uint16_t* out = line;
     for (;;) {
         size_t R = *p++;
-        put<16>(out, palette[*q++]);
+        put<16>(out, paletteFill(wide, *q++));
         out += runLengths.first[1][R];
         if (out >= line + 64) return q;
-        put<16>(out, palette[*q++]);
+        put<16>(out, paletteFill(wide, *q++));
         out += runLengths.second[1][R];
         if (out >= line + 64) return q;
     }
@@ -313,6 +331,7 @@ void Track::prepareDecoding() {
     selectedFrom = selectedUntil = 0;
     int classes = (hasAlpha + 1) * 8;
     for (int c = 0; c < 16; c++) classFirst[c] = c < classes ? classStart[c] : INT32_MAX;
+    for (int i = 0; i < 256; i++) paletteWide[i] = spread(palette[i]);
 }
 
 // Finds the segment of block b that holds position: one step on from the current segment when
@@ -392,9 +411,9 @@ void Track::decodeFrame17(int deck, int position, int blendMode) {
         uint16_t line[LineSize];
         switch (type & 7) {
         case 0:
-        case 1: p = narrowPairs(p, palette, line); break;
+        case 1: p = narrowPairs(p, paletteWide, line); break;
         case 2:
-        case 3: p = widePairs(p, palette, line); break;
+        case 3: p = widePairs(p, paletteWide, line); break;
         case 4: fillBlock(cursor, le16(p)), p += 2; break;
         case 5: fillBlock(cursor, palette[*p++]); break;
         case 6: directPixels(cursor, p), p += 128; break;
@@ -450,11 +469,11 @@ void Track::decodeFrame18(int deck, int position, int blendMode) {
         case 0: directPixels(cursor, p), p += 128; break;
         case 1: palettePixels(cursor, p, palette), p += 64; break;
         case 2:
-        case 3: p = fourRuns(p, palette, line); break;
+        case 3: p = fourRuns(p, paletteWide, line); break;
         case 4:
-        case 5: p = separatedRuns<true>(p, palette, line); break;
+        case 5: p = separatedRuns<true>(p, paletteWide, line); break;
         case 6:
-        case 7: p = separatedRuns<false>(p, palette, line); break;
+        case 7: p = separatedRuns<false>(p, paletteWide, line); break;
         }
         if ((c & 7) >= 2) scatters[mode - 1][c & 1](cursor, line);
         if (!writeAlpha) return;
