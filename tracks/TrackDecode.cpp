@@ -86,40 +86,71 @@ inline bool narrowPair(size_t R, const uint8_t*& c, const uint64_t* wide, uint16
     return out < end;
 }
 
-// The pairs with run bytes at r and colours at c: each run byte followed by its colours in
-// Format17, all run bytes then all colours in Format18 (Separated). One branch per pair on its
-// colour kinds. Returns the byte after the last colour.
-template <bool Separated>
-__attribute__((noinline)) const uint8_t* narrowRuns(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+// The same for a pair known to stay below 64.
+template <bool FirstFromPalette, bool SecondFromPalette>
+inline void narrowPairWithin(size_t R, const uint8_t*& c, const uint64_t* wide, uint16_t*& out) {
+    put<8>(out, FirstFromPalette ? paletteFill(wide, c[0]) : directFill(c));
+    c += FirstFromPalette ? 1 : 2;
+    out += runLengths.first[0][R];
+    put<8>(out, SecondFromPalette ? paletteFill(wide, c[0]) : directFill(c));
+    c += SecondFromPalette ? 1 : 2;
+    out += runLengths.second[0][R];
+}
+
+// In both narrow decoders each pair jumps straight to the code for its two colour kinds (R & 3)
+// through a table of labels: one indirect jump per pair instead of a chain of compares.
+
+// Format17 run pairs, narrow form: each run byte followed by its colours. Returns the first byte
+// after the runs.
+__attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    static const void* const kinds[4] = {&&directDirect, &&directPalette, &&paletteDirect, &&palettePalette};
     uint16_t* out = line;
     const uint16_t* end = line + 64;
-    for (;;) {
-        size_t R = *r++;
-        if (!Separated) c = r;
-        switch (R & 3) {
-        case 0:
-            if (!narrowPair<false, false>(R, c, wide, out, end)) return c;
-            break;
-        case 1:
-            if (!narrowPair<false, true>(R, c, wide, out, end)) return c;
-            break;
-        case 2:
-            if (!narrowPair<true, false>(R, c, wide, out, end)) return c;
-            break;
-        default:
-            if (!narrowPair<true, true>(R, c, wide, out, end)) return c;
-            break;
-        }
-        if (!Separated) r = c;
-    }
+    size_t R = *p++;
+    goto *kinds[R & 3];
+#define PAIR(label, first, second)                                   \
+    label:                                                           \
+    if (!narrowPair<first, second>(R, p, wide, out, end)) return p; \
+    R = *p++;                                                        \
+    goto *kinds[R & 3];
+    PAIR(directDirect, false, false)
+    PAIR(directPalette, false, true)
+    PAIR(paletteDirect, true, false)
+    PAIR(palettePalette, true, true)
+#undef PAIR
 }
 
-// Format17 run pairs (narrow: 1..8 pixels, a palette flag per run; wide: 1..16, palette only).
-// Each returns the first byte after the runs.
-const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
-    return narrowRuns<false>(p, p, wide, line);
+// Format18 separated narrow runs: the run bytes from r, then the colours of all runs from c.
+// Every run byte before the last one (the one just before the colours) holds two runs that end
+// below 64, so only the last byte's second run needs a test.
+__attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+    static const void* const kinds[4] = {&&directDirect, &&directPalette, &&paletteDirect, &&palettePalette};
+    const uint8_t* last = c - 1;
+    uint16_t* out = line;
+    size_t R;
+    if (r == last) goto lastByte;
+    R = *r++;
+    goto *kinds[R & 3];
+#define PAIR(label, first, second)                              \
+    label:                                                      \
+    narrowPairWithin<first, second>(R, c, wide, out);           \
+    if (r == last) goto lastByte;                               \
+    R = *r++;                                                   \
+    goto *kinds[R & 3];
+    PAIR(directDirect, false, false)
+    PAIR(directPalette, false, true)
+    PAIR(paletteDirect, true, false)
+    PAIR(palettePalette, true, true)
+#undef PAIR
+lastByte:
+    R = *r;
+    put<8>(out, colour(c, R & 2, wide));
+    out += runLengths.first[0][R];
+    if (out < line + 64) put<8>(out, colour(c, R & 1, wide));
+    return c;
 }
 
+// Format17 run pairs, wide form (1..16 pixels, palette colours only).
 const uint8_t* widePairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
     uint16_t* out = line;
     for (;;) {
@@ -172,22 +203,25 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
     }
 }
 
-// Format18 separated runs: the run bytes, then one colour per run.
+// Format18 separated runs: the run bytes, then one colour per run. As in narrowSeparated only
+// the last run byte can hold a run past the 64th pixel.
 template <bool Narrow>
 const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
-    if (Narrow) return narrowRuns<true>(p, narrowColours(p), wide, line);
+    if (Narrow) return narrowSeparated(p, narrowColours(p), wide, line);
     const uint8_t* q = p;
     for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
+    const uint8_t* last = q - 1;
     uint16_t* out = line;
-    for (;;) {
-        size_t R = *p++;
+    for (; p < last; p++) {
         put<16>(out, paletteFill(wide, *q++));
-        out += runLengths.first[1][R];
-        if (out >= line + 64) return q;
+        out += runLengths.first[1][*p];
         put<16>(out, paletteFill(wide, *q++));
-        out += runLengths.second[1][R];
-        if (out >= line + 64) return q;
+        out += runLengths.second[1][*p];
     }
+    put<16>(out, paletteFill(wide, *q++));
+    out += runLengths.first[1][*p];
+    if (out < line + 64) put<16>(out, paletteFill(wide, *q++));
+    return q;
 }
 
 // Puts the 64 colours of a line into the block at dst along one scan order: the line's pixel
