@@ -26,26 +26,13 @@ extern "C" {
 
 #include "app/FrameBuffers.h"
 #include "tracks/Track.h"
+#include "encode_support.h"
 
 extern char** environ;
 
 namespace {
 
-std::string makeFolder() {
-    char name[] = "/tmp/encode_cli_XXXXXX";
-    return mkdtemp(name);
-}
-
-std::string slurp(const std::string& path) {
-    std::string s;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-        fclose(f);
-    }
-    return s;
-}
+using namespace encodetest;
 
 void spill(const std::string& path, const std::string& content) {
     FILE* f = fopen(path.c_str(), "wb");
@@ -68,21 +55,6 @@ std::vector<std::string> listFolder(const std::string& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-Outcome encoder(const std::string& dir, const std::string& args) {
-    std::string cmd = std::string(LOOPMIXER_ENCODER) + " " + args + " >" + dir + "/out.txt 2>" + dir + "/err.txt";
-    Outcome r;
-    int s = system(cmd.c_str());
-    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    r.out = slurp(dir + "/out.txt");
-    r.err = slurp(dir + "/err.txt");
-    return r;
 }
 
 // One flat colour per frame: red level (0..31) = the frame's number, so a decoded frame tells

@@ -19,8 +19,11 @@
 #include "tools/encode/ClipEncoder.h"
 #include "tools/encode/Picture.h"
 #include "tracks/Track.h"
+#include "encode_support.h"
 
 namespace {
+
+using namespace encodetest;
 
 using namespace encode;
 
@@ -43,37 +46,6 @@ void writePng(const std::string& path, const Rgba& pic) {
     image.height = pic.h;
     image.format = PNG_FORMAT_RGBA;
     ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pic.px.data(), 0, nullptr)) << path;
-}
-
-std::string makeFolder() {
-    char name[] = "/tmp/encode_test_XXXXXX";
-    return mkdtemp(name);
-}
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string slurp(const std::string& path) {
-    std::string s;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-        fclose(f);
-    }
-    return s;
-}
-
-Outcome encoder(const std::string& dir, const std::string& args) {
-    std::string cmd = std::string(LOOPMIXER_ENCODER) + " " + args + " >" + dir + "/out.txt 2>" + dir + "/err.txt";
-    Outcome r;
-    int s = system(cmd.c_str());
-    r.status = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    r.out = slurp(dir + "/out.txt");
-    r.err = slurp(dir + "/err.txt");
-    return r;
 }
 
 double printedPsnr(const std::string& out) {
