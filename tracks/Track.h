@@ -11,6 +11,9 @@ constexpr int TrackSlots = 50;
 constexpr int32_t Ready = 3;
 constexpr int MaxBlocks = 6000;
 constexpr int ClipBlocks = 1200;  // 40 x 30 blocks: the only picture size the loader accepts
+// Zeroed bytes after the dictionary: the run decoders may read a few bytes past an entry's last
+// colour (and so past the last entry), and discard what they read there.
+constexpr int DictionaryPadding = 16;
 
 class Track {
 public:

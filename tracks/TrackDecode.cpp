@@ -34,7 +34,13 @@ inline uint64_t spread(uint16_t c) { return c * 0x0001000100010001ull; }
 #if defined(__SSE2__)
 using Fill = __m128i;
 inline Fill paletteFill(const uint64_t* wide, unsigned i) { return _mm_set1_epi64x(int64_t(wide[i])); }
-inline Fill directFill(const uint8_t* p) { return _mm_set1_epi16(int16_t(le16(p))); }
+// Reads four bytes for the two of the colour (the dictionary is padded for the last one).
+inline Fill directFill(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    __m128i x = _mm_shufflelo_epi16(_mm_cvtsi32_si128(v), 0);
+    return _mm_unpacklo_epi64(x, x);
+}
 template <int N>
 inline void put(uint16_t* out, Fill c) {
 #pragma GCC unroll 4
@@ -73,17 +79,22 @@ const RunLengths runLengths;
 
 // Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
 // each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
-// colours read at c; false once the runs reach 64.
+// colours read at c; false once the runs reach 64. When the first run already reaches 64 the pair
+// has no second colour: the bytes after the first colour are read and written past the line's
+// 64th pixel all the same, and the end test then looks at where the first run ended.
 template <bool FirstFromPalette, bool SecondFromPalette>
 inline bool narrowPair(size_t R, const uint8_t*& c, const uint64_t* wide, uint16_t*& out, const uint16_t* end) {
+    constexpr int FirstSize = FirstFromPalette ? 1 : 2, SecondSize = SecondFromPalette ? 1 : 2;
+    uint16_t* second = out + runLengths.first[0][R];
     put<8>(out, FirstFromPalette ? paletteFill(wide, c[0]) : directFill(c));
-    c += FirstFromPalette ? 1 : 2;
-    out += runLengths.first[0][R];
-    if (out >= end) return false;
-    put<8>(out, SecondFromPalette ? paletteFill(wide, c[0]) : directFill(c));
-    c += SecondFromPalette ? 1 : 2;
-    out += runLengths.second[0][R];
-    return out < end;
+    put<8>(second, SecondFromPalette ? paletteFill(wide, c[FirstSize]) : directFill(c + FirstSize));
+    out = second + runLengths.second[0][R];
+    if (out < end) {
+        c += FirstSize + SecondSize;
+        return true;
+    }
+    c += second < end ? FirstSize + SecondSize : FirstSize;
+    return false;
 }
 
 // The same for a pair known to stay below 64.

@@ -150,12 +150,13 @@ static void *allocate(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
 void Track::allocateBuffers() {
     timeline = static_cast<uint16_t*>(allocate(size_t(4) * timelineUnits));
     modeWords = static_cast<uint16_t*>(allocate(size_t(4) * uint32_t(modeWordCount)));
-    dictionary = static_cast<uint8_t*>(allocate(size_t(2) * dictionaryUnits));
+    dictionary = static_cast<uint8_t*>(allocate(size_t(2) * dictionaryUnits + DictionaryPadding));
     entryOffsets = static_cast<int32_t*>(allocate(size_t(8) * entryCount));
     prevIds = static_cast<uint16_t*>(allocate(size_t(4) * blockCount));
     prevModes = static_cast<uint16_t*>(allocate(12000));
     allocated = 1;
     if (!timeline || !modeWords || !dictionary || !entryOffsets || !prevIds || !prevModes) return;
+    std::memset(dictionary + size_t(2) * dictionaryUnits, 0, DictionaryPadding);
     for (uint32_t b = 0; b < blockCount; b++) prevIds[b] = 60000;
     std::memset(prevModes, 0, 300 * sizeof(uint16_t));
     redrawFrames = 2;
