@@ -109,21 +109,26 @@ inline void narrowPairWithin(size_t R, const uint8_t*& c, const uint64_t* wide, 
 }
 
 // In both narrow decoders each pair jumps straight to the code for its two colour kinds (R & 3)
-// through a table of labels: one indirect jump per pair instead of a chain of compares.
+// through a table of labels: one indirect jump per pair instead of a chain of compares. The table
+// is indexed by the whole run byte, which saves masking it.
+#define KINDS4 &&directDirect, &&directPalette, &&paletteDirect, &&palettePalette
+#define KINDS16 KINDS4, KINDS4, KINDS4, KINDS4
+#define KINDS64 KINDS16, KINDS16, KINDS16, KINDS16
+#define KINDS256 KINDS64, KINDS64, KINDS64, KINDS64
 
 // Format17 run pairs, narrow form: each run byte followed by its colours. Returns the first byte
 // after the runs.
 __attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
-    static const void* const kinds[4] = {&&directDirect, &&directPalette, &&paletteDirect, &&palettePalette};
+    static const void* const kinds[256] = {KINDS256};
     uint16_t* out = line;
     const uint16_t* end = line + 64;
     size_t R = *p++;
-    goto *kinds[R & 3];
+    goto *kinds[R];
 #define PAIR(label, first, second)                                   \
     label:                                                           \
     if (!narrowPair<first, second>(R, p, wide, out, end)) return p; \
     R = *p++;                                                        \
-    goto *kinds[R & 3];
+    goto *kinds[R];
     PAIR(directDirect, false, false)
     PAIR(directPalette, false, true)
     PAIR(paletteDirect, true, false)
@@ -135,19 +140,19 @@ __attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uin
 // Every run byte before the last one (the one just before the colours) holds two runs that end
 // below 64, so only the last byte's second run needs a test.
 __attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
-    static const void* const kinds[4] = {&&directDirect, &&directPalette, &&paletteDirect, &&palettePalette};
+    static const void* const kinds[256] = {KINDS256};
     const uint8_t* last = c - 1;
     uint16_t* out = line;
     size_t R;
     if (r == last) goto lastByte;
     R = *r++;
-    goto *kinds[R & 3];
+    goto *kinds[R];
 #define PAIR(label, first, second)                              \
     label:                                                      \
     narrowPairWithin<first, second>(R, c, wide, out);           \
     if (r == last) goto lastByte;                               \
     R = *r++;                                                   \
-    goto *kinds[R & 3];
+    goto *kinds[R];
     PAIR(directDirect, false, false)
     PAIR(directPalette, false, true)
     PAIR(paletteDirect, true, false)
@@ -160,6 +165,10 @@ lastByte:
     if (out < line + 64) put<8>(out, colour(c, R & 1, wide));
     return c;
 }
+#undef KINDS256
+#undef KINDS64
+#undef KINDS16
+#undef KINDS4
 
 // Format17 run pairs, wide form (1..16 pixels, palette colours only).
 const uint8_t* widePairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
