@@ -497,6 +497,29 @@ void Track::decodeFrame18(int deck, int position, int blendMode) {
     bool writeAlpha = blendMode == 3 && deck == 1;
     const uint16_t* words = modeWords + position * (ClipBlocks / 5);
     uint16_t* frame = deckFrames + deck * pixelCount;
+    // The entry's class is the last one starting at or before it (classes the clip does not have
+    // start beyond every id).
+#if defined(__SSE2__)
+    // All sixteen class starts compared at once, as 16-bit values (ids here are below entryCount,
+    // so 65535 still lies beyond them) offset by 0x8000 for the signed compare; the classes
+    // reached form a run of low bits.
+    alignas(16) int16_t starts[16];
+    for (int c = 0; c < 16; c++) starts[c] = int16_t((classFirst[c] > 65535 ? 65535 : classFirst[c]) ^ 0x8000);
+    const __m128i startsLow = _mm_load_si128(reinterpret_cast<const __m128i*>(starts));
+    const __m128i startsHigh = _mm_load_si128(reinterpret_cast<const __m128i*>(starts + 8));
+    auto entryClass = [&](uint16_t id) {
+        __m128i v = _mm_set1_epi16(int16_t(id ^ 0x8000));
+        unsigned beyond = unsigned(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(startsLow, v), _mm_cmpgt_epi16(startsHigh, v))));
+        return 31 - __builtin_clz(~beyond & 0xFFFF);
+    };
+#else
+    auto entryClass = [&](uint16_t id) {  // a binary search over the sixteen class starts
+        int c = classFirst[8] <= int32_t(id) ? 8 : 0;
+        c += classFirst[c + 4] <= int32_t(id) ? 4 : 0;
+        c += classFirst[c + 2] <= int32_t(id) ? 2 : 0;
+        return c + (classFirst[c + 1] <= int32_t(id) ? 1 : 0);
+    };
+#endif
     changedBlocks(*this, words, frame, [&](int b, uint16_t* cursor, int mode) {
         uint16_t id = currentIds[b];
         uint8_t* plane = alphaPlane + (cursor - frame);
@@ -511,12 +534,7 @@ void Track::decodeFrame18(int deck, int position, int blendMode) {
             if (writeAlpha) fillAlpha(plane, 0);
             return;
         }
-        // The entry's class, the last one starting at or before it: a binary search over the
-        // sixteen class starts (classes the clip does not have start beyond every id).
-        int c = classFirst[8] <= int32_t(id) ? 8 : 0;
-        c += classFirst[c + 4] <= int32_t(id) ? 4 : 0;
-        c += classFirst[c + 2] <= int32_t(id) ? 2 : 0;
-        c += classFirst[c + 1] <= int32_t(id) ? 1 : 0;
+        int c = entryClass(id);
         const uint8_t* p = dictionary + entryOffsets[id];
         uint16_t line[LineSize];
         switch (c & 7) {
