@@ -89,11 +89,7 @@ bool startUp() {
 
 int shutDown() {
     puts("\nend!");
-    if (appState.tvOut != Lcd) {
-        tvConfigRecord.command = 4;
-        platform::tvConfig(&tvConfigRecord);
-        appState.tvOut = Lcd;
-    }
+    if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
     platform::exitToMenu();
