@@ -448,15 +448,28 @@ static void finishFrame(Track& t, const uint16_t* words) {
     if (t.redrawFrames) t.redrawFrames--;
 }
 
+// What both formats settle once per frame: the ids of this position (sheared by GLITCH 0), whether
+// GLITCH 2 draws ids as colours, whether the alpha plane is written, the mode words and the frame.
+struct FramePlan {
+    bool idColours;
+    bool writeAlpha;
+    const uint16_t* words;
+    uint16_t* frame;
+};
+
+static FramePlan planFrame(Track& t, int deck, int position, int blendMode) {
+    t.selectIds(position);
+    const int glitchValue = effectTable.effectOn(deck, Glitch) ? effectTable.effectValue(deck, Glitch) : -1;
+    if (glitchValue == 0) glitchBlocks(t.currentIds);
+    return {glitchValue == 2, blendMode == 3 && deck == 1, t.modeWords + position * (ClipBlocks / 5),
+            deckFrames + deck * t.pixelCount};
+}
+
 void Track::decodeFrame17(int deck, int position, int blendMode) {
-    selectIds(position);
-    bool glitch = effectTable.effectOn(deck, Glitch);
-    int glitchValue = glitch ? effectTable.effectValue(deck, Glitch) : -1;
-    if (glitchValue == 0) glitchBlocks(currentIds);
-    bool idColours = glitchValue == 2;
-    bool writeAlpha = blendMode == 3 && deck == 1;
-    const uint16_t* words = modeWords + position * (ClipBlocks / 5);
-    uint16_t* frame = deckFrames + deck * pixelCount;
+    const FramePlan plan = planFrame(*this, deck, position, blendMode);
+    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha;
+    const uint16_t* words = plan.words;
+    uint16_t* frame = plan.frame;
     changedBlocks(*this, words, frame, [&](int b, uint16_t* cursor, int mode) {
         uint16_t id = currentIds[b];
         const uint8_t* entry = dictionary + entryOffsets[id];
@@ -489,14 +502,10 @@ void Track::decodeFrame17(int deck, int position, int blendMode) {
 }
 
 void Track::decodeFrame18(int deck, int position, int blendMode) {
-    selectIds(position);
-    bool glitch = effectTable.effectOn(deck, Glitch);
-    int glitchValue = glitch ? effectTable.effectValue(deck, Glitch) : -1;
-    if (glitchValue == 0) glitchBlocks(currentIds);
-    bool idColours = glitchValue == 2;
-    bool writeAlpha = blendMode == 3 && deck == 1;
-    const uint16_t* words = modeWords + position * (ClipBlocks / 5);
-    uint16_t* frame = deckFrames + deck * pixelCount;
+    const FramePlan plan = planFrame(*this, deck, position, blendMode);
+    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha;
+    const uint16_t* words = plan.words;
+    uint16_t* frame = plan.frame;
     // The entry's class is the last one starting at or before it (classes the clip does not have
     // start beyond every id).
 #if defined(__SSE2__)
