@@ -1,6 +1,9 @@
 #include "tools/encode/BlockCoder.h"
 
 #include <cstdlib>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "tools/encode/Picture.h"
 #include <vector>
@@ -85,38 +88,36 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
     }
     float best[65];
     uint8_t from[65];
-    Span chosen[65];
     best[0] = 0;
     for (int i = 1; i <= 64; i++) best[i] = 1e30f;
+    const int twiceRed = 2 * t.red, twiceGreen = 2 * t.green, twiceBlue = 2 * t.blue;
     for (int j = 0; j < 64; j++) {
         int rLo = R[j], rHi = R[j], gLo = G[j], gHi = G[j], bLo = B[j], bHi = B[j];
         int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
-        for (int i = j; i < 64 && i < j + 16; i++) {
+        const float from_j = best[j];
+        // Every span costs at least its 2.5 bytes: a span that cannot beat the way already
+        // found to its end needs no error.
+        const float floor_j = from_j + 2.5f;
+        const int end = j + 16 < 64 ? j + 16 : 64;
+        for (int i = j; i < end; i++) {
             rLo = std::min(rLo, R[i]), rHi = std::max(rHi, R[i]);
             gLo = std::min(gLo, G[i]), gHi = std::max(gHi, G[i]);
             bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
-            if (rHi - rLo > 2 * t.red || gHi - gLo > 2 * t.green || bHi - bLo > 2 * t.blue) break;
+            if (rHi - rLo > twiceRed || gHi - gLo > twiceGreen || bHi - bLo > twiceBlue) break;
             sr += R[i], sg += G[i], sb += B[i];
             srr += R[i] * R[i], sgg += G[i] * G[i], sbb += B[i] * B[i];
+            if (!(floor_j < best[i + 1])) continue;
             int n = i - j + 1;
-            auto error = [&](int r, int g, int b) {
-                return RedBlueWeight * float(srr - 2 * r * sr + n * r * r) +
-                       GreenWeight * float(sgg - 2 * g * sg + n * g * g) +
-                       RedBlueWeight * float(sbb - 2 * b * sb + n * b * b);
-            };
             int mr = (rLo + rHi) >> 1, mg = (gLo + gHi) >> 1, mb = (bLo + bHi) >> 1;
-            Span sp;
-            sp.length = uint8_t(n);
-            sp.colour = uint16_t(mr << 11 | mg << 5 | mb);
-            sp.error = error(mr, mg, mb);
-            sp.index = -1;
+            float error = RedBlueWeight * float(srr - 2 * mr * sr + n * mr * mr) +
+                          GreenWeight * float(sgg - 2 * mg * sg + n * mg * mg) +
+                          RedBlueWeight * float(sbb - 2 * mb * sb + n * mb * mb);
             // A direct colour costs two bytes and half a run byte; whether a palette colour
             // can stand in is only asked of the spans chosen.
-            float cost = 2.5f + t.lambda * sp.error;
-            if (best[j] + cost < best[i + 1]) {
-                best[i + 1] = best[j] + cost;
+            float cost = 2.5f + t.lambda * error;
+            if (from_j + cost < best[i + 1]) {
+                best[i + 1] = from_j + cost;
                 from[i + 1] = uint8_t(j);
-                chosen[i + 1] = sp;
             }
         }
     }
@@ -125,14 +126,24 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
     int k = n;
     for (int at = 64; at > 0; at = from[at]) {
         Span& sp = out[--k];
-        sp = chosen[at];
-        if (pal.size == 0) continue;
         int rLo = 31, rHi = 0, gLo = 63, gHi = 0, bLo = 31, bHi = 0;
+        int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
         for (int i = from[at]; i < at; i++) {
             rLo = std::min(rLo, R[i]), rHi = std::max(rHi, R[i]);
             gLo = std::min(gLo, G[i]), gHi = std::max(gHi, G[i]);
             bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
+            sr += R[i], sg += G[i], sb += B[i];
+            srr += R[i] * R[i], sgg += G[i] * G[i], sbb += B[i] * B[i];
         }
+        int len = at - from[at];
+        int mr = (rLo + rHi) >> 1, mg = (gLo + gHi) >> 1, mb = (bLo + bHi) >> 1;
+        sp.length = uint8_t(len);
+        sp.colour = uint16_t(mr << 11 | mg << 5 | mb);
+        sp.error = RedBlueWeight * float(srr - 2 * mr * sr + len * mr * mr) +
+                   GreenWeight * float(sgg - 2 * mg * sg + len * mg * mg) +
+                   RedBlueWeight * float(sbb - 2 * mb * sb + len * mb * mb);
+        sp.index = -1;
+        if (pal.size == 0) continue;
         int idx = pal.nearest[sp.colour];
         uint16_t p = pal.colours[idx];
         if (red(p) >= rHi - t.red && red(p) <= rLo + t.red && green(p) >= gHi - t.green &&
@@ -180,12 +191,34 @@ int64_t blockError(const uint16_t a[64], const uint16_t b[64]) {
 }
 
 bool withinTolerance(const uint16_t a[64], const uint16_t b[64], const Tolerance& t) {
+#ifdef __SSE2__
+    // Eight pixels at a time: a lane fails when one of its channels moved by more than allowed.
+    const __m128i five = _mm_set1_epi16(31), six = _mm_set1_epi16(63);
+    const __m128i limR = _mm_set1_epi16(int16_t(t.red)), limG = _mm_set1_epi16(int16_t(t.green)),
+                  limB = _mm_set1_epi16(int16_t(t.blue));
+    __m128i over = _mm_setzero_si128();
+    for (int i = 0; i < 64; i += 8) {
+        __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        __m128i dr = _mm_sub_epi16(_mm_srli_epi16(p, 11), _mm_srli_epi16(q, 11));
+        __m128i dg = _mm_sub_epi16(_mm_and_si128(_mm_srli_epi16(p, 5), six), _mm_and_si128(_mm_srli_epi16(q, 5), six));
+        __m128i db = _mm_sub_epi16(_mm_and_si128(p, five), _mm_and_si128(q, five));
+        dr = _mm_max_epi16(dr, _mm_sub_epi16(_mm_setzero_si128(), dr));
+        dg = _mm_max_epi16(dg, _mm_sub_epi16(_mm_setzero_si128(), dg));
+        db = _mm_max_epi16(db, _mm_sub_epi16(_mm_setzero_si128(), db));
+        over = _mm_or_si128(over, _mm_cmpgt_epi16(dr, limR));
+        over = _mm_or_si128(over, _mm_cmpgt_epi16(dg, limG));
+        over = _mm_or_si128(over, _mm_cmpgt_epi16(db, limB));
+    }
+    if (_mm_movemask_epi8(over)) return false;
+#else
     for (int i = 0; i < 64; i++) {
         if (a[i] == b[i]) continue;
         if (std::abs(red(a[i]) - red(b[i])) > t.red || std::abs(green(a[i]) - green(b[i])) > t.green ||
             std::abs(blue(a[i]) - blue(b[i])) > t.blue)
             return false;
     }
+#endif
     return t.budget < 0 || blockError(a, b) <= t.budget;
 }
 
@@ -241,8 +274,24 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
 
     // A scan order and its reverse cut a block into the same runs at the same cost, so four of
     // the eight orders (rows and columns from the top or the left) are enough.
+    // An order and its mirror (0 and 1, 4 and 5) differ only where runs pass from one row (or
+    // column) to the next: the search keeps the one of each pair whose passages join pixels
+    // closer in colour.
+    int pairOrder[2] = {0, 4};
+    if (onlyOrder < 0) {
+        int joinCost[8] = {};
+        for (int o : {0, 1, 4, 5})
+            for (int k = 8; k < 64; k += 8) {
+                uint16_t a = colour[orders.pixel[o][k - 1]], b = colour[orders.pixel[o][k]];
+                joinCost[o] += 4 * std::abs(red(a) - red(b)) + std::abs(green(a) - green(b)) * 2 +
+                               4 * std::abs(blue(a) - blue(b));
+            }
+        if (joinCost[1] < joinCost[0]) pairOrder[0] = 1;
+        if (joinCost[5] < joinCost[4]) pairOrder[1] = 5;
+    }
     for (int o : {0, 1, 4, 5}) {
         if (onlyOrder >= 0 && o != onlyOrder) continue;
+        if (onlyOrder < 0 && o != pairOrder[0] && o != pairOrder[1]) continue;
         int n = spanCount[o] = tol.lambda > 0 ? cheapestSpansAlong(colour, orders.pixel[o], tol, pal, spans[o])
                                               : spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
         int narrowRuns = 0, narrowColourBytes = 0, wideRuns = 0, fourRuns = 0;
