@@ -81,10 +81,11 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
 // path over the 65 positions between pixels.
 int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
                        const Palette& pal, Span out[64]) {
-    int R[64], G[64], B[64];
+    int R[64], G[64], B[64], R2[64], G2[64], B2[64];
     for (int i = 0; i < 64; i++) {
         uint16_t c = px[order[i]];
         R[i] = red(c), G[i] = green(c), B[i] = blue(c);
+        R2[i] = R[i] * R[i], G2[i] = G[i] * G[i], B2[i] = B[i] * B[i];
     }
     float best[65];
     uint8_t from[65];
@@ -95,9 +96,6 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         int rLo = R[j], rHi = R[j], gLo = G[j], gHi = G[j], bLo = B[j], bHi = B[j];
         int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
         const float from_j = best[j];
-        // Every span costs at least its 2.5 bytes: a span that cannot beat the way already
-        // found to its end needs no error.
-        const float floor_j = from_j + 2.5f;
         const int end = j + 16 < 64 ? j + 16 : 64;
         for (int i = j; i < end; i++) {
             rLo = std::min(rLo, R[i]), rHi = std::max(rHi, R[i]);
@@ -105,20 +103,19 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
             if (rHi - rLo > twiceRed || gHi - gLo > twiceGreen || bHi - bLo > twiceBlue) break;
             sr += R[i], sg += G[i], sb += B[i];
-            srr += R[i] * R[i], sgg += G[i] * G[i], sbb += B[i] * B[i];
-            if (!(floor_j < best[i + 1])) continue;
+            srr += R2[i], sgg += G2[i], sbb += B2[i];
             int n = i - j + 1;
             int mr = (rLo + rHi) >> 1, mg = (gLo + gHi) >> 1, mb = (bLo + bHi) >> 1;
             float error = RedBlueWeight * float(srr - 2 * mr * sr + n * mr * mr) +
                           GreenWeight * float(sgg - 2 * mg * sg + n * mg * mg) +
                           RedBlueWeight * float(sbb - 2 * mb * sb + n * mb * mb);
             // A direct colour costs two bytes and half a run byte; whether a palette colour
-            // can stand in is only asked of the spans chosen.
-            float cost = 2.5f + t.lambda * error;
-            if (from_j + cost < best[i + 1]) {
-                best[i + 1] = from_j + cost;
-                from[i + 1] = uint8_t(j);
-            }
+            // can stand in is only asked of the spans chosen. Written without branches: which
+            // span wins is data the branch predictor cannot learn.
+            float cost = from_j + (2.5f + t.lambda * error);
+            bool better = cost < best[i + 1];
+            best[i + 1] = better ? cost : best[i + 1];
+            from[i + 1] = better ? uint8_t(j) : from[i + 1];
         }
     }
     int n = 0;
