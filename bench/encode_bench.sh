@@ -7,8 +7,11 @@
 # For each source and codec it prints bytes per frame (our whole clip file; the peers' video
 # packets), PSNR in RGB565 (both sides truncated to RGB565 before comparing, against the source's
 # exact RGB24 frames), and decode time per frame: ours from RAM with the instrument's decoder,
-# the peers' through ffmpeg decoding to rgb565le with -sws_flags neighbor. Decode times are also
-# given as a ratio to copying one 153,600-byte frame (memcpy), measured in the same run.
+# the peers' through ffmpeg decoding to rgb565le with -sws_flags neighbor. Decode times are CPU
+# time, the best of several repeats on both sides (so that other programs' load counts for
+# neither), and are also given as a ratio to copying one 153,600-byte frame (memcpy), measured
+# in the same run. Encoding speed is given as frames per second of wall time and of CPU time,
+# the best of three runs, with the load average seen before and after.
 set -euo pipefail
 
 build=${1:-build}
@@ -33,13 +36,18 @@ make_source bars "smptebars=size=320x240:rate=25[b];color=c=yellow:size=24x24:ra
 
 calc() { awk "BEGIN { print $* }"; }
 
-# Seconds of wall time of a command (its output discarded).
-seconds() {
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    t1=$(date +%s.%N)
-    calc "$t1 - $t0"
+# Wall and CPU seconds of a command (its output discarded), each the best of so many runs.
+best_times() {  # runs, command...
+    local runs=$1 wall=999999 cpu=999999 w u s c i
+    shift
+    for ((i = 0; i < runs; i++)); do
+        /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>&1
+        read -r w u s < "$work/time.txt"
+        c=$(calc "$u + $s")
+        wall=$(calc "($w < $wall) ? $w : $wall")
+        cpu=$(calc "($c < $cpu) ? $c : $cpu")
+    done
+    echo "$wall $cpu"
 }
 
 # The bytes of a file's video packets.
@@ -47,15 +55,29 @@ packet_bytes() {
     ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{s += $1} END {print s}'
 }
 
-# ms per frame of ffmpeg decoding a file to rgb565le: the difference between decoding it 10 times
-# and once takes the start-up cost out.
-peer_decode_ms() {
-    local once ten
-    once=$(seconds ffmpeg -v error -stream_loop 0 -i "$1" -f rawvideo -pix_fmt rgb565le -sws_flags neighbor -y /dev/null)
-    ten=$(seconds ffmpeg -v error -stream_loop 9 -i "$1" -f rawvideo -pix_fmt rgb565le -sws_flags neighbor -y /dev/null)
-    calc "($ten - $once) * 1000 / (9 * $frames)"
+# CPU seconds (user + system, from ffmpeg's -benchmark) of ffmpeg decoding a file $2 + 1 times
+# over to rgb565le, the best of three runs.
+peer_cpu() {
+    local best=999999 t i
+    for i in 1 2 3; do
+        t=$(ffmpeg -nostats -benchmark -stream_loop "$2" -i "$1" -f rawvideo -pix_fmt rgb565le \
+                -sws_flags neighbor -y /dev/null 2>&1 |
+            sed -n 's/^bench: utime=\([0-9.]*\)s stime=\([0-9.]*\)s.*/\1 \2/p' | awk '{print $1 + $2}')
+        best=$(calc "($t < $best) ? $t : $best")
+    done
+    echo "$best"
 }
 
+# ms per frame of ffmpeg decoding a file to rgb565le: the difference between decoding it 20 times
+# and once takes the start-up cost out.
+peer_decode_ms() {
+    local once many
+    once=$(peer_cpu "$1" 0)
+    many=$(peer_cpu "$1" 19)
+    calc "($many - $once) * 1000 / (19 * $frames)"
+}
+
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 copy_ms=""
 encode_fps=()
 printf "%-11s %-10s %12s %10s %16s %10s\n" source codec bytes/frame "PSNR dB" "decode ms/frame" "x memcpy"
@@ -64,7 +86,7 @@ for src in testsrc2 mandelbrot bars; do
     ref="$work/$src.rgb24"
 
     # Ours, at the default quality.
-    t=$(seconds "$encoder" -o "$work/$src.q18" "$in")
+    read -r wall cpu < <(best_times 3 "$encoder" -o "$work/$src.q18" "$in")
     [ -f "$work/$src.q18" ] || { echo "encoding $src failed" >&2; exit 1; }
     read -r ms copy < <("$encoder" --decode "$work/$src.q18" "$work/$src.ours.rgb565")
     copy_ms=$copy
@@ -72,7 +94,7 @@ for src in testsrc2 mandelbrot bars; do
     psnr=$("$encoder" --psnr "$ref" "$work/$src.ours.rgb565")
     printf "%-11s %-10s %12.0f %10s %16.4f %10.1f\n" "$src" loopmixer "$(calc "$bytes / $frames")" "$psnr" "$ms" \
         "$(calc "$ms / $copy")"
-    encode_fps+=("$src $(calc "$frames / $t")")
+    encode_fps+=("$src $(calc "$frames / $wall") $(calc "$frames / $cpu")")
 
     for codec in cinepak msvideo1 smc; do
         case $codec in
@@ -94,5 +116,6 @@ echo
 echo "memcpy of one 153,600-byte frame: $(printf %.4f "$copy_ms") ms"
 for line in "${encode_fps[@]}"; do
     set -- $line
-    printf "loopmixer-encode on %s: %.1f frames per second (reading, encoding and checking)\n" "$1" "$2"
+    printf "loopmixer-encode on %s: %.1f frames per second of wall time, %.1f per CPU second (reading, encoding and checking; best of 3)\n" "$1" "$2" "$3"
 done
+echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"

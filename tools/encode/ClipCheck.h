@@ -15,9 +15,10 @@ bool checkClip(const std::string& path, const EncodedClip& meant, const InputCli
                uint64_t& squaredError, std::string& error);
 
 // Loads a clip and gives its decoded frames, one after another, 76,800 RGB565 pixels each; the
-// average decode time per frame from RAM goes to secondsPerFrame (decoded for at least
-// minSeconds), and the time of copying one frame with memcpy, measured the same way, to
-// copySeconds. Returns false with a reason when the loader refuses it.
+// decode time per frame from RAM goes to secondsPerFrame and the time of copying one frame with
+// memcpy to copySeconds. Both are CPU time (another program's load does not count), each the
+// best of several rounds that together last about minSeconds. Returns false with a reason when
+// the loader refuses it.
 bool decodeClip(const std::string& path, std::string& frames, double minSeconds,
                 double& secondsPerFrame, double& copySeconds, std::string& error);
 
