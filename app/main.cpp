@@ -5,9 +5,16 @@
 #include "app/MainLoop.h"
 #include "app/Platform.h"
 #include "app/Startup.h"
+#include "mixer/Random.h"
 
-// SNOW and GLITCH draw from rand(); it is seeded once, before anything else runs.
-static const int randomSeeded = (srand(unsigned(time(nullptr))), 1);
+// rand() and SNOW and GLITCH's own copy of its generator are seeded once, with the same time,
+// before anything else runs.
+static const int randomSeeded = [] {
+    const unsigned now = unsigned(time(nullptr));
+    srand(now);
+    seedRandom(now);
+    return 1;
+}();
 
 int main(int, char**) {
     (void)randomSeeded;

@@ -2,13 +2,13 @@
 // loops are straight-line 16-bit integer code with the variant chosen before the loop starts.
 #include "mixer/Filters.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "app/FrameBuffers.h"
 #include "mixer/EffectTable.h"
 #include "mixer/PixelKernel.h"
+#include "mixer/Random.h"
 
 typedef uint16_t u16;
 
@@ -78,22 +78,36 @@ PIXEL_KERNEL void hueYellow(u16* __restrict f) {
     }
 }
 
-// SNOW's shift s = d - 10 on all three channels with clamping. A darkening shift is a brightening
-// one on the complemented pixel (31 - c + |s| saturated at 31 is 31 - clamp(c - |s|, 0)), so each
-// pixel is XORed with flip (all ones where s < 0), gets the saturated sum of |s| per field (red
-// |s| << 11, green 2|s| << 5, blue |s|) and is XORed back. Red sits at the top of the word, so its
-// overflow shows as a sum below the addend; green and blue are held with a min.
-PIXEL_KERNEL void snowKernel(u16* __restrict f, const u16* __restrict flip, const u16* __restrict addRed,
-                             const u16* __restrict addGreen, const u16* __restrict addBlue, int n) {
-    for (int i = 0; i < n; i++) {
-        u16 x = u16(f[i] ^ flip[i]);
-        u16 xr = x & 0xF800, r = u16(xr + addRed[i]);
-        r = r < xr ? 0xF800 : r;
-        u16 g = u16((x & 0x07E0) + addGreen[i]);
-        g = g < 0x07E0 ? g : 0x07E0;
-        u16 b = u16((x & 0x001F) + addBlue[i]);
-        b = b < 0x001F ? b : 0x001F;
-        f[i] = u16((r | g | b) ^ flip[i]);
+// SNOW's shift s = d - 10 on all three channels with clamping, as "hold the channel within lo..hi,
+// the range the shift cannot carry out of, then add the shift". Masked with 0xF81F a pixel has red
+// at the top of its high byte and blue at the bottom of its low byte, so byte-wise min, max and
+// add do both channels at once (per-byte tables: red scaled by 8, blue as it is); green, masked
+// in place, takes the same three steps in 16-bit lanes. Six table loads and nine operations per
+// 32 pixels, where splitting the three channels apart takes twice the operations.
+struct alignas(64) SnowTables {
+    enum { Chunk = 1024, MaxLength = 1536 };  // 497 + Chunk, rounded up to whole cache lines
+    u16 lo[MaxLength], hi[MaxLength], add[MaxLength], greenLo[MaxLength], greenHi[MaxLength], greenAdd[MaxLength];
+};
+
+PIXEL_KERNEL void snowKernel(u16* __restrict f, const SnowTables& t, int k) {
+    for (int i = 0; i < SnowTables::Chunk; i += LanePixels) {
+        PixelLanes x, lo, hi, add, gLo, gHi, gAdd;
+        loadLanes(x, f + i);
+        loadLanes(lo, t.lo + k + i);
+        loadLanes(hi, t.hi + k + i);
+        loadLanes(add, t.add + k + i);
+        loadLanes(gLo, t.greenLo + k + i);
+        loadLanes(gHi, t.greenHi + k + i);
+        loadLanes(gAdd, t.greenAdd + k + i);
+        PixelBytes rb = PixelBytes(x & 0xF81F);
+        rb = rb > PixelBytes(lo) ? rb : PixelBytes(lo);
+        rb = rb < PixelBytes(hi) ? rb : PixelBytes(hi);
+        rb += PixelBytes(add);
+        PixelLanes g = x & 0x07E0;
+        g = g > gLo ? g : gLo;
+        g = g < gHi ? g : gHi;
+        g += gAdd;
+        storeLanes(f + i, PixelLanes(rb) | g);
     }
 }
 
@@ -213,52 +227,56 @@ void applyZoom(int deck, int value) {
     zoomKernel(f, centre.get(), value != 0);
 }
 
-// The shift tables of SNOW for each noise value d: which pixels are complemented and what is added
-// to each field (see snowKernel).
-struct SnowShift {
-    u16 flip, red, green, blue;
+// The table entries of SNOW for each noise value d (0..19), shift s = d - 10: looked up, since
+// working them out per entry takes branches on the sign that the random values defeat.
+struct SnowEntry {
+    u16 lo, hi, add, greenLo, greenHi, greenAdd;
 };
 
-constexpr SnowShift snowShift(int d) {
-    return SnowShift{u16(d < 10 ? 0xFFFF : 0), u16((d < 10 ? 10 - d : d - 10) << 11),
-                     u16((d < 10 ? 10 - d : d - 10) << 6), u16(d < 10 ? 10 - d : d - 10)};
+constexpr SnowEntry snowEntry(int d) {
+    const int s = d - 10, up = s > 0 ? s : 0, down = s < 0 ? -s : 0;
+    // High byte: red << 3 within 0..0xF8; low byte: blue within 0..31. Green << 5, a step of 2
+    // being 1 << 6.
+    return SnowEntry{u16(down << 11 | down), u16((0xF8 - (up << 3)) << 8 | (31 - up)),
+                     u16(((s * 8) & 0xFF) << 8 | (s & 0xFF)), u16(down << 6), u16(0x07E0 - (up << 6)),
+                     u16(s * 64)};
 }
+
+constexpr SnowEntry snowEntries[20] = {
+    snowEntry(0),  snowEntry(1),  snowEntry(2),  snowEntry(3),  snowEntry(4),  snowEntry(5),  snowEntry(6),
+    snowEntry(7),  snowEntry(8),  snowEntry(9),  snowEntry(10), snowEntry(11), snowEntry(12), snowEntry(13),
+    snowEntry(14), snowEntry(15), snowEntry(16), snowEntry(17), snowEntry(18), snowEntry(19)};
 
 void applySnow(int deck, int value) {
     static const int lengths[4] = {497, 313, 29, 7};
-    static constexpr SnowShift shifts[20] = {snowShift(0),  snowShift(1),  snowShift(2),  snowShift(3),  snowShift(4),
-                                             snowShift(5),  snowShift(6),  snowShift(7),  snowShift(8),  snowShift(9),
-                                             snowShift(10), snowShift(11), snowShift(12), snowShift(13), snowShift(14),
-                                             snowShift(15), snowShift(16), snowShift(17), snowShift(18), snowShift(19)};
     if (value < 0 || value > 3) return;
     const int n = lengths[value];
     // Pixel i takes noise value (i + 1) mod n, so entry k of the tables holds value k + 1 and the
     // first value goes last. The tables then run Chunk entries past one period, so a chunk of pixels
     // starting anywhere in the pattern reads its shifts as one straight run.
-    enum { Chunk = 1024, MaxLength = 497 + Chunk };
+    enum { Chunk = SnowTables::Chunk };
     static_assert(FramePixels % Chunk == 0, "the frame is walked in whole chunks");
-    u16 flip[MaxLength], addRed[MaxLength], addGreen[MaxLength], addBlue[MaxLength];
+    SnowTables t;
+    int noise[497];
+    fillRandom(noise, n);
     for (int k = 0; k < n; k++) {
-        const SnowShift& s = shifts[std::rand() % 20];
+        const SnowEntry& e = snowEntries[noise[k] % 20];
         const int at = k == 0 ? n - 1 : k - 1;
-        flip[at] = s.flip;
-        addRed[at] = s.red;
-        addGreen[at] = s.green;
-        addBlue[at] = s.blue;
+        t.lo[at] = e.lo;
+        t.hi[at] = e.hi;
+        t.add[at] = e.add;
+        t.greenLo[at] = e.greenLo;
+        t.greenHi[at] = e.greenHi;
+        t.greenAdd[at] = e.greenAdd;
     }
+    u16* const tables[6] = {t.lo, t.hi, t.add, t.greenLo, t.greenHi, t.greenAdd};
     for (int done = n; done < n + Chunk;) {
         const int len = done < n + Chunk - done ? done : n + Chunk - done;
-        std::memcpy(flip + done, flip, len * sizeof(u16));
-        std::memcpy(addRed + done, addRed, len * sizeof(u16));
-        std::memcpy(addGreen + done, addGreen, len * sizeof(u16));
-        std::memcpy(addBlue + done, addBlue, len * sizeof(u16));
+        for (u16* table : tables) std::memcpy(table + done, table, len * sizeof(u16));
         done += len;
     }
     u16* f = deckFrame(deck);
-    for (int i = 0; i < FramePixels; i += Chunk) {
-        const int k = i % n;
-        snowKernel(f + i, flip + k, addRed + k, addGreen + k, addBlue + k, Chunk);
-    }
+    for (int i = 0; i < FramePixels; i += Chunk) snowKernel(f + i, t, i % n);
 }
 
 void applyScroll(int deck, int value, int paused) {

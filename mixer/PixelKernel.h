@@ -13,3 +13,15 @@
 #else
 #define PIXEL_KERNEL __attribute__((noinline))
 #endif
+
+// 32 pixels at a time, as 16-bit lanes or as the 64 bytes they are made of, for the few loops
+// whose best form needs both views of the same register (byte-wise min and max clamp red and blue
+// side by side, which scalar code cannot express). GCC and clang lower the width to whatever the
+// clone's instruction set offers. Loads and stores go through memcpy: unaligned and alias-safe.
+#include <cstdint>
+#include <cstring>
+typedef uint16_t PixelLanes __attribute__((vector_size(64)));
+typedef uint8_t PixelBytes __attribute__((vector_size(64)));
+enum { LanePixels = 32 };
+inline void loadLanes(PixelLanes& v, const uint16_t* p) { std::memcpy(&v, p, sizeof v); }
+inline void storeLanes(uint16_t* p, const PixelLanes& v) { std::memcpy(p, &v, sizeof v); }

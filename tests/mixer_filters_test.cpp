@@ -11,6 +11,7 @@
 #include "harness/Harness.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
+#include "mixer/Random.h"
 
 namespace {
 
@@ -247,7 +248,7 @@ TEST_F(Filters, SnowRepeatsWithItsPeriodAndShiftsAllChannelsAlike) {
         srand(77);
         std::vector<int> noise(n);
         for (int& d : noise) d = rand() % 20;
-        srand(77);
+        seedRandom(77);  // the same numbers as rand() after srand(77)
         fill(0, 0x8410);  // R 16, G 32, B 16: no clamping for any shift
         applySnow(0, v);
         for (int i = 0; i < FramePixels; i++) {

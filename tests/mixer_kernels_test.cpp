@@ -16,6 +16,7 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
+#include "mixer/Random.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -54,7 +55,7 @@ TEST_F(Kernels, SnowShiftsEveryPixelOfARandomFrameWithClamping) {
             srand(1234 + v);
             std::vector<int> noise(n);
             for (int& d : noise) d = rand() % 20;
-            srand(1234 + v);
+            seedRandom(1234 + v);  // the same numbers as rand() after srand
             applySnow(deck, v);
             for (int i = 0; i < FramePixels; i++) {
                 const int s = noise[(i + 1) % n] - 10;
@@ -66,15 +67,15 @@ TEST_F(Kernels, SnowShiftsEveryPixelOfARandomFrameWithClamping) {
     }
 }
 
-TEST_F(Kernels, SnowDrawsItsNoiseFromRandInOrderAndLeavesOtherDeckAlone) {
+TEST_F(Kernels, SnowDrawsItsNoiseInOrderAndLeavesOtherDeckAlone) {
     fillRandom(mix(1));
     std::vector<uint16_t> other(mix(1), mix(1) + FramePixels);
-    srand(9);
+    seedRandom(9);
     applySnow(0, 1);
-    const int after = rand();
-    srand(9);
-    for (int k = 0; k < 313; k++) rand();
-    EXPECT_EQ(rand(), after) << "exactly n calls of rand()";
+    const int after = nextRandom();
+    seedRandom(9);
+    for (int k = 0; k < 313; k++) nextRandom();
+    EXPECT_EQ(nextRandom(), after) << "exactly n random numbers drawn";
     EXPECT_TRUE(std::equal(other.begin(), other.end(), mix(1)));
 }
 

@@ -5,6 +5,7 @@
 
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
+#include "mixer/Random.h"
 #include "track_clips.h"
 
 using namespace clipwriter;
@@ -356,7 +357,7 @@ TEST_F(Glitch, ValueTwoPaintsEveryBlockInFormat18WithAlpha15) {
 TEST_F(Glitch, ShearKeepsRowZeroAndShiftsLowerRowsRight) {
     int sheared = 0;
     for (unsigned seed = 1; seed <= 300; seed++) {
-        std::srand(seed);
+        seedRandom(seed);
         uint16_t ids[1200];
         for (int i = 0; i < 1200; i++) ids[i] = uint16_t(i);
         glitchBlocks(ids);
@@ -385,7 +386,7 @@ TEST_F(Glitch, ValueZeroShearsTheDecodedFrame) {
     glitchOn(1, 0);
     int moved = 0;
     for (unsigned seed = 1; seed <= 20; seed++) {
-        std::srand(seed);
+        seedRandom(seed);
         clearDecks();
         t->invalidate();
         t->decodeFrame(1, 0, 0);

@@ -10,6 +10,7 @@
 
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
+#include "mixer/Random.h"
 #include "track_clips.h"
 
 using namespace clipwriter;
@@ -352,9 +353,9 @@ TEST_P(Playback, EveryDecodeMatchesThePlainDecoder) {
                 effectTable.slots[deck][4] = EffectSlot{8, glitch, 1, 0};
             }
             unsigned glitchSeed = make.rng();
-            std::srand(glitchSeed);
+            seedRandom(glitchSeed);
             ref.decode(deck, position, blend, glitch);
-            std::srand(glitchSeed);
+            seedRandom(glitchSeed);
             t->decodeFrame(deck, position, blend);
             expectSame(ref, *t, step, deck);
             if (HasFatalFailure()) return;

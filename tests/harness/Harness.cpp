@@ -16,6 +16,7 @@
 #include "app/Startup.h"
 #include "draw/PngWriter.h"
 #include "mixer/Decks.h"
+#include "mixer/Random.h"
 
 std::string builtRunDir() { return LOOPMIXER_RUN_DIR; }
 
@@ -65,6 +66,7 @@ Harness::Harness(const HarnessOptions& o) {
     if (chdir(dir.c_str()) != 0) ADD_FAILURE() << "cannot enter " << dir;
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     srand(o.seed);
+    seedRandom(o.seed);  // SNOW and GLITCH draw from their own copy of the generator
     platform::useFakeClock(true);
     platform::clearScriptedInput();
     platform::setExitToMenuEnabled(false);
