@@ -81,17 +81,90 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
 // path over the 65 positions between pixels.
 int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
                        const Palette& pal, Span out[64]) {
-    int R[64], G[64], B[64], R2[64], G2[64], B2[64];
+    int R[64], G[64], B[64];
     for (int i = 0; i < 64; i++) {
         uint16_t c = px[order[i]];
         R[i] = red(c), G[i] = green(c), B[i] = blue(c);
-        R2[i] = R[i] * R[i], G2[i] = G[i] * G[i], B2[i] = B[i] * B[i];
     }
     float best[65];
     uint8_t from[65];
     best[0] = 0;
     for (int i = 1; i <= 64; i++) best[i] = 1e30f;
     const int twiceRed = 2 * t.red, twiceGreen = 2 * t.green, twiceBlue = 2 * t.blue;
+#ifdef __SSE2__
+    // First the cost of every span (start j, length L) at once, four starts per step, then the
+    // shortest path over them. The sums and errors are whole numbers below 2^24, exact in
+    // floats, and the weighing is done in the same order as below, so the costs are the same
+    // to the bit and so is the path.
+    alignas(16) float cost[16][64];
+    alignas(16) float X[3][80], S[3][84], Q[3][84];  // channels, their running sums and squares
+    for (int c = 0; c < 3; c++) {
+        const int* v = c == 0 ? R : c == 1 ? G : B;
+        S[c][0] = Q[c][0] = 0;
+        for (int i = 0; i < 64; i++) {
+            X[c][i] = float(v[i]);
+            S[c][i + 1] = S[c][i] + float(v[i]);
+            Q[c][i + 1] = Q[c][i] + float(v[i] * v[i]);
+        }
+        // Past the end: a level no span can reach, so spans stop at the block's last pixel.
+        for (int i = 64; i < 80; i++) X[c][i] = 4096.0f;
+        for (int i = 65; i < 84; i++) S[c][i] = S[c][64], Q[c][i] = Q[c][64];
+    }
+    int longest[64];
+    {
+        __m128 lo[3][16], hi[3][16];
+        __m128i count[16];
+        for (int k = 0; k < 16; k++) {
+            for (int c = 0; c < 3; c++) lo[c][k] = hi[c][k] = _mm_load_ps(&X[c][4 * k]);
+            count[k] = _mm_setzero_si128();
+        }
+        const __m128 limit[3] = {_mm_set1_ps(float(twiceRed)), _mm_set1_ps(float(twiceGreen)), _mm_set1_ps(float(twiceBlue))};
+        const __m128 weight[3] = {_mm_set1_ps(RedBlueWeight), _mm_set1_ps(GreenWeight), _mm_set1_ps(RedBlueWeight)};
+        const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), base = _mm_set1_ps(2.5f),
+                     lambda = _mm_set1_ps(t.lambda);
+        for (int L = 1; L <= 16; L++) {
+            const __m128 n = _mm_set1_ps(float(L));
+            __m128i any = _mm_setzero_si128();
+            for (int k = 0; k < 16; k++) {
+                const int j = 4 * k;
+                __m128 fits = _mm_castsi128_ps(_mm_set1_epi32(-1));
+                __m128 e[3];
+                for (int c = 0; c < 3; c++) {
+                    if (L > 1) {
+                        __m128 x = _mm_loadu_ps(&X[c][j + L - 1]);
+                        lo[c][k] = _mm_min_ps(lo[c][k], x);
+                        hi[c][k] = _mm_max_ps(hi[c][k], x);
+                    }
+                    fits = _mm_and_ps(fits, _mm_cmple_ps(_mm_sub_ps(hi[c][k], lo[c][k]), limit[c]));
+                    __m128 m = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_mul_ps(_mm_add_ps(lo[c][k], hi[c][k]), half)));
+                    __m128 sum = _mm_sub_ps(_mm_loadu_ps(&S[c][j + L]), _mm_load_ps(&S[c][j]));
+                    __m128 squares = _mm_sub_ps(_mm_loadu_ps(&Q[c][j + L]), _mm_load_ps(&Q[c][j]));
+                    // squares - 2 m sum + n m m, as the integer expression below.
+                    e[c] = _mm_add_ps(_mm_sub_ps(squares, _mm_mul_ps(_mm_mul_ps(two, m), sum)), _mm_mul_ps(_mm_mul_ps(n, m), m));
+                }
+                __m128 error = _mm_add_ps(_mm_add_ps(_mm_mul_ps(weight[0], e[0]), _mm_mul_ps(weight[1], e[1])),
+                                          _mm_mul_ps(weight[2], e[2]));
+                _mm_store_ps(&cost[L - 1][j], _mm_add_ps(base, _mm_mul_ps(lambda, error)));
+                // A span that no longer fits stays out of reach: longer ones from the same
+                // start contain it.
+                __m128i still = _mm_and_si128(_mm_castps_si128(fits), _mm_cmpeq_epi32(count[k], _mm_set1_epi32(L - 1)));
+                count[k] = _mm_sub_epi32(count[k], still);
+                any = _mm_or_si128(any, still);
+            }
+            if (!_mm_movemask_epi8(any)) break;
+        }
+        for (int k = 0; k < 16; k++) _mm_storeu_si128(reinterpret_cast<__m128i*>(&longest[4 * k]), count[k]);
+    }
+    for (int j = 0; j < 64; j++) {
+        const float from_j = best[j];
+        for (int L = 1; L <= longest[j]; L++) {
+            float c = from_j + cost[L - 1][j];
+            bool better = c < best[j + L];
+            best[j + L] = better ? c : best[j + L];
+            from[j + L] = better ? uint8_t(j) : from[j + L];
+        }
+    }
+#else
     for (int j = 0; j < 64; j++) {
         int rLo = R[j], rHi = R[j], gLo = G[j], gHi = G[j], bLo = B[j], bHi = B[j];
         int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
@@ -103,7 +176,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             bLo = std::min(bLo, B[i]), bHi = std::max(bHi, B[i]);
             if (rHi - rLo > twiceRed || gHi - gLo > twiceGreen || bHi - bLo > twiceBlue) break;
             sr += R[i], sg += G[i], sb += B[i];
-            srr += R2[i], sgg += G2[i], sbb += B2[i];
+            srr += R[i] * R[i], sgg += G[i] * G[i], sbb += B[i] * B[i];
             int n = i - j + 1;
             int mr = (rLo + rHi) >> 1, mg = (gLo + gHi) >> 1, mb = (bLo + bHi) >> 1;
             float error = RedBlueWeight * float(srr - 2 * mr * sr + n * mr * mr) +
@@ -118,6 +191,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             from[i + 1] = better ? uint8_t(j) : from[i + 1];
         }
     }
+#endif
     int n = 0;
     for (int at = 64; at > 0; at = from[at]) n++;
     int k = n;
