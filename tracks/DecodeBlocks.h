@@ -1,0 +1,530 @@
+// The per-block work of both frame decoders: the redraw test, entry decoding and the scan orders.
+// Deliberately without include guard or includes: a source file includes it inside a namespace of
+// its own once per instruction set, after <cstring> and the intrinsics, with DECODE_LEVEL 0 (the
+// portable build, SSE2 on x86-64), 1 (AVX2) or 2 (AVX-512). Everything here runs per frame on
+// bytes the loader has checked, so nothing tests the clip's bytes: ids are below entryCount
+// (Format17), runs and alpha runs cover exactly 64 pixels, the picture is 40 x 30 blocks.
+//
+// A run-coded entry is expanded into the 64 colours of its scan order (a "line"), then one copy
+// kernel, chosen once per block from the fill mode and variant, puts the line into the block.
+
+namespace {
+
+constexpr int Stride = 320;
+constexpr int GroupBlocks = 20;  // four mode words; half a block row
+// Runs are written whole at a fixed width (8, 16 or 32 pixels) and the next run overwrites the
+// excess, so the line has room for the longest run to start at its 63rd colour.
+constexpr int LineSize = 64 + 32;
+
+inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+// A run's colour repeated across a register, written whole (8, 16 or 32 pixels) whatever the
+// run's length. The track's paletteWide holds each palette colour repeated four times, so that a
+// palette run takes its colour in one load.
+#if defined(__SSE2__)
+using Fill = __m128i;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return _mm_set1_epi64x(int64_t(wide[i])); }
+#if DECODE_LEVEL >= 1
+inline Fill directFill(const uint8_t* p) {  // one broadcast straight from the entry
+    int16_t v;
+    std::memcpy(&v, p, 2);
+    return _mm_set1_epi16(v);
+}
+#else
+// Reads four bytes for the two of the colour (the dictionary is padded for the last one).
+inline Fill directFill(const uint8_t* p) {
+    int32_t v;
+    std::memcpy(&v, p, 4);
+    __m128i x = _mm_shufflelo_epi16(_mm_cvtsi32_si128(v), 0);
+    return _mm_unpacklo_epi64(x, x);
+}
+#endif
+template <int N>
+inline void put(uint16_t* out, Fill c) {
+#pragma GCC unroll 4
+    for (int i = 0; i < N; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
+}
+#else
+using Fill = uint64_t;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return wide[i]; }
+inline Fill directFill(const uint8_t* p) { return le16(p) * 0x0001000100010001ull; }
+template <int N>
+inline void put(uint16_t* out, Fill c) {
+    for (int i = 0; i < N; i += 4) std::memcpy(out + i, &c, 8);
+}
+#endif
+
+inline Fill colour(const uint8_t*& p, bool fromPalette, const uint64_t* wide) {
+    Fill c;
+    if (fromPalette) c = paletteFill(wide, *p++);
+    else c = directFill(p), p += 2;
+    return c;
+}
+
+// Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
+// each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
+// colours read at c; false once the runs reach 64. When the first run already reaches 64 the pair
+// has no second colour: the bytes after the first colour are read and written past the line's
+// 64th pixel all the same, and the end test then looks at where the first run ended.
+template <bool FirstFromPalette, bool SecondFromPalette>
+inline bool narrowPair(size_t R, const uint8_t*& c, const uint64_t* wide, uint16_t*& out, const uint16_t* end) {
+    constexpr int FirstSize = FirstFromPalette ? 1 : 2, SecondSize = SecondFromPalette ? 1 : 2;
+    uint16_t* second = out + runLengths.first[0][R];
+    put<8>(out, FirstFromPalette ? paletteFill(wide, c[0]) : directFill(c));
+    put<8>(second, SecondFromPalette ? paletteFill(wide, c[FirstSize]) : directFill(c + FirstSize));
+    out = second + runLengths.second[0][R];
+    if (out < end) {
+        c += FirstSize + SecondSize;
+        return true;
+    }
+    c += second < end ? FirstSize + SecondSize : FirstSize;
+    return false;
+}
+
+// The same for a pair known to stay below 64.
+template <bool FirstFromPalette, bool SecondFromPalette>
+inline void narrowPairWithin(size_t R, const uint8_t*& c, const uint64_t* wide, uint16_t*& out) {
+    put<8>(out, FirstFromPalette ? paletteFill(wide, c[0]) : directFill(c));
+    c += FirstFromPalette ? 1 : 2;
+    out += runLengths.first[0][R];
+    put<8>(out, SecondFromPalette ? paletteFill(wide, c[0]) : directFill(c));
+    c += SecondFromPalette ? 1 : 2;
+    out += runLengths.second[0][R];
+}
+
+// In both narrow decoders each pair jumps straight to the code for its two colour kinds (R & 3)
+// through a table of labels: one indirect jump per pair instead of a chain of compares. The table
+// is indexed by the whole run byte, which saves masking it.
+#define KINDS4 &&directDirect, &&directPalette, &&paletteDirect, &&palettePalette
+#define KINDS16 KINDS4, KINDS4, KINDS4, KINDS4
+#define KINDS64 KINDS16, KINDS16, KINDS16, KINDS16
+#define KINDS256 KINDS64, KINDS64, KINDS64, KINDS64
+
+// Format17 run pairs, narrow form: each run byte followed by its colours. Returns the first byte
+// after the runs.
+__attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    static const void* const kinds[256] = {KINDS256};
+    uint16_t* out = line;
+    const uint16_t* end = line + 64;
+    size_t R = *p++;
+    goto *kinds[R];
+#define PAIR(label, first, second)                                   \
+    label:                                                           \
+    if (!narrowPair<first, second>(R, p, wide, out, end)) return p; \
+    R = *p++;                                                        \
+    goto *kinds[R];
+    PAIR(directDirect, false, false)
+    PAIR(directPalette, false, true)
+    PAIR(paletteDirect, true, false)
+    PAIR(palettePalette, true, true)
+#undef PAIR
+}
+
+// Format18 separated narrow runs: the run bytes from r, then the colours of all runs from c.
+// Every run byte before the last one (the one just before the colours) holds two runs that end
+// below 64, so only the last byte's second run needs a test.
+__attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+    static const void* const kinds[256] = {KINDS256};
+    const uint8_t* last = c - 1;
+    uint16_t* out = line;
+    size_t R;
+    if (r == last) goto lastByte;
+    R = *r++;
+    goto *kinds[R];
+#define PAIR(label, first, second)                              \
+    label:                                                      \
+    narrowPairWithin<first, second>(R, c, wide, out);           \
+    if (r == last) goto lastByte;                               \
+    R = *r++;                                                   \
+    goto *kinds[R];
+    PAIR(directDirect, false, false)
+    PAIR(directPalette, false, true)
+    PAIR(paletteDirect, true, false)
+    PAIR(palettePalette, true, true)
+#undef PAIR
+lastByte:
+    R = *r;
+    put<8>(out, colour(c, R & 2, wide));
+    out += runLengths.first[0][R];
+    if (out < line + 64) put<8>(out, colour(c, R & 1, wide));
+    return c;
+}
+#undef KINDS256
+#undef KINDS64
+#undef KINDS16
+#undef KINDS4
+
+// Format17 run pairs, wide form (1..16 pixels, palette colours only).
+const uint8_t* widePairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    uint16_t* out = line;
+    for (;;) {
+        unsigned R = *p++;
+        put<16>(out, paletteFill(wide, *p++));
+        out += runLengths.first[1][R];
+        if (out >= line + 64) return p;
+        put<16>(out, paletteFill(wide, *p++));
+        out += runLengths.second[1][R];
+        if (out >= line + 64) return p;
+    }
+}
+
+// Format18 four-run form: runs of (H & 31) + 1, ((H >> 5) & 31) + 1, ((H >> 10) & 31) + 1 and the
+// rest, colours only for the runs that start before the 64th pixel.
+const uint8_t* fourRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    uint16_t h = le16(p);
+    p += 2;
+    const int length[4] = {(h & 31) + 1, ((h >> 5) & 31) + 1, ((h >> 10) & 31) + 1, 32};
+    bool fromPalette = h & 0x8000;
+    uint16_t* out = line;
+    for (int r = 0; out < line + 64; r++) {
+        put<32>(out, colour(p, fromPalette, wide));
+        out += length[r];
+    }
+    return p;
+}
+
+// Where the colours of a Format18 separated narrow entry start: after the run byte whose runs
+// reach 64 (adding both lengths of the last byte finds the same byte, as its first run alone
+// already reaches 64). Eight run bytes at a time: each byte's two lengths (2..16) summed in place,
+// then a multiply by 0x0101..01 leaves in byte k the running total of bytes 0..k (at most 191
+// with what came before, so no byte carries into the next); the first byte with bit 6 or 7 set
+// has reached 64. The eight bytes read stay inside the entry: runs of at most 8 pixels make at
+// least 4 run bytes and 8 colour bytes, and run bytes that go on past the 8k-th one are followed
+// by at least 16k + 1 colours.
+inline const uint8_t* narrowColours(const uint8_t* p) {
+    constexpr uint64_t Ones = 0x0101010101010101ull;
+    for (uint64_t total = 0;; p += 8) {
+        uint64_t x;
+        std::memcpy(&x, p, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        x = __builtin_bswap64(x);
+#endif
+        uint64_t sums = ((x >> 5) & 0x0707070707070707ull) + ((x >> 2) & 0x0707070707070707ull) + 2 * Ones;
+        uint64_t running = sums * Ones + total * Ones;
+        uint64_t reached = running & 0xC0C0C0C0C0C0C0C0ull;
+        if (reached) return p + (__builtin_ctzll(reached) >> 3) + 1;
+        total = running >> 56;
+    }
+}
+
+// Format18 separated runs: the run bytes, then one colour per run. As in narrowSeparated only
+// the last run byte can hold a run past the 64th pixel.
+template <bool Narrow>
+const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    if (Narrow) return narrowSeparated(p, narrowColours(p), wide, line);
+    const uint8_t* q = p;
+    for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
+    const uint8_t* last = q - 1;
+    uint16_t* out = line;
+    for (; p < last; p++) {
+        put<16>(out, paletteFill(wide, *q++));
+        out += runLengths.first[1][*p];
+        put<16>(out, paletteFill(wide, *q++));
+        out += runLengths.second[1][*p];
+    }
+    put<16>(out, paletteFill(wide, *q++));
+    out += runLengths.first[1][*p];
+    if (out < line + 64) put<16>(out, paletteFill(wide, *q++));
+    return q;
+}
+
+// Puts the 64 colours of a line into the block at dst along one scan order: the line's pixel
+// i = 8 * outer + inner is row outer (column inner) in a rows order, column outer (row inner) in
+// a columns order, counted from the right or the bottom when flipped. Fill modes 0..3 with
+// variant 0 are rows orders, flipped right to left in odd modes and bottom to top from mode 2 on;
+// variant 1 makes them columns orders; modes 4 and 5 are modes 2 and 3 with the variant swapped.
+#if DECODE_LEVEL >= 2
+// Every scan order is one permutation of the line's 64 colours: block pixel 8 * y + x takes the
+// line's colour index[mode][variant][8 * y + x], and two two-register permutes make the block.
+struct ScanPermutations {
+    alignas(64) uint16_t index[6][2][64];
+    constexpr ScanPermutations() : index{} {
+        for (int mode = 0; mode < 6; mode++)
+            for (int variant = 0; variant < 2; variant++) {
+                bool columns = (variant != 0) != (mode >= 4), flipX = mode & 1, flipY = mode >= 2;
+                for (int y = 0; y < 8; y++)
+                    for (int x = 0; x < 8; x++) {
+                        int sx = flipX ? 7 - x : x, sy = flipY ? 7 - y : y;
+                        index[mode][variant][8 * y + x] = uint16_t(columns ? 8 * sx + sy : 8 * sy + sx);
+                    }
+            }
+    }
+};
+constexpr ScanPermutations scanPermutations;
+
+inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int variant) {
+    const uint16_t* index = scanPermutations.index[mode][variant];
+    __m512i low = _mm512_loadu_si512(line), high = _mm512_loadu_si512(line + 32);
+    __m512i top = _mm512_permutex2var_epi16(low, _mm512_load_si512(index), high);
+    __m512i bottom = _mm512_permutex2var_epi16(low, _mm512_load_si512(index + 32), high);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm512_maskz_extracti32x4_epi32(0xF, top, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 5 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 6 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 7 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 3));
+}
+#else
+#if defined(__SSE2__)
+// Eight 16-byte rows: a rows order moves each line row to its block row (reversed in three
+// shuffles when it runs right to left); a columns order is the 8x8 transpose of the line.
+inline __m128i reversed(__m128i v) {
+    v = _mm_shuffle_epi32(v, 0x4E);  // swap the 64-bit halves, then the four words of each
+    v = _mm_shufflelo_epi16(v, 0x1B);
+    return _mm_shufflehi_epi16(v, 0x1B);
+}
+
+inline void transpose(__m128i* m) {
+    __m128i a0 = _mm_unpacklo_epi16(m[0], m[1]), a1 = _mm_unpackhi_epi16(m[0], m[1]);
+    __m128i a2 = _mm_unpacklo_epi16(m[2], m[3]), a3 = _mm_unpackhi_epi16(m[2], m[3]);
+    __m128i a4 = _mm_unpacklo_epi16(m[4], m[5]), a5 = _mm_unpackhi_epi16(m[4], m[5]);
+    __m128i a6 = _mm_unpacklo_epi16(m[6], m[7]), a7 = _mm_unpackhi_epi16(m[6], m[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    m[0] = _mm_unpacklo_epi64(b0, b4), m[1] = _mm_unpackhi_epi64(b0, b4);
+    m[2] = _mm_unpacklo_epi64(b1, b5), m[3] = _mm_unpackhi_epi64(b1, b5);
+    m[4] = _mm_unpacklo_epi64(b2, b6), m[5] = _mm_unpackhi_epi64(b2, b6);
+    m[6] = _mm_unpacklo_epi64(b3, b7), m[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+template <bool Columns, bool FlipX, bool FlipY>
+void scatter(uint16_t* dst, const uint16_t* line) {
+    __m128i m[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+        // Columns right to left: the transpose of the line with its rows taken last first.
+        int row = Columns && FlipX ? 7 - i : i;
+        m[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 8 * row));
+        if (!Columns && FlipX) m[i] = reversed(m[i]);
+    }
+    if (Columns) transpose(m);
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, dst += Stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), m[FlipY ? 7 - y : y]);
+}
+#else
+template <bool Columns, bool FlipX, bool FlipY>
+void scatter(uint16_t* dst, const uint16_t* line) {
+    for (int y = 0; y < 8; y++, dst += Stride)
+        for (int x = 0; x < 8; x++) {
+            int sx = FlipX ? 7 - x : x, sy = FlipY ? 7 - y : y;
+            dst[x] = line[Columns ? 8 * sx + sy : 8 * sy + sx];
+        }
+}
+#endif
+
+using Scatter = void (*)(uint16_t*, const uint16_t*);
+// [fill mode 0..5][variant]
+const Scatter scatters[6][2] = {
+    {scatter<false, false, false>, scatter<true, false, false>},
+    {scatter<false, true, false>, scatter<true, true, false>},
+    {scatter<false, false, true>, scatter<true, false, true>},
+    {scatter<false, true, true>, scatter<true, true, true>},
+    {scatter<true, false, true>, scatter<false, false, true>},
+    {scatter<true, true, true>, scatter<false, true, true>},
+};
+
+inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int variant) { scatters[mode][variant](dst, line); }
+#endif
+
+inline void fillBlock(uint16_t* cursor, uint16_t c) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x++) cursor[x] = c;
+}
+
+inline void directPixels(uint16_t* cursor, const uint8_t* p) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x++, p += 2) cursor[x] = le16(p);
+}
+
+inline void palettePixels(uint16_t* cursor, const uint8_t* p, const uint16_t* palette) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x++) cursor[x] = palette[*p++];
+}
+
+inline void fillAlpha(uint8_t* plane, uint8_t a) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, plane += Stride) std::memset(plane, a, 8);
+}
+
+inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(plane, scratch, 8);
+}
+
+// AlphaRun bytes into the 64 values; the runs were checked to cover 64.
+inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
+    int i = 0;
+    while (i < 64) {
+        uint8_t a = *p++;
+        int end = i + (a >> 4) + 1;
+        if (end > 64) end = 64;
+        std::memset(alpha + i, a & 15, size_t(end - i));
+        i = end;
+    }
+}
+
+// The redraw test over a frame: calls draw(b, cursor, mode) for every block whose id or fill
+// mode differs from the previous decode, or for all while redrawFrames runs. Twenty blocks are
+// compared at once first, so that a frame where little changed costs sixty compares.
+template <class Draw>
+inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame, Draw draw) {
+    if (t.redrawFrames != 0) {  // every block, row by row: nothing to compare
+        uint16_t* cursor = frame;
+        for (int b = 0, w = 0; w < ClipBlocks / 5; w++) {
+            unsigned word = words[w];
+            for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) draw(b, cursor, int((word >> shift) & 7));
+            if (w % 8 == 7) cursor += 7 * Stride;  // the row's 40 blocks done: on to the next block row
+        }
+        return;
+    }
+    const uint16_t* ids = t.currentIds;
+    const uint16_t* prevIds = t.prevIds;
+    const uint16_t* prevModes = t.prevModes;
+    for (int g = 0; g < ClipBlocks / GroupBlocks; g++) {
+        int b = g * GroupBlocks, w = b / 5;
+        if (std::memcmp(words + w, prevModes + w, 4 * sizeof(uint16_t)) == 0 &&
+            std::memcmp(ids + b, prevIds + b, GroupBlocks * sizeof(uint16_t)) == 0)
+            continue;
+        uint16_t* cursor = frame + (g >> 1) * 8 * Stride + (g & 1) * 8 * GroupBlocks;
+        for (int last = w + 4; w < last; w++)
+            for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) {
+                int mode = (words[w] >> shift) & 7;
+                if (ids[b] != prevIds[b] || mode != ((prevModes[w] >> shift) & 7)) draw(b, cursor, mode);
+            }
+    }
+}
+
+}  // namespace
+
+// The blocks of a Format17 frame whose id or mode changed (all while redrawFrames runs).
+void drawBlocks17(Track& t, const FramePlan& plan) {
+    // Local copies, so that the entry decoders' calls do not make the compiler reload them.
+    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha, hasAlpha = t.hasAlpha;
+    uint16_t* const frame = plan.frame;
+    uint8_t* const plane = alphaPlane;
+    const uint8_t* const dictionary = t.dictionary;
+    const int32_t* const entryOffsets = t.entryOffsets;
+    const uint16_t* const ids = t.currentIds;
+    const uint16_t* const palette = t.palette;
+    const uint64_t* const wide = t.paletteWide;
+    uint8_t* const scratch = t.alphaScratch;
+    changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
+        uint16_t id = ids[b];
+        const uint8_t* entry = dictionary + entryOffsets[id];
+        unsigned type = entry[0];
+        const uint8_t* p = entry + 1;
+        uint16_t line[LineSize];
+        switch (type & 7) {
+        case 0:
+        case 1: p = narrowPairs(p, wide, line); break;
+        case 2:
+        case 3: p = widePairs(p, wide, line); break;
+        case 4: fillBlock(cursor, le16(p)), p += 2; break;
+        case 5: fillBlock(cursor, palette[*p++]); break;
+        case 6: directPixels(cursor, p), p += 128; break;
+        case 7: palettePixels(cursor, p, palette), p += 64; break;
+        }
+        if (type & 8)
+            std::memset(scratch, type >> 4, 64);
+        else if (hasAlpha)
+            readAlphaRuns(p, scratch);
+        if ((type & 7) < 4) {
+            if (idColours)
+                fillBlock(cursor, id);
+            else if (mode < 6)
+                scatterLine(cursor, line, mode, type & 1);
+        }
+        if (writeAlpha) copyAlpha(plane + (cursor - frame), scratch);
+    });
+}
+
+// The same for Format18: fill modes 0 and 7 and ids beyond the dictionary draw without an entry.
+void drawBlocks18(Track& t, const FramePlan& plan) {
+    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha, hasAlpha = t.hasAlpha;
+    uint16_t* const frame = plan.frame;
+    uint8_t* const alpha = alphaPlane;
+    const uint8_t* const dictionary = t.dictionary;
+    const int32_t* const entryOffsets = t.entryOffsets;
+    const uint16_t* const ids = t.currentIds;
+    const uint16_t* const palette = t.palette;
+    const uint64_t* const wide = t.paletteWide;
+    uint8_t* const scratch = t.alphaScratch;
+    const unsigned entryCount = t.entryCount;
+    // The entry's class is the last one starting at or before it (classes the clip does not have
+    // start beyond every id).
+#if defined(__SSE2__)
+    // All sixteen class starts compared at once, as 16-bit values (ids here are below entryCount,
+    // so 65535 still lies beyond them) offset by 0x8000 for the signed compare; the classes
+    // reached form a run of low bits.
+    alignas(16) int16_t starts[16];
+    for (int c = 0; c < 16; c++) starts[c] = int16_t((t.classFirst[c] > 65535 ? 65535 : t.classFirst[c]) ^ 0x8000);
+    const __m128i startsLow = _mm_load_si128(reinterpret_cast<const __m128i*>(starts));
+    const __m128i startsHigh = _mm_load_si128(reinterpret_cast<const __m128i*>(starts + 8));
+    auto entryClass = [&](uint16_t id) {
+        __m128i v = _mm_set1_epi16(int16_t(id ^ 0x8000));
+        unsigned beyond = unsigned(_mm_movemask_epi8(_mm_packs_epi16(_mm_cmpgt_epi16(startsLow, v), _mm_cmpgt_epi16(startsHigh, v))));
+        return 31 - __builtin_clz(~beyond & 0xFFFF);
+    };
+#else
+    int32_t classFirst[16];
+    for (int c = 0; c < 16; c++) classFirst[c] = t.classFirst[c];
+    auto entryClass = [&](uint16_t id) {  // a binary search over the sixteen class starts
+        int c = classFirst[8] <= int32_t(id) ? 8 : 0;
+        c += classFirst[c + 4] <= int32_t(id) ? 4 : 0;
+        c += classFirst[c + 2] <= int32_t(id) ? 2 : 0;
+        return c + (classFirst[c + 1] <= int32_t(id) ? 1 : 0);
+    };
+#endif
+    changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
+        uint16_t id = ids[b];
+        uint8_t* plane = alpha + (cursor - frame);
+        if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
+        if (idColours || mode == 0) {
+            fillBlock(cursor, id);
+            if (writeAlpha) fillAlpha(plane, 15);
+            return;
+        }
+        if (mode == 7) {
+            fillBlock(cursor, 0);
+            if (writeAlpha) fillAlpha(plane, 0);
+            return;
+        }
+        int c = entryClass(id);
+        const uint8_t* p = dictionary + entryOffsets[id];
+        uint16_t line[LineSize];
+        switch (c & 7) {
+        case 0: directPixels(cursor, p), p += 128; break;
+        case 1: palettePixels(cursor, p, palette), p += 64; break;
+        case 2:
+        case 3: p = fourRuns(p, wide, line); break;
+        case 4:
+        case 5: p = separatedRuns<true>(p, wide, line); break;
+        case 6:
+        case 7: p = separatedRuns<false>(p, wide, line); break;
+        }
+        if ((c & 7) >= 2) scatterLine(cursor, line, mode - 1, c & 1);
+        if (!writeAlpha) return;
+        // With alpha every drawn block sets all 64 values before they are copied, so a deck that
+        // does not write the alpha plane can leave them alone; without alpha they are left as
+        // they were.
+        if (hasAlpha && c < 8) {
+            std::memset(scratch, 15, 64);
+        } else if (hasAlpha) {
+            uint8_t a = *p++;
+            if (a & 0x20)
+                std::memset(scratch, a & 15, 64);
+            else
+                readAlphaRuns(p, scratch);
+        }
+        copyAlpha(plane, scratch);
+    });
+}
+
+const BlockDecoders decoders = {drawBlocks17, drawBlocks18};

@@ -1,0 +1,32 @@
+// The block loops of the frame decoders compiled for AVX-512 (F, BW and VL), chosen at run time when the
+// processor has it (tracks/TrackDecode.cpp).
+#include "tracks/TrackDecode.h"
+
+#if defined(LOOPMIXER_WIDE_DECODERS)
+#include <immintrin.h>
+
+#include <climits>
+#include <cstring>
+
+#include "app/FrameBuffers.h"
+#include "tracks/Track.h"
+
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,bmi,bmi2,avx512f,avx512bw,avx512vl"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2,avx512f,avx512bw,avx512vl")
+#endif
+
+namespace decodeAvx512 {
+#define DECODE_LEVEL 2
+#include "tracks/DecodeBlocks.h"
+#undef DECODE_LEVEL
+}  // namespace decodeAvx512
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
+#endif
