@@ -222,6 +222,39 @@ TEST_F(EncodeRoundTrip, BusyClipStaysWithinEveryLimitOfTheFormat) {
     }
 }
 
+TEST(EncodeDictionaryShare, AClipOverTheEntryLimitSpreadsItsEntriesOverEveryFrame) {
+    // Soft waves slowly zooming in: every block changes in every frame, so the clip wants
+    // 1,200 entries a frame and may have 6,000 in all.
+    const int frames = 16, limit = 6000;
+    InputClip in;
+    for (int f = 0; f < frames; f++) {
+        Frame565 frame;
+        double zoom = 1.0 + 0.02 * f;
+        for (int y = 0; y < 240; y++)
+            for (int x = 0; x < 320; x++) {
+                double u = (x - 160) / zoom, v = (y - 120) / zoom;
+                int r = int(128 + 100 * std::sin(u / 9.0)), g = int(128 + 100 * std::cos(v / 7.0)),
+                    b = int(128 + 60 * std::sin((u + v) / 13.0));
+                frame.colour[y * 320 + x] = uint16_t((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
+            }
+        in.frames.push_back(frame);
+    }
+    EncodeParams params;
+    params.quality = 100;
+    EncodedClip out;
+    encodeFrames(in, params, out, nullptr, limit);
+    EXPECT_LE(out.clip.entries.size(), size_t(limit));
+    EXPECT_GT(out.heldBack, 0) << "the clip is over the limit: some changed blocks wait for a later frame";
+    std::vector<double> psnr;
+    for (int f = 0; f < frames; f++)
+        psnr.push_back(psnrFromError(squaredError565(out.pictures[f].data(), in.frames[f].colour.data(), Pixels), Pixels));
+    EXPECT_EQ(psnr[0], 99.0) << "the first frame has nothing to fall back on: all of it gets entries";
+    for (int f = 1; f < frames; f++)
+        EXPECT_GE(psnr[f], 26.0) << "frame " << f << ": the entries ran out before the end of the clip";
+    std::string why;
+    EXPECT_FALSE(out.clip.serialise(&why).empty()) << why;
+}
+
 TEST(EncodePicture, FitCropsLetterboxesOrStretches) {
     // 640x240: left half red, right half blue, a white top row.
     Rgba src(640, 240);

@@ -264,6 +264,28 @@ int mergeEntries(int format, bool hasAlpha, const InputClip& in, std::vector<Ent
     return drop;
 }
 
+// How many blocks of each frame will probably want an entry of their own: those that moved
+// beyond the tolerance since the frame before and are neither flat nor transparent (Format18
+// shows those without entries). Identical blocks found again are not foreseen, so this errs
+// on the high side.
+std::vector<int> entryDemand(const InputClip& in, const Tolerance& t, int format, bool hasAlpha) {
+    std::vector<int> demand(in.frames.size(), 0);
+    Block cur, prev;
+    for (size_t f = 0; f < in.frames.size(); f++)
+        for (int b = 0; b < BlockCount; b++) {
+            blockOf(in.frames[f], b, cur);
+            if (f > 0) {
+                blockOf(in.frames[f - 1], b, prev);
+                if (!memcmp(cur.alpha, prev.alpha, 64) && withinTolerance(prev.colour, cur.colour, t)) continue;
+            }
+            uint16_t flat;
+            if (format == 18 && ((hasAlpha && allAlpha(cur.alpha, 0)) || (allAlpha(cur.alpha, 15) && flatWithin(cur, t, flat))))
+                continue;
+            demand[f]++;
+        }
+    return demand;
+}
+
 }  // namespace
 
 Tolerance toleranceFor(int quality) {
@@ -287,6 +309,7 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
     std::unique_ptr<Palette> pal(new Palette);
     choosePalette(in, tol, *pal);
 
+    out.heldBack = 0;
     std::vector<Entry> entries;
     std::vector<Cell> cells(size_t(frames) * BlockCount);
     std::unordered_map<uint64_t, uint32_t> byTarget, byCoding;
@@ -302,10 +325,38 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         Step step;
         Cell cell;
         uint64_t targetKey, sig;
+        // Under a share of the dictionary: what a coded block shows if it gets no entry (kept
+        // from the frame before, its mean colour or the closest entry that looks alike), and
+        // the error that saves per byte of a new entry.
+        bool stays;
+        Cell instead;
+        double gain;
     };
     std::vector<Choice> choices(BlockCount);
     std::vector<BlockCoding> codings(BlockCount);
     std::vector<Block> targets(BlockCount);
+
+    // A clip whose blocks would want more entries than the format holds gets a share of the
+    // dictionary for each frame, in proportion to how many of its blocks change, and each frame
+    // spends its share on the blocks whose new entry saves the most error per byte; the others
+    // show what costs no new entry. Left to the end, the excess would be cut from whichever
+    // entries lose least one by one, and a block could then stay behind for many frames.
+    std::vector<double> share;  // of the entries left after frame 0, the part each frame's end may have used
+    if (int64_t(frames) * BlockCount > maxEntries) {
+        std::vector<int> demand = entryDemand(in, tol, format, hasAlpha);
+        int64_t total = 0, later = 0;
+        for (int f = 0; f < frames; f++) total += demand[f], later += f > 0 ? demand[f] : 0;
+        if (total > maxEntries && later > 0) {
+            share.assign(frames, 0.0);
+            int64_t sum = 0;
+            for (int f = 1; f < frames; f++) {
+                sum += demand[f];
+                share[f] = double(sum) / double(later);
+            }
+        }
+    }
+    size_t firstFrameEntries = 0;
+    const bool shared = !share.empty();
 
     auto choose = [&](int f, int b) {
         Block& cur = targets[b];
@@ -353,6 +404,25 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         }
         ch.step = Coded;
         codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+        if (!shared || f == 0) return;
+        uint64_t fallback = pictureError(view.colour, view.alpha, cur.colour, cur.alpha);
+        ch.stays = true;
+        Cell flatCell;
+        if (format == 18 && meanLiteral(cur, flatCell)) {
+            uint16_t colour[64];
+            for (int i = 0; i < 64; i++) colour[i] = uint16_t(flatCell.value);
+            uint64_t e = pictureError(colour, cur.alpha, cur.colour, cur.alpha);
+            if (e < fallback) fallback = e, ch.stays = false, ch.instead = flatCell;
+        }
+        auto a = alike.find(ch.sig);
+        if (a != alike.end())
+            for (uint32_t id : a->second) {
+                const Entry& e = entries[id];
+                uint64_t err = pictureError(e.picture, e.alpha, cur.colour, cur.alpha);
+                if (err < fallback) fallback = err, ch.stays = false, ch.instead = Cell{EntryCell, e.mode, id};
+            }
+        uint64_t own = squaredError565(codings[b].picture, cur.colour, 64);
+        ch.gain = (double(fallback) - double(own)) / double(codings[b].entry.bytes.size() + 3);
     };
 
     for (int f = 0; f < frames; f++) {
@@ -361,6 +431,26 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         });
         for (int b = 0; b < BlockCount; b += 2) choose(f, b);
         helper.join();
+
+        // This frame's part of the dictionary, and the least saving that earns an entry in it.
+        int64_t room = INT64_MAX;
+        double least = -1e300;
+        if (shared && f > 0) {
+            int64_t allowed = int64_t(firstFrameEntries) +
+                              int64_t(double(int64_t(maxEntries) - int64_t(firstFrameEntries)) * share[f]);
+            room = std::max<int64_t>(0, allowed - int64_t(entries.size()));
+            std::vector<double> gains;
+            for (int b = 0; b < BlockCount; b++)
+                if (choices[b].step == Coded) gains.push_back(choices[b].gain);
+            if (int64_t(gains.size()) > room) {
+                if (room == 0) {
+                    least = 1e300;
+                } else {
+                    std::nth_element(gains.begin(), gains.begin() + (room - 1), gains.end(), std::greater<double>());
+                    least = gains[room - 1];
+                }
+            }
+        }
 
         for (int b = 0; b < BlockCount; b++) {
             Cell& cell = cells[size_t(f) * BlockCount + b];
@@ -396,7 +486,20 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                 if (c != byCoding.end() && entries[c->second].mode == coding.fillMode &&
                     entries[c->second].coded.cls == coding.entry.cls && entries[c->second].coded.bytes == coding.entry.bytes) {
                     found = c->second;
+                } else if (shared && f > 0 && (room <= 0 || ch.gain < least)) {
+                    // No entry for this block in this frame's share.
+                    out.heldBack++;
+                    if (ch.stays) {
+                        cell = cells[size_t(f - 1) * BlockCount + b];
+                        if (cell.kind == EntryCell) entries[cell.value].uses++;
+                    } else {
+                        cell = ch.instead;
+                        if (cell.kind == EntryCell) entries[cell.value].uses++;
+                        cellPicture(cell, entries, hasAlpha, view.colour, view.alpha);
+                    }
+                    continue;
                 } else {
+                    room--;
                     found = uint32_t(entries.size());
                     entries.emplace_back();
                     Entry& e = entries.back();
@@ -417,6 +520,7 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
             memcpy(view.colour, e.picture, 128);
             memcpy(view.alpha, e.alpha, 64);
         }
+        if (f == 0) firstFrameEntries = entries.size();
         if (progress) progress(f + 1, frames);
     }
 

@@ -29,6 +29,7 @@ struct EncodedClip {
     std::vector<std::vector<uint16_t>> pictures;
     std::vector<std::vector<uint8_t>> alphas;
     int mergedEntries = 0;  // entries folded into others to respect the 65535-entry limit
+    int heldBack = 0;       // changed blocks shown without a new entry, for the same limit
 };
 
 // Limits of the format that the encoder respects.

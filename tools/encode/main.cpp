@@ -222,6 +222,9 @@ bool encodeOne(const std::string& inputPath, const std::string& path, int format
                 path.c_str(), frames, clip.clip.hasAlpha ? " with alpha" : "", bytes.size(),
                 bytes.size() / size_t(frames), psnr, psnr >= 99 ? " (exact)" : "", clip.clip.entries.size(),
                 double(ram) / 250000.0, seconds);
+    if (clip.heldBack > 0)
+        std::printf("  %d changed blocks shown without an entry of their own to stay within %d entries\n",
+                    clip.heldBack, MaxEntries);
     if (clip.mergedEntries > 0)
         std::printf("  %d entries merged into alike ones to stay within %d\n", clip.mergedEntries, MaxEntries);
     if (quality != o.quality) std::printf("  made at quality %d\n", quality);
