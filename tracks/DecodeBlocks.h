@@ -210,7 +210,7 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
 // Format18 separated runs: the run bytes, then one colour per run. As in narrowSeparated only
 // the last run byte can hold a run past the 64th pixel.
 template <bool Narrow>
-const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+inline __attribute__((always_inline)) const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
     if (Narrow) return narrowSeparated(p, narrowColours(p), wide, line);
     const uint8_t* q = p;
     for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
@@ -353,10 +353,22 @@ inline void fillAlpha(uint8_t* plane, uint8_t a) {
     for (int y = 0; y < 8; y++, plane += Stride) std::memset(plane, a, 8);
 }
 
+#if defined(__SSE2__)
+// Two rows per 16-byte load, stored as its low and high halves.
+inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
+#pragma GCC unroll 4
+    for (int y = 0; y < 8; y += 2, plane += 2 * Stride, scratch += 16) {
+        __m128i rows = _mm_loadu_si128(reinterpret_cast<const __m128i*>(scratch));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), rows);
+        _mm_storeh_pd(reinterpret_cast<double*>(plane + Stride), _mm_castsi128_pd(rows));
+    }
+}
+#else
 inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
 #pragma GCC unroll 8
     for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(plane, scratch, 8);
 }
+#endif
 
 // AlphaRun bytes into the 64 values; the runs were checked to cover 64.
 inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
@@ -403,10 +415,12 @@ inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame
 
 }  // namespace
 
-// The blocks of a Format17 frame whose id or mode changed (all while redrawFrames runs).
-void drawBlocks17(Track& t, const FramePlan& plan) {
+// The blocks of a Format17 frame whose id or mode changed (all while redrawFrames runs), for a
+// frame that does or does not write the alpha plane, of a clip with or without alpha.
+template <bool WriteAlpha, bool HasAlpha>
+void drawBlocks17With(Track& t, const FramePlan& plan) {
     // Local copies, so that the entry decoders' calls do not make the compiler reload them.
-    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha, hasAlpha = t.hasAlpha;
+    const bool idColours = plan.idColours, writeAlpha = WriteAlpha, hasAlpha = HasAlpha;
     uint16_t* const frame = plan.frame;
     uint8_t* const plane = alphaPlane;
     const uint8_t* const dictionary = t.dictionary;
@@ -446,8 +460,9 @@ void drawBlocks17(Track& t, const FramePlan& plan) {
 }
 
 // The same for Format18: fill modes 0 and 7 and ids beyond the dictionary draw without an entry.
-void drawBlocks18(Track& t, const FramePlan& plan) {
-    const bool idColours = plan.idColours, writeAlpha = plan.writeAlpha, hasAlpha = t.hasAlpha;
+template <bool WriteAlpha, bool HasAlpha>
+void drawBlocks18With(Track& t, const FramePlan& plan) {
+    const bool idColours = plan.idColours, writeAlpha = WriteAlpha, hasAlpha = HasAlpha;
     uint16_t* const frame = plan.frame;
     uint8_t* const alpha = alphaPlane;
     const uint8_t* const dictionary = t.dictionary;
@@ -525,6 +540,20 @@ void drawBlocks18(Track& t, const FramePlan& plan) {
         }
         copyAlpha(plane, scratch);
     });
+}
+
+void drawBlocks17(Track& t, const FramePlan& plan) {
+    if (plan.writeAlpha)
+        t.hasAlpha ? drawBlocks17With<true, true>(t, plan) : drawBlocks17With<true, false>(t, plan);
+    else
+        t.hasAlpha ? drawBlocks17With<false, true>(t, plan) : drawBlocks17With<false, false>(t, plan);
+}
+
+void drawBlocks18(Track& t, const FramePlan& plan) {
+    if (plan.writeAlpha)
+        t.hasAlpha ? drawBlocks18With<true, true>(t, plan) : drawBlocks18With<true, false>(t, plan);
+    else
+        t.hasAlpha ? drawBlocks18With<false, true>(t, plan) : drawBlocks18With<false, false>(t, plan);
 }
 
 const BlockDecoders decoders = {drawBlocks17, drawBlocks18};
