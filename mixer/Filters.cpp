@@ -79,35 +79,33 @@ PIXEL_KERNEL void hueYellow(u16* __restrict f) {
 }
 
 // SNOW's shift s = d - 10 on all three channels with clamping, as "hold the channel within lo..hi,
-// the range the shift cannot carry out of, then add the shift". Masked with 0xF81F a pixel has red
-// at the top of its high byte and blue at the bottom of its low byte, so byte-wise min, max and
-// add do both channels at once (per-byte tables: red scaled by 8, blue as it is); green, masked
-// in place, takes the same three steps in 16-bit lanes. Six table loads and nine operations per
-// 32 pixels, where splitting the three channels apart takes twice the operations.
+// the range the shift cannot carry out of, then add the shift", done byte-wise on two views of
+// the pixel so that one set of tables serves all three channels:
+// - x & 0xFF1F: red at the top of the high byte, blue alone in the low byte;
+// - x << 5: green at the top of the high byte.
+// High bytes take red or green scaled so that a step of s is 8 (red << 3, green << 2), clamped
+// below 0xFC; low bytes take blue as it is. The bits below red and green (at most 7 and 3) never
+// change which level the top bits reach, so they are simply left out when the pixel is put back
+// together (red and blue from the first view, green from the second).
 struct alignas(64) SnowTables {
     enum { Chunk = 1024, MaxLength = 1536 };  // 497 + Chunk, rounded up to whole cache lines
-    u16 lo[MaxLength], hi[MaxLength], add[MaxLength], greenLo[MaxLength], greenHi[MaxLength], greenAdd[MaxLength];
+    u16 lo[MaxLength], hi[MaxLength], add[MaxLength];
 };
 
 PIXEL_KERNEL void snowKernel(u16* __restrict f, const SnowTables& t, int k) {
     for (int i = 0; i < SnowTables::Chunk; i += LanePixels) {
-        PixelLanes x, lo, hi, add, gLo, gHi, gAdd;
+        PixelLanes x;
         loadLanes(x, f + i);
-        loadLanes(lo, t.lo + k + i);
-        loadLanes(hi, t.hi + k + i);
-        loadLanes(add, t.add + k + i);
-        loadLanes(gLo, t.greenLo + k + i);
-        loadLanes(gHi, t.greenHi + k + i);
-        loadLanes(gAdd, t.greenAdd + k + i);
-        PixelBytes rb = PixelBytes(x & 0xF81F);
+        const PixelLanes lo = loadOnce(t.lo + k + i), hi = loadOnce(t.hi + k + i), add = loadOnce(t.add + k + i);
+        PixelBytes rb = PixelBytes(x & 0xFF1F), g = PixelBytes(PixelLanes(x << 5));
         rb = rb > PixelBytes(lo) ? rb : PixelBytes(lo);
         rb = rb < PixelBytes(hi) ? rb : PixelBytes(hi);
         rb += PixelBytes(add);
-        PixelLanes g = x & 0x07E0;
-        g = g > gLo ? g : gLo;
-        g = g < gHi ? g : gHi;
-        g += gAdd;
-        storeLanes(f + i, PixelLanes(rb) | g);
+        g = g > PixelBytes(lo) ? g : PixelBytes(lo);
+        g = g < PixelBytes(hi) ? g : PixelBytes(hi);
+        g += PixelBytes(add);
+        const PixelLanes g5 = PixelLanes(g) >> 5;
+        storeLanes(f + i, g5 ^ ((PixelLanes(rb) ^ g5) & 0xF81F));
     }
 }
 
@@ -227,19 +225,16 @@ void applyZoom(int deck, int value) {
     zoomKernel(f, centre.get(), value != 0);
 }
 
-// The table entries of SNOW for each noise value d (0..19), shift s = d - 10: looked up, since
-// working them out per entry takes branches on the sign that the random values defeat.
+// The table entries of SNOW for each noise value d (0..19), shift s = d - 10, looked up: working
+// them out per entry takes branches on the sign that the random values defeat. High byte for red
+// and green (a step of s is 8, top 0xFC), low byte for blue (a step is 1, top 31).
 struct SnowEntry {
-    u16 lo, hi, add, greenLo, greenHi, greenAdd;
+    u16 lo, hi, add;
 };
 
 constexpr SnowEntry snowEntry(int d) {
     const int s = d - 10, up = s > 0 ? s : 0, down = s < 0 ? -s : 0;
-    // High byte: red << 3 within 0..0xF8; low byte: blue within 0..31. Green << 5, a step of 2
-    // being 1 << 6.
-    return SnowEntry{u16(down << 11 | down), u16((0xF8 - (up << 3)) << 8 | (31 - up)),
-                     u16(((s * 8) & 0xFF) << 8 | (s & 0xFF)), u16(down << 6), u16(0x07E0 - (up << 6)),
-                     u16(s * 64)};
+    return SnowEntry{u16(down << 11 | down), u16((0xFC - 8 * up) << 8 | (31 - up)), u16(((s * 8) & 0xFF) << 8 | (s & 0xFF))};
 }
 
 constexpr SnowEntry snowEntries[20] = {
@@ -265,11 +260,8 @@ void applySnow(int deck, int value) {
         t.lo[at] = e.lo;
         t.hi[at] = e.hi;
         t.add[at] = e.add;
-        t.greenLo[at] = e.greenLo;
-        t.greenHi[at] = e.greenHi;
-        t.greenAdd[at] = e.greenAdd;
     }
-    u16* const tables[6] = {t.lo, t.hi, t.add, t.greenLo, t.greenHi, t.greenAdd};
+    u16* const tables[3] = {t.lo, t.hi, t.add};
     for (int done = n; done < n + Chunk;) {
         const int len = done < n + Chunk - done ? done : n + Chunk - done;
         for (u16* table : tables) std::memcpy(table + done, table, len * sizeof(u16));

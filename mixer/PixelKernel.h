@@ -25,3 +25,7 @@ typedef uint8_t PixelBytes __attribute__((vector_size(64)));
 enum { LanePixels = 32 };
 inline void loadLanes(PixelLanes& v, const uint16_t* p) { std::memcpy(&v, p, sizeof v); }
 inline void storeLanes(uint16_t* p, const PixelLanes& v) { std::memcpy(p, &v, sizeof v); }
+// A load the compiler keeps in a register instead of folding it into every instruction that uses
+// it: when the address is not aligned, each folded use splits a cache line again.
+typedef uint16_t UnalignedLanes __attribute__((vector_size(64), aligned(2)));
+#define loadOnce(p) (*static_cast<const volatile UnalignedLanes*>(static_cast<const volatile void*>(p)))
