@@ -76,11 +76,21 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
     return n;
 }
 
+// The squared error of every span of a block along one order (start j, length L) and how far
+// the spans from each start stay within the tolerance. Neither depends on lambda, so the
+// retries of a block with error weighing more use the table of its first try.
+struct SpanTable {
+    bool filled = false;
+    alignas(16) float error[16][64];
+    alignas(16) int32_t longest[64];
+};
+
 // The spans along an order that cost least in bytes plus lambda x squared error, each within
 // twice the tolerance (shown in the middle of its range) and at most 16 pixels long: a shortest
-// path over the 65 positions between pixels.
+// path over the 65 positions between pixels. table (may be null) keeps the span errors for
+// another call on the same block, order and tolerance level.
 int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
-                       const Palette& pal, Span out[64]) {
+                       const Palette& pal, Span out[64], SpanTable* table) {
     int R[64], G[64], B[64];
     for (int i = 0; i < 64; i++) {
         uint16_t c = px[order[i]];
@@ -92,11 +102,16 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
     for (int i = 1; i <= 64; i++) best[i] = 1e30f;
     const int twiceRed = 2 * t.red, twiceGreen = 2 * t.green, twiceBlue = 2 * t.blue;
 #ifdef __SSE2__
-    // First the cost of every span (start j, length L) at once, four starts per step, then the
+    // First the error of every span (start j, length L) at once, four starts per step, then the
     // shortest path over them. The sums and errors are whole numbers below 2^24, exact in
     // floats, and the weighing is done in the same order as below, so the costs are the same
     // to the bit and so is the path.
-    alignas(16) float cost[16][64];
+    SpanTable own;
+    if (!table) table = &own;
+    float (&spanError)[16][64] = table->error;
+    int32_t (&longest)[64] = table->longest;
+    if (!table->filled) {
+    table->filled = true;
     alignas(16) float X[3][80], S[3][84], Q[3][84];  // channels, their running sums and squares
     for (int c = 0; c < 3; c++) {
         const int* v = c == 0 ? R : c == 1 ? G : B;
@@ -110,7 +125,6 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         for (int i = 64; i < 80; i++) X[c][i] = 4096.0f;
         for (int i = 65; i < 84; i++) S[c][i] = S[c][64], Q[c][i] = Q[c][64];
     }
-    int longest[64];
     {
         __m128 lo[3][16], hi[3][16];
         __m128i count[16];
@@ -120,8 +134,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         }
         const __m128 limit[3] = {_mm_set1_ps(float(twiceRed)), _mm_set1_ps(float(twiceGreen)), _mm_set1_ps(float(twiceBlue))};
         const __m128 weight[3] = {_mm_set1_ps(RedBlueWeight), _mm_set1_ps(GreenWeight), _mm_set1_ps(RedBlueWeight)};
-        const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f), base = _mm_set1_ps(2.5f),
-                     lambda = _mm_set1_ps(t.lambda);
+        const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
         for (int L = 1; L <= 16; L++) {
             const __m128 n = _mm_set1_ps(float(L));
             __m128i any = _mm_setzero_si128();
@@ -144,7 +157,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
                 }
                 __m128 error = _mm_add_ps(_mm_add_ps(_mm_mul_ps(weight[0], e[0]), _mm_mul_ps(weight[1], e[1])),
                                           _mm_mul_ps(weight[2], e[2]));
-                _mm_store_ps(&cost[L - 1][j], _mm_add_ps(base, _mm_mul_ps(lambda, error)));
+                _mm_store_ps(&spanError[L - 1][j], error);
                 // A span that no longer fits stays out of reach: longer ones from the same
                 // start contain it.
                 __m128i still = _mm_and_si128(_mm_castps_si128(fits), _mm_cmpeq_epi32(count[k], _mm_set1_epi32(L - 1)));
@@ -153,18 +166,20 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             }
             if (!_mm_movemask_epi8(any)) break;
         }
-        for (int k = 0; k < 16; k++) _mm_storeu_si128(reinterpret_cast<__m128i*>(&longest[4 * k]), count[k]);
+        for (int k = 0; k < 16; k++) _mm_store_si128(reinterpret_cast<__m128i*>(&longest[4 * k]), count[k]);
+    }
     }
     for (int j = 0; j < 64; j++) {
         const float from_j = best[j];
         for (int L = 1; L <= longest[j]; L++) {
-            float c = from_j + cost[L - 1][j];
+            float c = from_j + (2.5f + t.lambda * spanError[L - 1][j]);
             bool better = c < best[j + L];
             best[j + L] = better ? c : best[j + L];
             from[j + L] = better ? uint8_t(j) : from[j + L];
         }
     }
 #else
+    (void)table;
     for (int j = 0; j < 64; j++) {
         int rLo = R[j], rHi = R[j], gLo = G[j], gHi = G[j], bLo = B[j], bHi = B[j];
         int sr = 0, sg = 0, sb = 0, srr = 0, sgg = 0, sbb = 0;
@@ -316,7 +331,7 @@ namespace {
 // order >= 0 limits the search to that scan order; the order of the runs chosen (or -1 for the
 // raw forms) is returned.
 int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
-               const Palette& pal, const Tolerance& tol, BlockCoding& out, int onlyOrder) {
+               const Palette& pal, const Tolerance& tol, BlockCoding& out, int onlyOrder, SpanTable tables[8]) {
     Span spans[8][64];
     int spanCount[8];
     Choice best;
@@ -363,7 +378,7 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     for (int o : {0, 1, 4, 5}) {
         if (onlyOrder >= 0 && o != onlyOrder) continue;
         if (onlyOrder < 0 && o != pairOrder[0] && o != pairOrder[1]) continue;
-        int n = spanCount[o] = tol.lambda > 0 ? cheapestSpansAlong(colour, orders.pixel[o], tol, pal, spans[o])
+        int n = spanCount[o] = tol.lambda > 0 ? cheapestSpansAlong(colour, orders.pixel[o], tol, pal, spans[o], &tables[o])
                                               : spansAlong(colour, orders.pixel[o], tol, pal, spans[o]);
         int narrowRuns = 0, narrowColourBytes = 0, wideRuns = 0, fourRuns = 0;
         bool allPalette = true;
@@ -457,9 +472,10 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     // The retries keep to the scan order of the first try, which the block's structure chose.
     Tolerance t = tol;
     int order = -1;
+    SpanTable tables[8];
     for (int attempt = 0;; attempt++) {
         if (attempt == 3 || t.lambda <= 0) t = Tolerance(tol.lambda > 0 ? 0 : tol.level, tol.budget, 0);
-        int used = codeWithin(format, hasAlpha, colour, alpha, pal, t, out, t.lambda > 0 ? order : -1);
+        int used = codeWithin(format, hasAlpha, colour, alpha, pal, t, out, t.lambda > 0 ? order : -1, tables);
         if (attempt == 0) order = used;
         if (t.budget < 0 || t.level == 0 || blockError(out.picture, colour) <= t.budget) return;
         t.lambda *= 4;
