@@ -1,6 +1,7 @@
 #include "tools/encode/ClipEncoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -426,10 +427,15 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
     };
 
     for (int f = 0; f < frames; f++) {
-        std::thread helper([&] {
-            for (int b = 1; b < BlockCount; b += 2) choose(f, b);
-        });
-        for (int b = 0; b < BlockCount; b += 2) choose(f, b);
+        // Both threads take the next few blocks as they go, so that when another program holds
+        // one core the other thread does more of the frame instead of waiting for it.
+        std::atomic<int> next{0};
+        auto work = [&] {
+            for (int b0; (b0 = next.fetch_add(8)) < BlockCount;)
+                for (int b = b0; b < b0 + 8 && b < BlockCount; b++) choose(f, b);
+        };
+        std::thread helper(work);
+        work();
         helper.join();
 
         // This frame's part of the dictionary, and the least saving that earns an entry in it.
