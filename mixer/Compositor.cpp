@@ -27,19 +27,23 @@ inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 94
 inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
 inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
 
-// Per-channel saturated sum, each field added in place. Red fills the top of the word, so its
-// carry is lost and shows as a sum below the addend; green and blue keep theirs and are held with
-// a min. The same as adding the channels apart and clamping each.
+// Per-channel saturated sum, each field added in place: a + b held at the top t of the field is
+// min(a, t - b) + b, which never carries out of the field. Masked with 0xF81F a pixel has red at the
+// top of its high byte and blue at the bottom of its low byte, so byte-wise min does both at once
+// (t - b and the sum stay within each byte, so 16-bit subtract and add serve); green, in place,
+// takes a 16-bit min. The same as adding the channels apart and clamping each.
+static_assert(FramePixels % LanePixels == 0, "frames are walked in whole vectors");
+
 PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 x = a[i], y = b[i];
-        u16 xr = x & 0xF800, r = u16(xr + (y & 0xF800));
-        r = r < xr ? 0xF800 : r;
-        u16 g = u16((x & 0x07E0) + (y & 0x07E0));
-        g = g < 0x07E0 ? g : 0x07E0;
-        u16 bl = u16((x & 0x001F) + (y & 0x001F));
-        bl = bl < 0x001F ? bl : 0x001F;
-        a[i] = u16(r | g | bl);
+    for (int i = 0; i < FramePixels; i += LanePixels) {
+        PixelLanes x, y;
+        loadLanes(x, a + i);
+        loadLanes(y, b + i);
+        const PixelLanes rbY = y & 0xF81F, gY = y & 0x07E0, gX = x & 0x07E0;
+        const PixelBytes rbX = PixelBytes(x & 0xF81F), rbRoom = PixelBytes(0xF81F - rbY);
+        const PixelLanes rb = PixelLanes(rbX < rbRoom ? rbX : rbRoom) + rbY;
+        const PixelLanes g = gX + gY, gTop = g - g + 0x07E0;
+        storeLanes(a + i, rb | (g < gTop ? g : gTop));
     }
 }
 
