@@ -6,7 +6,9 @@
 
 #ifdef LOOPMIXER_ENCODER
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -93,6 +95,55 @@ TEST(EncodeKernels, ToleranceAlsoKeepsTheBlockWithinItsErrorBudget) {
     EXPECT_EQ(blockError(a, b), 64 * 8 * 8);
     EXPECT_TRUE(withinTolerance(a, b, Tolerance(1, 4096)));
     EXPECT_FALSE(withinTolerance(a, b, Tolerance(1, 4095)));
+}
+
+// Blocks of every kind the coder meets: flat, two halves, gradients along rows or columns,
+// soft waves and noise.
+void makeBlock(int kind, std::mt19937& rng, uint16_t out[64]) {
+    for (int i = 0; i < 64; i++) {
+        int x = i & 7, y = i >> 3;
+        int r = 0, g = 0, b = 0;
+        switch (kind) {
+        case 0: r = 12, g = 40, b = 7; break;
+        case 1: r = x < 4 ? 31 : 2, g = x < 4 ? 10 : 50, b = 9; break;
+        case 2: r = 2 * x + 3, g = 7 * x, b = 31 - 3 * x; break;
+        case 3: r = 3 * y, g = 60 - 5 * y, b = 4 * y; break;
+        case 4: r = int(15 + 12 * std::sin((x + 2 * y) * 0.7)), g = int(30 + 25 * std::cos(y * 0.5)), b = (x * y) % 32; break;
+        default: r = int(rng() % 32), g = int(rng() % 64), b = int(rng() % 32); break;
+        }
+        out[i] = rgb(r, g, b);
+    }
+}
+
+TEST(EncodeKernels, EveryCodedBlockStaysWithinItsToleranceAndFlatOnesCostAFewBytes) {
+    std::mt19937 rng(11);
+    std::unique_ptr<Palette> none(new Palette), some(new Palette);
+    none->build();
+    some->size = 64;
+    for (int i = 0; i < 64; i++) some->colours[i] = uint16_t(rng());
+    some->colours[0] = rgb(12, 40, 7);
+    some->build();
+    uint8_t opaque[64];
+    for (uint8_t& a : opaque) a = 15;
+    for (int format : {17, 18})
+        for (const Palette* pal : {none.get(), some.get()})
+            for (const Tolerance& t : {Tolerance(0), Tolerance(1, 1500, 0.01f), Tolerance(2, 1248, 16.0f / 1248),
+                                       Tolerance(4, 6000, 16.0f / 6000), Tolerance(3)})
+                for (int kind = 0; kind < 8; kind++) {
+                    uint16_t block[64];
+                    makeBlock(kind, rng, block);
+                    BlockCoding coded;
+                    codeBlock(format, false, block, opaque, *pal, t, coded);
+                    ASSERT_TRUE(withinTolerance(coded.picture, block, t))
+                        << "format " << format << ", level " << t.level << ", block kind " << kind;
+                    ASSERT_LE(coded.entry.bytes.size(), 129u);
+                    if (kind == 0) {
+                        EXPECT_LE(coded.entry.bytes.size(), format == 17 ? 3u : 6u) << "a flat block, level " << t.level;
+                    }
+                    if (kind == 1 && format == 18) {
+                        EXPECT_LE(coded.entry.bytes.size(), 6u) << "two flat halves: two runs of 32, level " << t.level;
+                    }
+                }
 }
 
 TEST(EncodeKernels, APictureOfTheClipsSizeIsKeptPixelForPixelAndTransparentPixelsTurnBlack) {

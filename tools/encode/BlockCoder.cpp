@@ -43,10 +43,11 @@ inline int blue(uint16_t c) { return c & 31; }
 // The longest spans along an order whose channels stay within twice the tolerance, each shown
 // in the middle of its range (so within the tolerance of every pixel).
 int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& t,
-               const Palette& pal, Span out[64]) {
+               const Palette& pal, Span out[], int most = 64) {
     int n = 0;
     int i = 0;
     while (i < 64) {
+        if (n == most) return most + 1;  // more spans than the caller has room for
         uint16_t c = px[order[i]];
         int rLo = red(c), rHi = rLo, gLo = green(c), gHi = gLo, bLo = blue(c), bHi = bLo;
         int start = i++;
@@ -236,7 +237,18 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
             green(p) <= gLo + t.green && blue(p) >= bHi - t.blue && blue(p) <= bLo + t.blue)
             sp.index = int16_t(idx);
     }
-    return n;
+    // Neighbouring spans of one colour become one: the same picture and error, and the forms
+    // with runs longer than 16 (four runs, one colour) can then use them.
+    int m = 0;
+    for (int k = 0; k < n; k++) {
+        if (m > 0 && out[m - 1].colour == out[k].colour && out[m - 1].index == out[k].index) {
+            out[m - 1].length = uint8_t(out[m - 1].length + out[k].length);
+            out[m - 1].error += out[k].error;
+        } else {
+            out[m++] = out[k];
+        }
+    }
+    return m;
 }
 
 enum Form { RawDirect, RawPalette, Flat, FourRun, Narrow, Wide };
@@ -412,6 +424,33 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
         if (allPalette) consider((wideRuns + 1) / 2 + wideRuns, Wide, true);
         if (format == 18 && fourRuns >= 2 && fourRuns <= 4)
             consider(2 + fourRuns * (allPalette ? 1 : 2), FourRun, allPalette);
+    }
+
+    // The weighed search cuts spans at 16 pixels, so a block whose colours all lie within the
+    // tolerance is also offered as one span: one colour (Format17) or two runs of 32 of it
+    // (Format18), a few bytes where runs of 16 would take ten or twenty.
+    if (tol.lambda > 0 && (onlyOrder < 0 || onlyOrder == 0)) {
+        Span whole[1];
+        if (spansAlong(colour, orders.pixel[0], tol, pal, whole, 1) == 1) {
+            float error = 0;
+            for (int i = 0; i < 64; i++) {
+                int dr = red(colour[i]) - red(whole[0].colour), dg = green(colour[i]) - green(whole[0].colour),
+                    db = blue(colour[i]) - blue(whole[0].colour);
+                error += RedBlueWeight * float(dr * dr) + GreenWeight * float(dg * dg) + RedBlueWeight * float(db * db);
+            }
+            bool p = whole[0].index >= 0;
+            int cost = format == 17 ? (p ? 1 : 2) : 2 + 2 * (p ? 1 : 2);
+            if (float(cost) + tol.lambda * error < bestWeighed) {
+                bestWeighed = float(cost) + tol.lambda * error;
+                best.cost = cost;
+                best.form = format == 17 ? Flat : FourRun;
+                best.order = 0;
+                best.palette = p;
+                spans[0][0] = whole[0];
+                spans[0][0].error = error;
+                spanCount[0] = 1;
+            }
+        }
     }
 
     clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
