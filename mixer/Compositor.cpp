@@ -12,6 +12,7 @@
 #include "draw/Text.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "mixer/FilterPasses.h"
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
 #include "mixer/PixelKernel.h"
@@ -190,16 +191,41 @@ void flashFrame(uint16_t* frame, int32_t flash) {
     if (flash > 0) flashKernel(frame, flashLevel(flash));
 }
 
+namespace {
+// Runs a pointwise filter from source into the deck's half of mixFrames; false for the others.
+bool filterFrom(int id, int deck, int value, const u16* source) {
+    switch (id) {
+    case Invert: invertInto(deck, value, source); return true;
+    case Burned: burnedInto(deck, value, source); return true;
+    case Snow: snowInto(deck, value, source); return true;
+    case GameBoy: gameBoyInto(deck, value, source); return true;
+    case Hue: hueInto(deck, value, source); return true;
+    default: return false;
+    }
+}
+}  // namespace
+
 void composite(Decks& d, int32_t position, int32_t frameCount) {
     const int32_t mode = d.blendMode;
-    if (mode == 0) std::memcpy(mixFrames + FramePixels, deckFrames + FramePixels, FrameBytes);
-    else std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
+    // The decoded frames to bring into mixFrames (only deck 1's in blend mode 0). A deck whose first
+    // filter changes each pixel on its own reads its decoded frame directly, which saves the copy;
+    // any other deck is copied before its first filter, or at the end when it has none.
+    const u16* pending[2] = {mode == 0 ? nullptr : deckFrames, deckFrames + FramePixels};
+    auto bringIn = [&](int deck) {
+        if (pending[deck]) std::memcpy(mixFrames + deck * FramePixels, pending[deck], FrameBytes);
+        pending[deck] = nullptr;
+    };
 
     static const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
     for (int id : order) {
         for (int deck = 0; deck < 2; deck++) {
             if (!effectTable.effectOn(deck, id)) continue;
             const int value = effectTable.effectValue(deck, id);
+            if (pending[deck] && filterFrom(id, deck, value, pending[deck])) {
+                pending[deck] = nullptr;
+                continue;
+            }
+            bringIn(deck);
             switch (id) {
             case Invert: applyInvert(deck, value); break;
             case Burned: applyBurned(deck, value); break;
@@ -212,6 +238,8 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
             }
         }
     }
+    bringIn(0);
+    bringIn(1);
 
     const int32_t track1 = d.decks[1].track;
     const bool hasAlpha = track1 >= 0 && track1 < TrackSlots && tracks[track1].hasAlpha;

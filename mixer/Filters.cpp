@@ -7,6 +7,7 @@
 
 #include "app/FrameBuffers.h"
 #include "mixer/EffectTable.h"
+#include "mixer/FilterPasses.h"
 #include "mixer/PixelKernel.h"
 #include "mixer/Random.h"
 
@@ -19,21 +20,23 @@ u16* deckFrame(int deck) { return mixFrames + (deck == 0 ? 0 : FramePixels); }
 // Brightness sum L = 2R + G + 2B (0..187): the three channels weighed equally on a 6-bit scale.
 inline u16 brightness(u16 v) { return u16(((v >> 11) << 1) + ((v >> 5) & 63) + ((v & 31) << 1)); }
 
-PIXEL_KERNEL void invertKernel(u16* __restrict f) {
-    for (int i = 0; i < FramePixels; i++) f[i] = u16(f[i] ^ 0xFFFF);
+// The pointwise kernels read pixel i of src and write pixel i of f; src may be f itself, so neither
+// is restrict. The compiler's overlap test before its vector loop lets equal pointers through.
+PIXEL_KERNEL void invertKernel(const u16* src, u16* f) {
+    for (int i = 0; i < FramePixels; i++) f[i] = u16(src[i] ^ 0xFFFF);
 }
 
 // L is at most 187, so it is compared as a signed 16-bit number: one compare instruction where
 // an unsigned compare would take two.
-PIXEL_KERNEL void burnedKernel(u16* __restrict f, u16 colour) {
-    for (int i = 0; i < FramePixels; i++) f[i] = int16_t(brightness(f[i])) > 89 ? colour : 0;
+PIXEL_KERNEL void burnedKernel(const u16* src, u16* f, u16 colour) {
+    for (int i = 0; i < FramePixels; i++) f[i] = int16_t(brightness(src[i])) > 89 ? colour : 0;
 }
 
 // The darkest shade plus the step to each next shade whose threshold the pixel passes: three
 // compares and masks instead of a chain of branches.
-PIXEL_KERNEL void gameBoyKernel(u16* __restrict f) {
+PIXEL_KERNEL void gameBoyKernel(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) {
-        int16_t l = int16_t(brightness(f[i]));
+        int16_t l = int16_t(brightness(src[i]));
         f[i] = u16(0x39E0 + (u16(-u16(l > 45)) & (0x6304 - 0x39E0)) + (u16(-u16(l > 90)) & (0xAD4D - 0x6304)) +
                    (u16(-u16(l > 135)) & (0xFFFD - 0xAD4D)));
     }
@@ -43,34 +46,34 @@ PIXEL_KERNEL void gameBoyKernel(u16* __restrict f) {
 // constants; equal input pixels give equal outputs, which is all that skipping runs would save.
 inline u16 hueLevel(u16 v) { return u16((v >> 11) + (v & 31) + ((v >> 6) & 31)); }
 
-PIXEL_KERNEL void hueGrey(u16* __restrict f) {
+PIXEL_KERNEL void hueGrey(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) {
-        u16 l = u16(hueLevel(f[i]) / 3);  // at most 31
+        u16 l = u16(hueLevel(src[i]) / 3);  // at most 31
         f[i] = u16((l << 11) | (l << 6) | l);
     }
 }
 
-PIXEL_KERNEL void hueRed(u16* __restrict f) {
+PIXEL_KERNEL void hueRed(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(f[i]);
+        u16 g = hueLevel(src[i]);
         u16 l = g < 31 ? g : 31;
         u16 e = u16((g - l) >> 1);
         f[i] = u16((l << 11) | (e << 6) | e);
     }
 }
 
-PIXEL_KERNEL void hueGreen(u16* __restrict f) {
+PIXEL_KERNEL void hueGreen(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(f[i]);
+        u16 g = hueLevel(src[i]);
         u16 l = g < 31 ? g : 31;
         u16 e = u16((g - l) >> 1);
         f[i] = u16((e << 11) | (l << 6) | e);
     }
 }
 
-PIXEL_KERNEL void hueYellow(u16* __restrict f) {
+PIXEL_KERNEL void hueYellow(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(f[i]);
+        u16 g = hueLevel(src[i]);
         u16 h = u16(g >> 1);
         u16 l = h < 31 ? h : 31;
         u16 e = u16(g - (l << 1));
@@ -92,10 +95,10 @@ struct alignas(64) SnowTables {
     u16 lo[MaxLength], hi[MaxLength], add[MaxLength];
 };
 
-PIXEL_KERNEL void snowKernel(u16* __restrict f, const SnowTables& t, int k) {
+PIXEL_KERNEL void snowKernel(const u16* src, u16* f, const SnowTables& t, int k) {
     for (int i = 0; i < SnowTables::Chunk; i += LanePixels) {
         PixelLanes x;
-        loadLanes(x, f + i);
+        loadLanes(x, src + i);
         const PixelLanes lo = loadOnce(t.lo + k + i), hi = loadOnce(t.hi + k + i), add = loadOnce(t.add + k + i);
         PixelBytes rb = PixelBytes(x & 0xFF1F), g = PixelBytes(PixelLanes(x << 5));
         rb = rb > PixelBytes(lo) ? rb : PixelBytes(lo);
@@ -172,14 +175,17 @@ const char* filterName(int id) {
     return id >= 0 && id < 10 ? names[id] : "NONE";
 }
 
-void applyInvert(int deck, int) { invertKernel(deckFrame(deck)); }
+void applyInvert(int deck, int value) { invertInto(deck, value, deckFrame(deck)); }
+void invertInto(int deck, int, const uint16_t* source) { invertKernel(source, deckFrame(deck)); }
 
-void applyBurned(int deck, int value) {
+void applyBurned(int deck, int value) { burnedInto(deck, value, deckFrame(deck)); }
+void burnedInto(int deck, int value, const uint16_t* source) {
     static const u16 colours[4] = {0xF800, 0xF79E, 0x07E0, 0xFFE0};
-    burnedKernel(deckFrame(deck), value >= 0 && value < 4 ? colours[value] : 0x0000);
+    burnedKernel(source, deckFrame(deck), value >= 0 && value < 4 ? colours[value] : 0x0000);
 }
 
-void applyGameBoy(int deck, int) { gameBoyKernel(deckFrame(deck)); }
+void applyGameBoy(int deck, int value) { gameBoyInto(deck, value, deckFrame(deck)); }
+void gameBoyInto(int deck, int, const uint16_t* source) { gameBoyKernel(source, deckFrame(deck)); }
 
 void applyMirror(int deck, int value) {
     u16* f = deckFrame(deck);
@@ -207,14 +213,17 @@ void applyMirror(int deck, int value) {
     }
 }
 
-void applyHue(int deck, int value) {
+void applyHue(int deck, int value) { hueInto(deck, value, deckFrame(deck)); }
+void hueInto(int deck, int value, const uint16_t* source) {
     u16* f = deckFrame(deck);
     switch (value) {
-    case 0: hueGrey(f); break;
-    case 1: hueRed(f); break;
-    case 2: hueGreen(f); break;
-    case 3: hueYellow(f); break;
-    default: break;  // no such tint: the frame stays as it is
+    case 0: hueGrey(source, f); break;
+    case 1: hueRed(source, f); break;
+    case 2: hueGreen(source, f); break;
+    case 3: hueYellow(source, f); break;
+    default:  // no such tint: the frame stays as it is
+        if (source != f) std::memcpy(f, source, FrameBytes);
+        break;
     }
 }
 
@@ -242,9 +251,14 @@ constexpr SnowEntry snowEntries[20] = {
     snowEntry(7),  snowEntry(8),  snowEntry(9),  snowEntry(10), snowEntry(11), snowEntry(12), snowEntry(13),
     snowEntry(14), snowEntry(15), snowEntry(16), snowEntry(17), snowEntry(18), snowEntry(19)};
 
-void applySnow(int deck, int value) {
+void applySnow(int deck, int value) { snowInto(deck, value, deckFrame(deck)); }
+void snowInto(int deck, int value, const uint16_t* source) {
     static const int lengths[4] = {497, 313, 29, 7};
-    if (value < 0 || value > 3) return;
+    u16* f = deckFrame(deck);
+    if (value < 0 || value > 3) {  // no such density: the frame stays as it is
+        if (source != f) std::memcpy(f, source, FrameBytes);
+        return;
+    }
     const int n = lengths[value];
     // Pixel i takes noise value (i + 1) mod n, so entry k of the tables holds value k + 1 and the
     // first value goes last. The tables then run Chunk entries past one period, so a chunk of pixels
@@ -267,8 +281,7 @@ void applySnow(int deck, int value) {
         for (u16* table : tables) std::memcpy(table + done, table, len * sizeof(u16));
         done += len;
     }
-    u16* f = deckFrame(deck);
-    for (int i = 0; i < FramePixels; i += Chunk) snowKernel(f + i, t, i % n);
+    for (int i = 0; i < FramePixels; i += Chunk) snowKernel(source + i, f + i, t, i % n);
 }
 
 void applyScroll(int deck, int value, int paused) {

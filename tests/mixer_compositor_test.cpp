@@ -15,6 +15,7 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
+#include "mixer/Random.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -198,6 +199,65 @@ TEST_F(Compositor, FiltersRunInTheirFixedOrder) {
     effectTable.slots[1][1] = EffectSlot{Burned, 0, 1, 0};
     composite(decks, 0, 0);
     EXPECT_EQ(0x39E0, h.pixel(160, 120));
+}
+
+// A deck whose first filter works pixel by pixel reads the decoded frame directly instead of a copy
+// of it; every filter set must give what copying first and filtering in place gives, and the
+// decoded frames must stay as they were.
+TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
+    struct Set {
+        EffectSlot deck0[2], deck1[2];
+    };
+    const Set sets[] = {
+        {{{Invert, 0, 1, 0}, {Mirror, 1, 1, 0}}, {{Snow, 0, 1, 0}, {Hue, 2, 1, 0}}},
+        {{{Burned, 3, 1, 0}, {}}, {{GameBoy, 0, 1, 0}, {Zoom, 1, 1, 0}}},
+        {{{Hue, 1, 1, 0}, {Snow, 3, 1, 0}}, {{Zoom, 0, 1, 0}, {Invert, 0, 1, 0}}},  // ZOOM first: copied
+        {{{Snow, 2, 1, 0}, {}}, {{}, {}}},                                          // deck 1 bare
+        {{{Hue, 7, 1, 0}, {}}, {{Snow, 9, 1, 0}, {}}},  // values with no variant leave the frame as it is
+    };
+    fillRandom(decoded(0));
+    fillRandom(decoded(1));
+    const std::vector<uint16_t> source(deckFrames, deckFrames + 2 * FramePixels);
+    decks.blendMode = 2;
+    for (const Set& set : sets) {
+        effectTable.clearEffects();
+        for (int s = 0; s < 2; s++) {
+            if (set.deck0[s].on) effectTable.slots[0][s] = set.deck0[s];
+            if (set.deck1[s].on) effectTable.slots[1][s] = set.deck1[s];
+        }
+        // The reference: both frames copied, then every filter in place in the fixed order.
+        std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
+        seedRandom(31);
+        const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
+        for (int id : order) {
+            for (int deck = 0; deck < 2; deck++) {
+                if (!effectTable.effectOn(deck, id)) continue;
+                const int v = effectTable.effectValue(deck, id);
+                switch (id) {
+                case Invert: applyInvert(deck, v); break;
+                case Burned: applyBurned(deck, v); break;
+                case Snow: applySnow(deck, v); break;
+                case Zoom: applyZoom(deck, v); break;
+                case GameBoy: applyGameBoy(deck, v); break;
+                case Mirror: applyMirror(deck, v); break;
+                case Hue: applyHue(deck, v); break;
+                }
+            }
+        }
+        const std::vector<uint16_t> filtered1(mix(1), mix(1) + FramePixels);
+        blendDecks(2, false);
+        const std::vector<uint16_t> expected(mix(0), mix(0) + FramePixels);
+
+        fill(mix(0), 0x1234);  // stale content that must not show
+        fill(mix(1), 0x4321);
+        seedRandom(31);
+        composite(decks, 0, 0);
+        const int set_ = int(&set - sets);
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), mix(0))) << "set " << set_;
+        ASSERT_TRUE(std::equal(filtered1.begin(), filtered1.end(), mix(1))) << "set " << set_;
+        ASSERT_EQ(expected[40000], h.pixel(0, 125)) << "set " << set_;
+        ASSERT_TRUE(std::equal(source.begin(), source.end(), deckFrames)) << "set " << set_ << ": decoded frames changed";
+    }
 }
 
 TEST_F(Compositor, BlendThenFadeThenFlashReachTheScreen) {
