@@ -134,6 +134,24 @@ PIXEL_KERNEL void fadeFlashKernel(u16* __restrict f, u16* __restrict screen, u16
     }
 }
 
+// Fade alone or flash alone, likewise stored into the frame and the screen in one pass.
+PIXEL_KERNEL void fadePresentKernel(u16* __restrict f, u16* __restrict screen, u16 k) {
+    for (int i = 0; i < FramePixels; i++) {
+        const u16 v = scaleFields(f[i], k);
+        f[i] = v;
+        screen[i] = v;
+    }
+}
+
+PIXEL_KERNEL void flashPresentKernel(u16* __restrict f, u16* __restrict screen, u16 level) {
+    const Flash flash(level);
+    for (int i = 0; i < FramePixels; i++) {
+        const u16 v = flash(f[i]);
+        f[i] = v;
+        screen[i] = v;
+    }
+}
+
 // The screen's pixels when they are one 320x240 frame without padding (always so on the console).
 u16* plainScreen() {
     SDL_Surface* s = screenSurface;
@@ -249,6 +267,10 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     u16* screen = plainScreen();
     if (d.fade > 0 && d.flash > 0 && screen) {
         fadeFlashKernel(out, screen, fadeScale(d.fade), flashLevel(d.flash));
+    } else if (d.fade > 0 && screen) {
+        fadePresentKernel(out, screen, fadeScale(d.fade));
+    } else if (d.flash > 0 && screen) {
+        flashPresentKernel(out, screen, flashLevel(d.flash));
     } else {
         fadeFrame(out, d.fade);
         flashFrame(out, d.flash);
