@@ -21,6 +21,7 @@ if [ ! -x "$encoder" ]; then
     exit 1
 fi
 command -v ffmpeg >/dev/null || { echo "the ffmpeg command is needed" >&2; exit 1; }
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed for the CPU times" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
