@@ -348,11 +348,6 @@ inline void palettePixels(uint16_t* cursor, const uint8_t* p, const uint16_t* pa
         for (int x = 0; x < 8; x++) cursor[x] = palette[*p++];
 }
 
-inline void fillAlpha(uint8_t* plane, uint8_t a) {
-#pragma GCC unroll 8
-    for (int y = 0; y < 8; y++, plane += Stride) std::memset(plane, a, 8);
-}
-
 #if defined(__SSE2__)
 // Two rows per 16-byte load, stored as its low and high halves.
 inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
@@ -369,6 +364,72 @@ inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
     for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(plane, scratch, 8);
 }
 #endif
+
+// Alpha rows of a clip without alpha. Its blocks take their 64 alpha values from the decoder's
+// scratch values (which only a Format17 uniform-alpha entry changes) or from a fixed value, so
+// neighbours in a block row mostly write the same eight bytes per row: such a span of blocks is
+// written as a whole, each row's eight bytes repeated in wide stores, once it ends.
+struct UniformAlpha {
+    uint8_t values[64];
+    constexpr explicit UniformAlpha(uint8_t a) : values{} {
+        for (uint8_t& v : values) v = a;
+    }
+};
+constexpr UniformAlpha opaqueAlpha(15), clearAlpha(0);
+
+inline void repeatRow(uint8_t* plane, uint64_t row, int blocks) {
+#if DECODE_LEVEL >= 2
+    const __m512i v = _mm512_set1_epi64(int64_t(row));
+    for (; blocks >= 8; blocks -= 8, plane += 64) _mm512_storeu_si512(plane, v);
+    if (blocks) _mm512_mask_storeu_epi64(plane, __mmask8((1u << blocks) - 1), v);
+#elif DECODE_LEVEL >= 1
+    // Spans of four blocks or more end with a store overlapping the one before it; the repeated
+    // rows line up, as both start a whole number of blocks from the span's start.
+    const __m256i v = _mm256_set1_epi64x(int64_t(row));
+    const int bytes = 8 * blocks;
+    if (bytes >= 32) {
+        int i = 0;
+        for (; i + 32 <= bytes; i += 32) _mm256_storeu_si256(reinterpret_cast<__m256i*>(plane + i), v);
+        if (i < bytes) _mm256_storeu_si256(reinterpret_cast<__m256i*>(plane + bytes - 32), v);
+        return;
+    }
+    if (blocks & 2) _mm_storeu_si128(reinterpret_cast<__m128i*>(plane), _mm256_castsi256_si128(v)), plane += 16;
+    if (blocks & 1) _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), _mm256_castsi256_si128(v));
+#elif defined(__SSE2__)
+    const __m128i v = _mm_set1_epi64x(int64_t(row));
+    for (; blocks >= 2; blocks -= 2, plane += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(plane), v);
+    if (blocks) _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), v);
+#else
+    for (; blocks > 0; blocks--, plane += 8) std::memcpy(plane, &row, 8);
+#endif
+}
+
+class AlphaSpan {
+public:
+    // Block at plane takes the 64 values at source (which must not change while it is pending).
+    void add(uint8_t* plane, const uint8_t* source) {
+        if (plane != end || source != values) {
+            flush();
+            start = plane, values = source;
+        }
+        end = plane + 8;
+    }
+    void flush() {
+        const int blocks = int(end - start) / 8;
+        if (blocks == 0) return;
+        for (int y = 0; y < 8; y++) {
+            uint64_t row;
+            std::memcpy(&row, values + 8 * y, 8);
+            repeatRow(start + y * Stride, row, blocks);
+        }
+        start = end;
+    }
+
+private:
+    uint8_t* start = nullptr;
+    uint8_t* end = nullptr;
+    const uint8_t* values = nullptr;
+};
 
 // AlphaRun bytes into the 64 values; the runs were checked to cover 64.
 inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
@@ -413,8 +474,6 @@ inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame
     }
 }
 
-}  // namespace
-
 // The blocks of a Format17 frame whose id or mode changed (all while redrawFrames runs), for a
 // frame that does or does not write the alpha plane, of a clip with or without alpha.
 template <bool WriteAlpha, bool HasAlpha>
@@ -429,6 +488,7 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
     const uint16_t* const palette = t.palette;
     const uint64_t* const wide = t.paletteWide;
     uint8_t* const scratch = t.alphaScratch;
+    AlphaSpan span;
     changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         const uint8_t* entry = dictionary + entryOffsets[id];
@@ -445,18 +505,22 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
         case 6: directPixels(cursor, p), p += 128; break;
         case 7: palettePixels(cursor, p, palette), p += 64; break;
         }
-        if (type & 8)
+        if (type & 8) {
+            if (writeAlpha && !hasAlpha) span.flush();  // the pending blocks still need the old values
             std::memset(scratch, type >> 4, 64);
-        else if (hasAlpha)
+        } else if (hasAlpha) {
             readAlphaRuns(p, scratch);
+        }
         if ((type & 7) < 4) {
             if (idColours)
                 fillBlock(cursor, id);
             else if (mode < 6)
                 scatterLine(cursor, line, mode, type & 1);
         }
-        if (writeAlpha) copyAlpha(plane + (cursor - frame), scratch);
+        if (writeAlpha && hasAlpha) copyAlpha(plane + (cursor - frame), scratch);
+        if (writeAlpha && !hasAlpha) span.add(plane + (cursor - frame), scratch);
     });
+    span.flush();
 }
 
 // The same for Format18: fill modes 0 and 7 and ids beyond the dictionary draw without an entry.
@@ -472,6 +536,14 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
     const uint64_t* const wide = t.paletteWide;
     uint8_t* const scratch = t.alphaScratch;
     const unsigned entryCount = t.entryCount;
+    AlphaSpan span;
+    // Alpha values of a block, written at once with a clip that has alpha, else added to the span.
+    auto putAlpha = [&](uint8_t* plane, const uint8_t* values) __attribute__((always_inline)) {
+        if (hasAlpha)
+            copyAlpha(plane, values);
+        else
+            span.add(plane, values);
+    };
     // The entry's class is the last one starting at or before it (classes the clip does not have
     // start beyond every id).
 #if defined(__SSE2__)
@@ -503,12 +575,12 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
         if (idColours || mode == 0) {
             fillBlock(cursor, id);
-            if (writeAlpha) fillAlpha(plane, 15);
+            if (writeAlpha) putAlpha(plane, opaqueAlpha.values);
             return;
         }
         if (mode == 7) {
             fillBlock(cursor, 0);
-            if (writeAlpha) fillAlpha(plane, 0);
+            if (writeAlpha) putAlpha(plane, clearAlpha.values);
             return;
         }
         int c = entryClass(id);
@@ -538,9 +610,12 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
             else
                 readAlphaRuns(p, scratch);
         }
-        copyAlpha(plane, scratch);
+        putAlpha(plane, scratch);
     });
+    span.flush();
 }
+
+}  // namespace
 
 void drawBlocks17(Track& t, const FramePlan& plan) {
     if (plan.writeAlpha)
