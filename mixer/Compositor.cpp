@@ -33,20 +33,25 @@ inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  
 // top of its high byte and blue at the bottom of its low byte, so byte-wise min does both at once
 // (t - b and the sum stay within each byte, so 16-bit subtract and add serve); green, in place,
 // takes a 16-bit min. The same as adding the channels apart and clamping each.
-static_assert(FramePixels % LanePixels == 0, "frames are walked in whole vectors");
-
-PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
-    for (int i = 0; i < FramePixels; i += LanePixels) {
-        PixelLanes x, y;
-        loadLanes(x, a + i);
-        loadLanes(y, b + i);
-        const PixelLanes rbY = y & 0xF81F, gY = y & 0x07E0, gX = x & 0x07E0;
-        const PixelBytes rbX = PixelBytes(x & 0xF81F), rbRoom = PixelBytes(0xF81F - rbY);
-        const PixelLanes rb = PixelLanes(rbX < rbRoom ? rbX : rbRoom) + rbY;
-        const PixelLanes g = gX + gY, gTop = g - g + 0x07E0;
-        storeLanes(a + i, rb | (g < gTop ? g : gTop));
+template <int Width>
+VECTOR_BODY void addVectors(u16* a, const u16* b) {
+    typedef PixelVector<Width> V;
+    typedef typename V::Lanes Lanes;
+    typedef typename V::Bytes Bytes;
+    static_assert(FramePixels % V::Pixels == 0, "frames are walked in whole vectors");
+    for (int i = 0; i < FramePixels; i += V::Pixels) {
+        Lanes x, y;
+        V::load(x, a + i);
+        V::load(y, b + i);
+        const Lanes rbY = y & 0xF81F, gY = y & 0x07E0, gX = x & 0x07E0;
+        const Bytes rbX = Bytes(x & 0xF81F), rbRoom = Bytes(0xF81F - rbY);
+        const Lanes rb = Lanes(rbX < rbRoom ? rbX : rbRoom) + rbY;
+        const Lanes g = gX + gY, gTop = g - g + 0x07E0;
+        V::store(a + i, rb | (g < gTop ? g : gTop));
     }
 }
+VECTOR_KERNEL(addVectors, (u16* a, const u16* b), (a, b))
+void (*const addKernel)(u16*, const u16*) = pickWidest(addVectors64, addVectors32, addVectors16);
 
 // 50/50 mix. Halving first and masking off the bit each field shifted into its neighbour
 // (0x7BEF) lets two halved pixels be added as whole words without carries between fields.

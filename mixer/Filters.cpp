@@ -95,22 +95,31 @@ struct alignas(64) SnowTables {
     u16 lo[MaxLength], hi[MaxLength], add[MaxLength];
 };
 
-PIXEL_KERNEL void snowKernel(const u16* src, u16* f, const SnowTables& t, int k) {
-    for (int i = 0; i < SnowTables::Chunk; i += LanePixels) {
-        PixelLanes x;
-        loadLanes(x, src + i);
-        const PixelLanes lo = loadOnce(t.lo + k + i), hi = loadOnce(t.hi + k + i), add = loadOnce(t.add + k + i);
-        PixelBytes rb = PixelBytes(x & 0xFF1F), g = PixelBytes(PixelLanes(x << 5));
-        rb = rb > PixelBytes(lo) ? rb : PixelBytes(lo);
-        rb = rb < PixelBytes(hi) ? rb : PixelBytes(hi);
-        rb += PixelBytes(add);
-        g = g > PixelBytes(lo) ? g : PixelBytes(lo);
-        g = g < PixelBytes(hi) ? g : PixelBytes(hi);
-        g += PixelBytes(add);
-        const PixelLanes g5 = PixelLanes(g) >> 5;
-        storeLanes(f + i, g5 ^ ((PixelLanes(rb) ^ g5) & 0xF81F));
+template <int Width>
+VECTOR_BODY void snowVectors(const u16* src, u16* f, const SnowTables& t, int k) {
+    typedef PixelVector<Width> V;
+    typedef typename V::Lanes Lanes;
+    typedef typename V::Bytes Bytes;
+    for (int i = 0; i < SnowTables::Chunk; i += V::Pixels) {
+        Lanes x, loLanes, hiLanes, addLanes;
+        V::load(x, src + i);
+        V::loadOnce(loLanes, t.lo + k + i);
+        V::loadOnce(hiLanes, t.hi + k + i);
+        V::loadOnce(addLanes, t.add + k + i);
+        const Bytes lo = Bytes(loLanes), hi = Bytes(hiLanes), add = Bytes(addLanes);
+        Bytes rb = Bytes(x & 0xFF1F), g = Bytes(Lanes(x << 5));
+        rb = rb > lo ? rb : lo;
+        rb = rb < hi ? rb : hi;
+        rb += add;
+        g = g > lo ? g : lo;
+        g = g < hi ? g : hi;
+        g += add;
+        const Lanes g5 = Lanes(g) >> 5;
+        V::store(f + i, g5 ^ ((Lanes(rb) ^ g5) & 0xF81F));
     }
 }
+VECTOR_KERNEL(snowVectors, (const u16* src, u16* f, const SnowTables& t, int k), (src, f, t, k))
+void (*const snowKernel)(const u16*, u16*, const SnowTables&, int) = pickWidest(snowVectors64, snowVectors32, snowVectors16);
 
 // Writes the 160x120 centre back at twice the size: every pixel into a 2x2 block, or only into
 // the block's top-left pixel so that the old picture shows through as a grid.

@@ -14,18 +14,61 @@
 #define PIXEL_KERNEL __attribute__((noinline))
 #endif
 
-// 32 pixels at a time, as 16-bit lanes or as the 64 bytes they are made of, for the few loops
-// whose best form needs both views of the same register (byte-wise min and max clamp red and blue
-// side by side, which scalar code cannot express). GCC and clang lower the width to whatever the
-// clone's instruction set offers. Loads and stores go through memcpy: unaligned and alias-safe.
+// Kernels written with vectors of pixels, for the few loops whose best form needs two views of the
+// same register (byte-wise min and max clamp red and blue side by side, which scalar code cannot
+// express). Each such kernel is a template on the vector width in bytes, built three times: 64
+// bytes with AVX-512, 32 with AVX2, 16 for any other CPU; pickWidest chooses once at start-up.
+// target_clones cannot serve here: one vector type for all clones is either too narrow for
+// AVX-512 or, split for AVX2, goes by way of the stack whenever the loop switches views. Loads and
+// stores go through memcpy: unaligned and alias-safe.
 #include <cstdint>
 #include <cstring>
-typedef uint16_t PixelLanes __attribute__((vector_size(64)));
-typedef uint8_t PixelBytes __attribute__((vector_size(64)));
-enum { LanePixels = 32 };
-inline void loadLanes(PixelLanes& v, const uint16_t* p) { std::memcpy(&v, p, sizeof v); }
-inline void storeLanes(uint16_t* p, const PixelLanes& v) { std::memcpy(p, &v, sizeof v); }
-// A load the compiler keeps in a register instead of folding it into every instruction that uses
-// it: when the address is not aligned, each folded use splits a cache line again.
-typedef uint16_t UnalignedLanes __attribute__((vector_size(64), aligned(2)));
-#define loadOnce(p) (*static_cast<const volatile UnalignedLanes*>(static_cast<const volatile void*>(p)))
+
+template <int Width>
+struct PixelVector {
+    typedef uint16_t Lanes __attribute__((vector_size(Width)));
+    typedef uint8_t Bytes __attribute__((vector_size(Width)));
+    // Read through a volatile pointer, a vector is loaded once and kept in a register instead of
+    // being folded into every instruction that uses it: when the address is not aligned, each
+    // folded use would split a cache line again.
+    typedef uint16_t Unaligned __attribute__((vector_size(Width), aligned(2)));
+    enum { Pixels = Width / 2 };
+    // Vectors go in and out by reference: passed by value they would cross a call boundary in a
+    // register the default build does not have.
+    static void load(Lanes& v, const uint16_t* p) { std::memcpy(&v, p, sizeof v); }
+    static void loadOnce(Lanes& v, const uint16_t* p) {
+        v = *static_cast<const volatile Unaligned*>(static_cast<const volatile void*>(p));
+    }
+    static void store(uint16_t* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
+};
+
+#define VECTOR_BODY __attribute__((always_inline)) inline
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VECTOR_TARGET_64 __attribute__((target("avx512f,avx512bw,avx512cd,avx512dq,avx512vl")))
+#define VECTOR_TARGET_32 __attribute__((target("avx2")))
+#else
+#define VECTOR_TARGET_64
+#define VECTOR_TARGET_32
+#endif
+
+// Defines name64, name32 and name16 calling name<Width>(args), each built for its width.
+#define VECTOR_KERNEL(name, params, args)                    \
+    VECTOR_TARGET_64 void name##64 params { name<64> args; } \
+    VECTOR_TARGET_32 void name##32 params { name<32> args; } \
+    void name##16 params { name<16> args; }
+
+template <class Kernel>
+Kernel pickWidest(Kernel wide64, Kernel wide32, Kernel wide16) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl"))
+        return wide64;
+    if (__builtin_cpu_supports("avx2")) return wide32;
+#else
+    (void)wide64;
+    (void)wide32;
+#endif
+    return wide16;
+}
