@@ -1,5 +1,6 @@
-// The compositor: copy the decoded decks, filter them in a fixed order, blend deck 1 onto deck 0,
-// fade and flash, present into the screen surface and draw the playback line. Each blend mode and
+// The compositor: bring the decoded decks into mixFrames (copied, or read by a deck's first filter),
+// filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen
+// surface and draw the playback line. Each blend mode and
 // colour pass has its own loop, chosen once per frame.
 #include "mixer/Compositor.h"
 

@@ -1,5 +1,6 @@
-// The compositor's filters. Each one rewrites one deck's half of mixFrames in place; the pixel
-// loops are straight-line 16-bit integer code with the variant chosen before the loop starts.
+// The compositor's filters. Each one rewrites one deck's half of mixFrames (the pointwise ones may
+// also take their input from another frame); the pixel loops are straight-line 16-bit integer
+// code with the variant chosen before the loop starts.
 #include "mixer/Filters.h"
 
 #include <cstring>
