@@ -365,6 +365,31 @@ inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
 }
 #endif
 
+// A run-coded block's line is put into the block only after the next run-coded block's line has
+// been expanded: the line's rows are then read long after the narrow stores that wrote them, not
+// straight after (where the loads would wait for those stores to reach the cache). Two lines
+// take turns.
+class DeferredScatter {
+public:
+    uint16_t* nextLine() { return lines[next]; }
+    // The line from nextLine() goes to the block at cursor; the one before it goes out now.
+    void put(uint16_t* cursor, int mode, int variant) {
+        flush();
+        pending = cursor, pendingMode = mode, pendingVariant = variant;
+        next ^= 1;
+    }
+    void flush() {
+        if (pending) scatterLine(pending, lines[next ^ 1], pendingMode, pendingVariant);
+        pending = nullptr;
+    }
+
+private:
+    alignas(64) uint16_t lines[2][LineSize];
+    int next = 0;
+    uint16_t* pending = nullptr;
+    int pendingMode = 0, pendingVariant = 0;
+};
+
 // Alpha rows of a clip without alpha. Its blocks take their 64 alpha values from the decoder's
 // scratch values (which only a Format17 uniform-alpha entry changes) or from a fixed value, so
 // neighbours in a block row mostly write the same eight bytes per row: such a span of blocks is
@@ -489,12 +514,13 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
     const uint64_t* const wide = t.paletteWide;
     uint8_t* const scratch = t.alphaScratch;
     AlphaSpan span;
+    DeferredScatter scatter;
     changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         const uint8_t* entry = dictionary + entryOffsets[id];
         unsigned type = entry[0];
         const uint8_t* p = entry + 1;
-        uint16_t line[LineSize];
+        uint16_t* line = scatter.nextLine();
         switch (type & 7) {
         case 0:
         case 1: p = narrowPairs(p, wide, line); break;
@@ -515,11 +541,12 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
             if (idColours)
                 fillBlock(cursor, id);
             else if (mode < 6)
-                scatterLine(cursor, line, mode, type & 1);
+                scatter.put(cursor, mode, type & 1);
         }
         if (writeAlpha && hasAlpha) copyAlpha(plane + (cursor - frame), scratch);
         if (writeAlpha && !hasAlpha) span.add(plane + (cursor - frame), scratch);
     });
+    scatter.flush();
     span.flush();
 }
 
@@ -537,6 +564,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
     uint8_t* const scratch = t.alphaScratch;
     const unsigned entryCount = t.entryCount;
     AlphaSpan span;
+    DeferredScatter scatter;
     // Alpha values of a block, written at once with a clip that has alpha, else added to the span.
     auto putAlpha = [&](uint8_t* plane, const uint8_t* values) __attribute__((always_inline)) {
         if (hasAlpha)
@@ -585,7 +613,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         }
         int c = entryClass(id);
         const uint8_t* p = dictionary + entryOffsets[id];
-        uint16_t line[LineSize];
+        uint16_t* line = scatter.nextLine();
         switch (c & 7) {
         case 0: directPixels(cursor, p), p += 128; break;
         case 1: palettePixels(cursor, p, palette), p += 64; break;
@@ -596,7 +624,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         case 6:
         case 7: p = separatedRuns<false>(p, wide, line); break;
         }
-        if ((c & 7) >= 2) scatterLine(cursor, line, mode - 1, c & 1);
+        if ((c & 7) >= 2) scatter.put(cursor, mode - 1, c & 1);
         if (!writeAlpha) return;
         // With alpha every drawn block sets all 64 values before they are copied, so a deck that
         // does not write the alpha plane can leave them alone; without alpha they are left as
@@ -612,6 +640,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         }
         putAlpha(plane, scratch);
     });
+    scatter.flush();
     span.flush();
 }
 
