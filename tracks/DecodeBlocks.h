@@ -267,7 +267,46 @@ inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int varia
     _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 7 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 3));
 }
 #else
-#if defined(__SSE2__)
+#if DECODE_LEVEL >= 1
+// Two block rows to a 32-byte register. A rows order moves two line rows at once (reversed by
+// one byte shuffle when it runs right to left). A columns order is the 8x8 transpose of the
+// line: with line rows i and i + 4 in one register, two rounds of unpacks transpose both halves
+// at once and a lane permute pairs the halves of each column.
+template <bool Columns, bool FlipX, bool FlipY>
+void scatter(uint16_t* dst, const uint16_t* line) {
+    __m256i out[4];  // out[k]: block rows 2k and 2k + 1 before the vertical flip
+    if (!Columns) {
+        const __m256i reverse = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,  //
+                                                 14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; k++) {
+            out[k] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + 16 * k));
+            if (FlipX) out[k] = _mm256_shuffle_epi8(out[k], reverse);
+        }
+    } else {
+        // Columns right to left: the transpose of the line with its rows taken last first.
+        auto rows = [line](int i, int j) {
+            const int a = FlipX ? 7 - i : i, b = FlipX ? 7 - j : j;
+            return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 8 * a))),
+                                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 8 * b)), 1);
+        };
+        const __m256i a = rows(0, 4), b = rows(1, 5), c = rows(2, 6), d = rows(3, 7);
+        const __m256i abLow = _mm256_unpacklo_epi16(a, b), abHigh = _mm256_unpackhi_epi16(a, b);
+        const __m256i cdLow = _mm256_unpacklo_epi16(c, d), cdHigh = _mm256_unpackhi_epi16(c, d);
+        // Each lane now holds two columns of its four rows; the permute joins the lanes' halves.
+        out[0] = _mm256_permute4x64_epi64(_mm256_unpacklo_epi32(abLow, cdLow), 0xD8);
+        out[1] = _mm256_permute4x64_epi64(_mm256_unpackhi_epi32(abLow, cdLow), 0xD8);
+        out[2] = _mm256_permute4x64_epi64(_mm256_unpacklo_epi32(abHigh, cdHigh), 0xD8);
+        out[3] = _mm256_permute4x64_epi64(_mm256_unpackhi_epi32(abHigh, cdHigh), 0xD8);
+    }
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; k++) {
+        const int y0 = FlipY ? 7 - 2 * k : 2 * k, y1 = FlipY ? 6 - 2 * k : 2 * k + 1;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y0 * Stride), _mm256_castsi256_si128(out[k]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y1 * Stride), _mm256_extracti128_si256(out[k], 1));
+    }
+}
+#elif defined(__SSE2__)
 // Eight 16-byte rows: a rows order moves each line row to its block row (reversed in three
 // shuffles when it runs right to left); a columns order is the 8x8 transpose of the line.
 inline __m128i reversed(__m128i v) {
