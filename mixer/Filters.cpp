@@ -122,6 +122,21 @@ VECTOR_BODY void snowVectors(const u16* src, u16* f, const SnowTables& t, int k)
 VECTOR_KERNEL(snowVectors, (const u16* src, u16* f, const SnowTables& t, int k), (src, f, t, k))
 void (*const snowKernel)(const u16*, u16*, const SnowTables&, int) = pickWidest(snowVectors64, snowVectors32, snowVectors16);
 
+// Each row's one half copied reversed over the other, with the widest reversing shuffles the CPU has.
+PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k++) row[319 - k] = row[k];
+    }
+}
+
+PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k++) row[k] = row[319 - k];
+    }
+}
+
 // Writes the 160x120 centre back at twice the size: every pixel into a 2x2 block, or only into
 // the block's top-left pixel so that the old picture shows through as a grid.
 PIXEL_KERNEL void zoomKernel(u16* __restrict f, const u16* __restrict centre, int grid) {
@@ -204,21 +219,11 @@ void applyMirror(int deck, int value) {
     case 0:  // top half from the bottom half, flipped
         for (int y = 0; y < 120; y++) std::memcpy(f + y * FrameWidth, f + (239 - y) * FrameWidth, rowBytes);
         break;
-    case 1:  // right half from the left half
-        for (int y = 0; y < FrameHeight; y++) {
-            u16* row = f + y * FrameWidth;
-            for (int k = 0; k < 160; k++) row[319 - k] = row[k];
-        }
-        break;
+    case 1: mirrorLeftToRight(f); break;  // right half from the left half
     case 2:  // bottom half from the top half
         for (int k = 0; k < 120; k++) std::memcpy(f + (120 + k) * FrameWidth, f + (119 - k) * FrameWidth, rowBytes);
         break;
-    case 3:  // left half from the right half
-        for (int y = 0; y < FrameHeight; y++) {
-            u16* row = f + y * FrameWidth;
-            for (int k = 0; k < 160; k++) row[k] = row[319 - k];
-        }
-        break;
+    case 3: mirrorRightToLeft(f); break;  // left half from the right half
     default: break;
     }
 }

@@ -79,6 +79,23 @@ TEST_F(Kernels, SnowDrawsItsNoiseInOrderAndLeavesOtherDeckAlone) {
     EXPECT_TRUE(std::equal(other.begin(), other.end(), mix(1)));
 }
 
+TEST_F(Kernels, HorizontalMirrorsEveryPixelOfARandomFrame) {
+    for (int value : {1, 3}) {
+        for (int deck = 0; deck < 2; deck++) {
+            fillRandom(mix(deck));
+            const std::vector<uint16_t> before(mix(deck), mix(deck) + FramePixels);
+            applyMirror(deck, value);
+            for (int y = 0; y < FrameHeight; y++)
+                for (int x = 0; x < FrameWidth; x++) {
+                    // Value 1 keeps the left half, value 3 the right half; the other half is its mirror.
+                    const bool kept = value == 1 ? x < 160 : x >= 160;
+                    ASSERT_EQ(before[y * FrameWidth + (kept ? x : 319 - x)], mix(deck)[y * FrameWidth + x])
+                        << "value " << value << " deck " << deck << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
 TEST_F(Kernels, HorizontalScrollRotatesEveryRowAtEveryOffset) {
     fillRandom(mix(1));
     std::vector<uint16_t> original(mix(1), mix(1) + FramePixels);
