@@ -8,94 +8,12 @@
 
 #include "mixer/EffectTable.h"
 #include "mixer/Random.h"
+#include "random_clips.h"
 #include "track_clips.h"
 
 using namespace clipwriter;
 
 namespace {
-
-// Random clips with every entry form, very short and very long runs, all fill modes, and (in
-// Format18) literal colours beyond the dictionary.
-struct Maker {
-    std::mt19937 rng;
-    explicit Maker(unsigned seed) : rng(seed) {}
-    int below(int n) { return int(rng() % unsigned(n)); }
-
-    std::vector<Run> runs(int maxLength, bool mixed) {
-        if (below(4) == 0) maxLength = 1 + below(2);  // up to 64 runs
-        std::vector<Run> out;
-        for (int total = 0; total < 64;) {
-            int l = 1 + below(std::min(maxLength, 64 - total));
-            bool pal = !mixed || below(2) == 0;
-            out.push_back({uint8_t(l), uint16_t(pal ? below(256) : int(rng() & 0xFFFF)), pal});
-            total += l;
-        }
-        return out;
-    }
-    std::vector<Run> fourRuns() {
-        bool pal = below(2);
-        int a = 1 + below(32), b = 1 + below(32);
-        std::vector<int> len = {a, b};
-        if (a + b < 64) {
-            int c = std::min({64 - a - b, 32, std::max(1, 32 - a - b) + below(8)});  // a + b + c >= 32 when run 3 is used
-            len.push_back(c);
-            if (a + b + c < 64) len.push_back(64 - a - b - c);
-        }
-        std::vector<Run> out;
-        for (int l : len) out.push_back({uint8_t(l), uint16_t(pal ? below(256) : int(rng() & 0xFFFF)), pal});
-        return out;
-    }
-    EntryAlpha alpha(uint8_t format, bool hasAlpha) {
-        int kind = below(3);
-        if (!hasAlpha) return kind == 0 && format == 17 ? uniformAlpha(uint8_t(below(16))) : noAlpha();
-        if (kind == 0) return uniformAlpha(uint8_t(below(16)));
-        uint8_t v[64];
-        for (int i = 0; i < 64; i++) v[i] = uint8_t(i > 0 && below(4) ? v[i - 1] : below(16));
-        return alphaValues(v);
-    }
-    ClipEntry entry(uint8_t format, bool hasAlpha) {
-        uint16_t px[64];
-        uint8_t idx[64];
-        for (int i = 0; i < 64; i++) px[i] = uint16_t(rng()), idx[i] = uint8_t(rng());
-        EntryAlpha a = alpha(format, hasAlpha);
-        int kind = below(8);
-        if (format == 17) {
-            switch (kind) {
-            case 0: case 1: return encode17Runs(kind, runs(8, true), a);
-            case 2: case 3: return encode17Runs(kind, runs(16, false), a);
-            case 4: return encode17Colour(uint16_t(rng()), a);
-            case 5: return encode17Index(idx[0], a);
-            case 6: return encode17Pixels(px, a);
-            default: return encode17Indices(idx, a);
-            }
-        }
-        switch (kind) {
-        case 0: return encode18Pixels(px, a);
-        case 1: return encode18Indices(idx, a);
-        case 2: case 3: return encode18FourRuns(kind & 1, fourRuns(), a);
-        case 4: case 5: return encode18Narrow(kind & 1, runs(8, true), a);
-        default: return encode18Wide(kind & 1, runs(16, false), a);
-        }
-    }
-    ClipFile clip(uint8_t format, uint8_t hasAlpha, uint16_t frames) {
-        ClipFile c(format, hasAlpha, frames);
-        for (int i = 0; i < 256; i++) c.palette[i] = uint16_t(rng());
-        std::vector<ClipEntry> entries;
-        int count = 100 + below(200);
-        for (int i = 0; i < count; i++) entries.push_back(entry(format, hasAlpha));
-        std::stable_sort(entries.begin(), entries.end(), [](const ClipEntry& a, const ClipEntry& b) { return a.cls < b.cls; });
-        for (auto& e : entries) c.addEntry(e);
-        for (int b = 0; b < BlockCount; b++) {
-            std::vector<uint16_t> ids;
-            for (int f = 0; f < frames; f++)
-                ids.push_back(f > 0 && below(3) ? ids.back() : uint16_t(format == 18 && below(6) == 0 ? count + below(5000) : below(count)));
-            c.setPerFrame(b, ids);
-        }
-        for (int f = 0; f < frames; f++)
-            for (int b = 0; b < BlockCount; b++) c.setMode(f, b, f > 0 && below(4) ? c.modes[size_t(f - 1) * BlockCount + b] : below(8));
-        return c;
-    }
-};
 
 // What one decode leaves behind: both deck frames, the alpha plane and the redraw tables.
 struct Snapshot {
@@ -117,7 +35,7 @@ std::vector<Snapshot> play(int level, const std::vector<uint8_t>& bytes, uint8_t
     EXPECT_EQ(loadBytes(*t, format == 17 ? "levels.q17" : "levels.q18", bytes).back(), 2) << t->loadError;
     std::memset(deckFrames, 0, 2 * FrameBytes);
     std::memset(alphaPlane, 0, FrameBytes);
-    Maker script(seed);
+    ClipMaker script(seed);
     int position = 0;
     for (int step = 0; step < 40; step++) {
         int what = script.below(10), deck = script.below(4) == 0 ? 0 : 1, blend = script.below(4);
@@ -151,7 +69,7 @@ protected:
 TEST_P(DecodeLevels, EverySetDrawsWhatThePlaybackSetDraws) {
     uint8_t format = uint8_t(std::get<0>(GetParam())), hasAlpha = uint8_t(std::get<1>(GetParam()));
     for (unsigned seed = 1; seed <= 2; seed++) {
-        Maker make(seed * 31 + format + hasAlpha);
+        ClipMaker make(seed * 31 + format + hasAlpha);
         uint16_t frames = uint16_t(seed == 1 ? 3 : 20);
         std::string why;
         std::vector<uint8_t> bytes = make.clip(format, hasAlpha, frames).serialise(&why);
