@@ -1,7 +1,7 @@
 // The per-block work of both frame decoders: the redraw test, entry decoding and the scan orders.
 // Deliberately without include guard or includes: a source file includes it inside a namespace of
 // its own once per instruction set, after <cstring> and the intrinsics, with DECODE_LEVEL 0 (the
-// portable build, SSE2 on x86-64), 1 (AVX2) or 2 (AVX-512). Everything here runs per frame on
+// portable build, SSE2 on x86-64) or 1 (AVX2). Everything here runs per frame on
 // bytes the loader has checked, so nothing tests the clip's bytes: ids are below entryCount
 // (Format17), runs and alpha runs cover exactly 64 pixels, the picture is 40 x 30 blocks.
 //
@@ -233,40 +233,6 @@ inline __attribute__((always_inline)) const uint8_t* separatedRuns(const uint8_t
 // a columns order, counted from the right or the bottom when flipped. Fill modes 0..3 with
 // variant 0 are rows orders, flipped right to left in odd modes and bottom to top from mode 2 on;
 // variant 1 makes them columns orders; modes 4 and 5 are modes 2 and 3 with the variant swapped.
-#if DECODE_LEVEL >= 2
-// Every scan order is one permutation of the line's 64 colours: block pixel 8 * y + x takes the
-// line's colour index[mode][variant][8 * y + x], and two two-register permutes make the block.
-struct ScanPermutations {
-    alignas(64) uint16_t index[6][2][64];
-    constexpr ScanPermutations() : index{} {
-        for (int mode = 0; mode < 6; mode++)
-            for (int variant = 0; variant < 2; variant++) {
-                bool columns = (variant != 0) != (mode >= 4), flipX = mode & 1, flipY = mode >= 2;
-                for (int y = 0; y < 8; y++)
-                    for (int x = 0; x < 8; x++) {
-                        int sx = flipX ? 7 - x : x, sy = flipY ? 7 - y : y;
-                        index[mode][variant][8 * y + x] = uint16_t(columns ? 8 * sx + sy : 8 * sy + sx);
-                    }
-            }
-    }
-};
-constexpr ScanPermutations scanPermutations;
-
-inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int variant) {
-    const uint16_t* index = scanPermutations.index[mode][variant];
-    __m512i low = _mm512_loadu_si512(line), high = _mm512_loadu_si512(line + 32);
-    __m512i top = _mm512_permutex2var_epi16(low, _mm512_load_si512(index), high);
-    __m512i bottom = _mm512_permutex2var_epi16(low, _mm512_load_si512(index + 32), high);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm512_maskz_extracti32x4_epi32(0xF, top, 0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 2));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, top, 3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 4 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 5 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 6 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 2));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 7 * Stride), _mm512_maskz_extracti32x4_epi32(0xF, bottom, 3));
-}
-#else
 #if DECODE_LEVEL >= 1
 // Two block rows to a 32-byte register. A rows order moves two line rows at once (reversed by
 // one byte shuffle when it runs right to left). A columns order is the 8x8 transpose of the
@@ -367,7 +333,6 @@ const Scatter scatters[6][2] = {
 };
 
 inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int variant) { scatters[mode][variant](dst, line); }
-#endif
 
 inline void fillBlock(uint16_t* cursor, uint16_t c) {
 #pragma GCC unroll 8
@@ -442,11 +407,7 @@ struct UniformAlpha {
 constexpr UniformAlpha opaqueAlpha(15), clearAlpha(0);
 
 inline void repeatRow(uint8_t* plane, uint64_t row, int blocks) {
-#if DECODE_LEVEL >= 2
-    const __m512i v = _mm512_set1_epi64(int64_t(row));
-    for (; blocks >= 8; blocks -= 8, plane += 64) _mm512_storeu_si512(plane, v);
-    if (blocks) _mm512_mask_storeu_epi64(plane, __mmask8((1u << blocks) - 1), v);
-#elif DECODE_LEVEL >= 1
+#if DECODE_LEVEL >= 1
     // Spans of four blocks or more end with a store overlapping the one before it; the repeated
     // rows line up, as both start a whole number of blocks from the span's start.
     const __m256i v = _mm256_set1_epi64x(int64_t(row));

@@ -109,8 +109,8 @@ public:
 extern Track tracks[TrackSlots];
 
 // The instruction set of the frame decoders' block loops: 0 the portable build (SSE2 on x86-64),
-// 1 AVX2, 2 AVX-512. The widest the processor runs is chosen at the first decode; every level
-// draws the same pixels. setBlockDecoderLevel returns false, changing nothing, for a level the
+// 1 AVX2 (an AVX-512 build measured slower than AVX2 on a processor with both). The widest the
+// processor runs is chosen at the first decode; every level draws the same pixels. setBlockDecoderLevel returns false, changing nothing, for a level the
 // processor (or this build) lacks; tests use it to compare the levels.
 int blockDecoderLevel();
 bool setBlockDecoderLevel(int level);

@@ -41,9 +41,6 @@ bool levelSupported(int level) {
 #if defined(LOOPMIXER_WIDE_DECODERS)
     __builtin_cpu_init();
     if (level == 1) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-    if (level == 2)
-        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx512f") &&
-               __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
 #endif
     return false;
 }
@@ -51,7 +48,6 @@ bool levelSupported(int level) {
 const BlockDecoders* decodersOf(int level) {
 #if defined(LOOPMIXER_WIDE_DECODERS)
     if (level == 1) return &decodeAvx2::decoders;
-    if (level == 2) return &decodeAvx512::decoders;
 #endif
     (void)level;
     return &decodePortable::decoders;
@@ -59,7 +55,7 @@ const BlockDecoders* decodersOf(int level) {
 
 const BlockDecoders& chosenDecoders() {
     if (!blockDecoders) {
-        decoderLevel = levelSupported(2) ? 2 : levelSupported(1) ? 1 : 0;
+        decoderLevel = levelSupported(1) ? 1 : 0;
         blockDecoders = decodersOf(decoderLevel);
     }
     return *blockDecoders;
@@ -73,7 +69,7 @@ int blockDecoderLevel() {
 }
 
 bool setBlockDecoderLevel(int level) {
-    if (level < 0 || level > 2 || !levelSupported(level)) return false;
+    if (level < 0 || level > 1 || !levelSupported(level)) return false;
     decoderLevel = level;
     blockDecoders = decodersOf(level);
     return true;

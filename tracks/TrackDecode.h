@@ -37,7 +37,4 @@ extern const BlockDecoders decoders;
 namespace decodeAvx2 {
 extern const BlockDecoders decoders;
 }
-namespace decodeAvx512 {
-extern const BlockDecoders decoders;
-}
 #endif
