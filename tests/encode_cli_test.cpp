@@ -59,28 +59,26 @@ std::vector<std::string> listFolder(const std::string& dir) {
 
 // One flat colour per frame: red level (0..31) = the frame's number, so a decoded frame tells
 // which input picture it shows.
-void writeFlatPng(const std::string& path, int level) {
-    std::vector<uint8_t> px(320 * 240 * 4, 255);
-    for (size_t i = 0; i < px.size(); i += 4) px[i] = uint8_t(level << 3), px[i + 1] = px[i + 2] = 0;
+void writePng(const std::string& path, const std::vector<uint8_t>& px, uint32_t format) {
     png_image image;
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     image.width = 320;
     image.height = 240;
-    image.format = PNG_FORMAT_RGBA;
+    image.format = format;
     ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, px.data(), 0, nullptr));
+}
+
+void writeFlatPng(const std::string& path, int level) {
+    std::vector<uint8_t> px(320 * 240 * 4, 255);
+    for (size_t i = 0; i < px.size(); i += 4) px[i] = uint8_t(level << 3), px[i + 1] = px[i + 2] = 0;
+    writePng(path, px, PNG_FORMAT_RGBA);
 }
 
 void writeNoisePng(const std::string& path, unsigned seed) {
     std::vector<uint8_t> px(320 * 240 * 3);
     for (auto& v : px) v = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = 320;
-    image.height = 240;
-    image.format = PNG_FORMAT_RGB;
-    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, px.data(), 0, nullptr));
+    writePng(path, px, PNG_FORMAT_RGB);
 }
 
 // A raw RGB24 video (the container from the file name): frame i is flat with red level levels[i].

@@ -53,6 +53,24 @@ double cpuSeconds() {
     return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
+// CPU seconds per unit of work in the best of a few rounds of at least roundSeconds each: the
+// round least disturbed by other programs. work() does some units and says how many.
+constexpr int TimingRounds = 5;
+template <class Work>
+double bestSecondsPerUnit(double roundSeconds, Work work) {
+    double best = 1e9;
+    for (int r = 0; r < TimingRounds; r++) {
+        long units = 0;
+        double start = cpuSeconds(), elapsed = 0;
+        do {
+            units += work();
+            elapsed = cpuSeconds() - start;
+        } while (elapsed < roundSeconds);
+        best = std::min(best, elapsed / double(units));
+    }
+    return best;
+}
+
 // Loads path into track; false with the loader's reason when it refuses the clip.
 bool load(Track& track, const std::string& path, std::string& error) {
     Hush hush;
@@ -116,36 +134,23 @@ bool decodeClip(const std::string& path, std::string& frames, double minSeconds,
     }
     // Each round decodes the whole clip in order, as playback does, warm (the loop above has
     // already touched every byte); the best round is the one least disturbed.
-    const int rounds = 5;
-    double roundSeconds = minSeconds / rounds;
-    secondsPerFrame = 1e9;
-    for (int r = 0; r < rounds; r++) {
-        long decoded = 0;
-        double start = cpuSeconds(), elapsed = 0;
-        do {
-            for (int f = 0; f < n; f++) track->decodeFrame(1, f, 0);
-            decoded += n;
-            elapsed = cpuSeconds() - start;
-        } while (elapsed < roundSeconds);
-        secondsPerFrame = std::min(secondsPerFrame, elapsed / double(decoded));
-    }
+    const double roundSeconds = minSeconds / TimingRounds;
+    secondsPerFrame = bestSecondsPerUnit(roundSeconds, [&] {
+        for (int f = 0; f < n; f++) track->decodeFrame(1, f, 0);
+        return long(n);
+    });
     track->releaseBuffers();
     // The yardstick: copying one frame, the least any decoder must do.
     std::vector<uint16_t> copy(FramePixels);
-    copySeconds = 1e9;
-    for (int r = 0; r < rounds; r++) {
-        long copies = 0;
-        double start = cpuSeconds(), elapsed = 0;
-        do {
-            for (int i = 0; i < 1000; i++) {
-                std::memcpy(copy.data(), deckFrames + (copies & 1) * FramePixels, FrameBytes);
-                asm volatile("" : : "r"(copy.data()) : "memory");
-                copies++;
-            }
-            elapsed = cpuSeconds() - start;
-        } while (elapsed < roundSeconds / 4);
-        copySeconds = std::min(copySeconds, elapsed / double(copies));
-    }
+    long copies = 0;
+    copySeconds = bestSecondsPerUnit(roundSeconds / 4, [&] {
+        for (int i = 0; i < 1000; i++) {
+            std::memcpy(copy.data(), deckFrames + (copies & 1) * FramePixels, FrameBytes);
+            asm volatile("" : : "r"(copy.data()) : "memory");
+            copies++;
+        }
+        return 1000L;
+    });
     return true;
 }
 
