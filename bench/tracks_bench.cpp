@@ -97,7 +97,7 @@ void BM_FrameCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_FrameCopy);
 
-void BM_FullRedrawRunCoded(benchmark::State& state) {
+void fullRedraws(benchmark::State& state) {
     auto t = runCodedClip(uint8_t(state.range(0)));
     auto t0 = Clock::now();
     for (auto _ : state) {
@@ -108,6 +108,8 @@ void BM_FullRedrawRunCoded(benchmark::State& state) {
     report(state, elapsedNs(t0, Clock::now()));
     t->releaseBuffers();
 }
+
+void BM_FullRedrawRunCoded(benchmark::State& state) { fullRedraws(state); }
 BENCHMARK(BM_FullRedrawRunCoded)->Arg(17)->Arg(18);
 
 // The same with the block loops of one instruction set (0 portable, 1 AVX2); skipped
@@ -118,15 +120,7 @@ void BM_FullRedrawRunCodedAtLevel(benchmark::State& state) {
         state.SkipWithError("instruction set not available here");
         return;
     }
-    auto t = runCodedClip(uint8_t(state.range(0)));
-    auto t0 = Clock::now();
-    for (auto _ : state) {
-        t->invalidate();
-        t->decodeFrame(1, 0, 3);
-        benchmark::ClobberMemory();
-    }
-    report(state, elapsedNs(t0, Clock::now()));
-    t->releaseBuffers();
+    fullRedraws(state);
     setBlockDecoderLevel(chosen);
 }
 BENCHMARK(BM_FullRedrawRunCodedAtLevel)->ArgsProduct({{17, 18}, {0, 1}});
