@@ -1,9 +1,9 @@
 #include "app/MainLoop.h"
 
-#include "app/AppState.h"
-#include "app/Platform.h"
-#include "app/VideoOut.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Platform.h"
+#include "core/TvOut.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "draw/Text.h"
 #include "library/Mix.h"

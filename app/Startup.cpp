@@ -5,11 +5,11 @@
 #include <fstream>
 #include <iostream>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
-#include "app/Platform.h"
-#include "app/VideoOut.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
+#include "core/Platform.h"
+#include "core/TvOut.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"

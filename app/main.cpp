@@ -3,7 +3,7 @@
 
 #include "Frame/DGE_Frame.h"
 #include "app/MainLoop.h"
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "app/Startup.h"
 #include "mixer/Random.h"
 

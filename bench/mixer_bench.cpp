@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"

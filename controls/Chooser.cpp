@@ -1,7 +1,7 @@
 // The playlist chooser: a small panel over the performance picture listing the playlists; the
 // stick moves the marker, ButtonB loads the marked playlist while the decks keep playing.
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"

@@ -2,8 +2,9 @@
 // bottom-bar buttons, and the on-screen keyboard of a new playlist.
 #include <iostream>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "controls/Screens.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "library/Mix.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The home menu: five items in a grid of 104-pixel cells over the background picture, chosen with
 // the stick and ButtonB or by touching them.
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"

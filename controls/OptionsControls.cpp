@@ -1,7 +1,8 @@
 // The options screen's input: filters dragged from the list onto the four slot buttons, the top
 // line check box, mode A/B, and the glove keys taught on the second page.
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "controls/Screens.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
 

@@ -1,8 +1,9 @@
 // The performance screen's two input handlers. Mode A steers two free-running decks, their blend
 // mode and effect slots; mode B triggers clips on deck 1 from buttons and glove keys. The handlers
 // only change state: the picture is made later in the same frame.
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "controls/Screens.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"

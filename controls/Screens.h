@@ -1,4 +1,5 @@
-// The splash, the home menu and the playlist chooser.
+// The pictures of the splash, the home menu, the VIDEO OUT menu and the playlist chooser, and the
+// input handlers of every screen (Controller::dispatch picks one by AppState.screen).
 #pragma once
 #include <SDL/SDL.h>
 #include <cstdint>
@@ -19,8 +20,24 @@ struct HomeScreen {
     void draw(SDL_Surface* screen);
 };
 
+struct VideoOutScreen {
+    SDL_Surface* buttons = nullptr;  // data/abxy.png
+
+    void init();
+    void draw(SDL_Surface* screen, SDL_Surface* texture);
+};
+
 extern SplashScreen splashScreen;
 extern HomeScreen homeScreen;
+extern VideoOutScreen videoOutScreen;
 extern int32_t chooserSelection;
 
 void drawChooser(SDL_Surface* screen);
+
+void handleHome();
+void handleEditor();
+void handleModeA();
+void handleModeB();
+void handleChooser();
+void handleOptions();
+void handleVideoOut();

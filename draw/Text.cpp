@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "draw/Colours.h"
 
 TTF_Font* uiFonts[2] = {nullptr, nullptr};

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "mixer/EffectTable.h"
 #include "tracks/Track.h"
 

@@ -8,7 +8,7 @@
 // name that loads.
 #include "library/Mix.h"
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <iostream>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
+#include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "library/Mix.h"

@@ -1,7 +1,7 @@
 // The on-screen keyboard that names a new playlist: 42 keys in rows of ten, worked with the stylus
 // or with the stick and ButtonB.
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "library/Mix.h"

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "library/Mix.h"
 #include "tracks/Track.h"
 

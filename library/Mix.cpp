@@ -1,6 +1,6 @@
 #include "library/Mix.h"
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 
 #include <cstdlib>
 #include <iostream>

@@ -8,8 +8,8 @@
 
 #include <cstring>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "draw/Text.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"

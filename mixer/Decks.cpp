@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "mixer/EffectTable.h"
 #include "mixer/FilterPasses.h"
 #include "mixer/PixelKernel.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
 #include "mixer/EffectTable.h"

@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"

@@ -4,7 +4,7 @@
 #pragma once
 #include <initializer_list>
 
-#include "controls/Controller.h"
+#include "core/Controller.h"
 
 struct Pad {
     // Inputs down in this frame: a new one counts 1, one already down counts 2.

@@ -5,10 +5,10 @@
 #include <iostream>
 #include <sstream>
 
-#include "app/AppState.h"
-#include "app/Platform.h"
-#include "app/VideoOut.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Platform.h"
+#include "core/TvOut.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "controls_input.h"
 #include "library/Mix.h"

@@ -2,8 +2,9 @@
 // pages and scrubbing; mode B's clip triggers from buttons, the stylus and glove keys.
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
+#include "controls/Screens.h"
 #include "controls_input.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"

@@ -8,8 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/Platform.h"
+#include "core/AppState.h"
+#include "core/Platform.h"
 #include "controls/Screens.h"
 #include "draw/Text.h"
 #include "harness/Harness.h"

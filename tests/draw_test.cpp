@@ -1,7 +1,7 @@
 // The drawing toolkit on the real screen surface: colours, panels, labels and text.
 #include <gtest/gtest.h>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "harness/Harness.h"

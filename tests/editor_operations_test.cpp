@@ -4,8 +4,9 @@
 
 #include <sys/stat.h>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "controls/Screens.h"
+#include "core/Controller.h"
 #include "controls_input.h"
 #include "library/Mix.h"
 #include "library_support.h"

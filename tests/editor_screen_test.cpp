@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "draw/Colours.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"

@@ -24,7 +24,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tracks/Track.h"
 #include "encode_support.h"
 

@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tools/encode/ClipEncoder.h"
 #include "tools/encode/Picture.h"
 #include "tracks/Track.h"

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "harness/Harness.h"
 #include "mixer/Decks.h"
 #include "library/Mix.h"

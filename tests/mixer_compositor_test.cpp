@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/AppState.h"
-#include "app/FrameBuffers.h"
+#include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "harness/Harness.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"

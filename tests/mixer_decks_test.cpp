@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "draw/Text.h"
 #include "harness/Harness.h"
 #include "mixer/Decks.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "harness/Harness.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "harness/Harness.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"

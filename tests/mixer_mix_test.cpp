@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"
 #include "mixer/Decks.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/AppState.h"
-#include "controls/Controller.h"
+#include "core/AppState.h"
+#include "core/Controller.h"
 #include "harness/Harness.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"
 #include "mixer/Decks.h"

@@ -5,12 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "app/MainLoop.h"
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "app/Startup.h"
-#include "app/VideoOut.h"
-#include "controls/Controller.h"
+#include "core/TvOut.h"
+#include "core/Controller.h"
 #include "controls/Screens.h"
 #include "harness/Harness.h"
 #include "mixer/Decks.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tools/clip/ClipWriter.h"
 #include "tracks/Track.h"
 

@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "tracks/Track.h"

@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstring>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tracks/Track.h"
 
 #if defined(__clang__)

@@ -10,9 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/AppState.h"
+#include "core/AppState.h"
 #include "app/MainLoop.h"
-#include "app/Platform.h"
+#include "core/Platform.h"
 #include "app/Startup.h"
 #include "draw/PngWriter.h"
 #include "mixer/Decks.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "controls/Controller.h"
+#include "core/Controller.h"
 
 struct HarnessOptions {
     bool pictures = true;            // copy the built pictures and font into data/

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tools/clip/DemoClips.h"
 #include "tracks/Track.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 #include <unistd.h>
 
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 #include "tracks/Track.h"
 
 namespace encode {

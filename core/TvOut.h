@@ -1,6 +1,6 @@
-// Video output: the TV-out configuration record, the three switches and the VIDEO OUT menu.
+// The TV-out switch: the platform's configuration record and the three switches (LCD, TV PAL,
+// TV NTSC). The VIDEO OUT menu and the exit hand-over call them.
 #pragma once
-#include <SDL/SDL.h>
 #include <cstdint>
 
 #pragma pack(push, 1)
@@ -19,12 +19,3 @@ extern TvConfigRecord tvConfigRecord;
 void tvToLcd();
 void tvToPal();
 void tvToNtsc();
-
-struct VideoOutScreen {
-    SDL_Surface* buttons = nullptr;  // data/abxy.png
-
-    void init();
-    void draw(SDL_Surface* screen, SDL_Surface* texture);
-};
-
-extern VideoOutScreen videoOutScreen;

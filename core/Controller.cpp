@@ -1,9 +1,9 @@
-#include "controls/Controller.h"
+#include "core/Controller.h"
 
 #include <cstring>
 
-#include "app/AppState.h"
-#include "app/Platform.h"
+#include "core/AppState.h"
+#include "core/Platform.h"
 
 Controller controller;
 
@@ -69,23 +69,5 @@ void Controller::poll() {
         default:
             break;
         }
-    }
-}
-
-void Controller::dispatch() {
-    switch (appState.screen) {
-    case Screen::Home: handleHome(); break;
-    case Screen::Editor: handleEditor(); break;
-    case Screen::Mix:
-        if (appState.mixView == Performing) {
-            if (appState.mode == ModeA) handleModeA();
-            else if (appState.mode == ModeB) handleModeB();
-        } else if (appState.mixView == ChoosingPlaylist) {
-            handleChooser();
-        }
-        break;
-    case Screen::Options: handleOptions(); break;
-    case Screen::VideoOut: handleVideoOut(); break;
-    default: break;  // the splash takes no input
     }
 }

@@ -1,5 +1,6 @@
 // The console's controls as the screens see them: one counter per logical input (0 up, 1 pressed
-// this frame, 2 held), touch and key edge flags, and the dispatch to the current screen's handler.
+// this frame, 2 held), touch and key edge flags, read from the platform once per frame by poll.
+// dispatch, which runs the current screen's input handler, is the controls' own (controls/).
 #pragma once
 #include <cstdint>
 
@@ -23,7 +24,7 @@ public:
 
     void clear();
     void poll();
-    void dispatch();
+    void dispatch();  // defined with the input handlers, above the ground
 
     bool pressed(Input i) const { return counter[i] == 1; }
     bool down(Input i) const { return counter[i] != 0; }
@@ -34,12 +35,3 @@ public:
 };
 
 extern Controller controller;
-
-// The input handlers, one per screen; dispatch picks one by AppState.screen.
-void handleHome();
-void handleEditor();
-void handleModeA();
-void handleModeB();
-void handleChooser();
-void handleOptions();
-void handleVideoOut();

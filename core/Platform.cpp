@@ -1,4 +1,4 @@
-#include "app/Platform.h"
+#include "core/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,8 +6,8 @@
 #include <deque>
 #include <unistd.h>
 
-#include "app/AppState.h"
-#include "app/VideoOut.h"
+#include "core/AppState.h"
+#include "core/TvOut.h"
 
 namespace platform {
 namespace {

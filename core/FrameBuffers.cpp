@@ -1,4 +1,4 @@
-#include "app/FrameBuffers.h"
+#include "core/FrameBuffers.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "app/AppState.h"
+#include "core/AppState.h"
 
 #include <SDL/SDL_image.h>
 #include <unistd.h>
