@@ -5,6 +5,7 @@
 #include "core/TvOut.h"
 #include "core/Controller.h"
 #include "controls/Screens.h"
+#include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
 #include "mixer/Compositor.h"
@@ -78,6 +79,7 @@ int runFrame() {
     case Screen::VideoOut: videoOutScreen.draw(screenSurface, uiTexture); break;
     default: break;
     }
+    drawNoticeLine(screenSurface);
     platform::present();
     return running;
 }

@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "core/FrameBuffers.h"
+#include "core/Notice.h"
 #include "core/Platform.h"
 #include "core/TvOut.h"
 #include "core/Controller.h"
@@ -81,6 +82,7 @@ bool startUp() {
     videoOutScreen.init();
     splashScreen.init();
 
+    notice = Notice();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

@@ -1,10 +1,14 @@
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "Frame/DGE_Frame.h"
+#include "app/CommandLine.h"
 #include "app/MainLoop.h"
 #include "core/Platform.h"
 #include "app/Startup.h"
+#include "core/LaunchOptions.h"
 #include "mixer/Random.h"
 
 // rand() and SNOW and GLITCH's own copy of its generator are seeded once, with the same time,
@@ -16,8 +20,17 @@ static const int randomSeeded = [] {
     return 1;
 }();
 
-int main(int, char**) {
+int main(int argc, char** argv) {
     (void)randomSeeded;
+    std::string error;
+    if (!parseCommandLine(argc, argv, error)) {
+        std::fprintf(stderr, "loopmixer: %s\n", error.c_str());
+        return 2;
+    }
+    if (launchOptions.help) {
+        std::fputs(commandLineUsage().c_str(), stdout);
+        return 0;
+    }
     (void)&g_cFrame;  // the vendor frame object is part of the program
     if (!startUp()) return 1;
     bool run = true;

@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include "core/AppState.h"
+#include "app/CommandLine.h"
 #include "app/MainLoop.h"
 #include "core/Platform.h"
 #include "app/Startup.h"
+#include "core/LaunchOptions.h"
+#include "core/Notice.h"
 #include "core/TvOut.h"
 #include "core/Controller.h"
 #include "controls/Screens.h"
@@ -277,6 +280,38 @@ TEST(MainLoop, QuitFinishesItsFrame) {
     const int64_t before = framesRun;
     EXPECT_EQ(0, h.frame());
     EXPECT_EQ(before + 1, framesRun);
+}
+
+TEST(MainLoop, ANoticeShowsOverEveryScreenForFourSecondsThenGoes) {
+    Harness h;
+    h.frame(41);
+    const uint32_t home = h.screenChecksum();
+    postNotice("can't save playlists: disk full");
+    h.frame();
+    EXPECT_NE(home, h.screenChecksum());
+    EXPECT_EQ(0, h.pixel(0, 226)) << "the notice's black band";
+    h.callAfter(NoticeMs);
+    h.frame();
+    EXPECT_EQ(home, h.screenChecksum());
+}
+
+TEST(CommandLine, RefusesWhatItDoesNotKnowAndExplainsTheRest) {
+    struct Case { std::vector<const char*> args; bool ok; const char* error; };
+    const Case cases[] = {
+        {{}, true, ""},
+        {{"--help"}, true, ""},
+        {{"--bogus"}, false, "unknown option --bogus (see --help)"},
+        {{"--help=1"}, false, "--help takes no value"},
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv{const_cast<char*>("loopmixer")};
+        for (const char* a : c.args) argv.push_back(const_cast<char*>(a));
+        std::string error;
+        EXPECT_EQ(c.ok, parseCommandLine(int(argv.size()), argv.data(), error)) << error;
+        EXPECT_EQ(c.error, error);
+    }
+    EXPECT_NE(std::string::npos, commandLineUsage().find("--help"));
+    launchOptions = LaunchOptions();
 }
 
 TEST(MainLoop, UnknownScreenDrawsNothing) {

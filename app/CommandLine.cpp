@@ -1,0 +1,88 @@
+#include "app/CommandLine.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/LaunchOptions.h"
+
+LaunchOptions launchOptions;
+
+namespace {
+
+// A flag either stands alone (takesValue false) or takes the next argument (or "--flag=value").
+struct Flag {
+    const char* name;
+    const char* valueName;  // nullptr: the flag takes no value
+    const char* help;
+    // Applies the flag; value is nullptr for a flag without one. Returns false with error set.
+    bool (*apply)(const char* value, std::string& error);
+};
+
+// Parses a whole decimal number in [low, high].
+[[maybe_unused]] bool parseInt(const char* text, long low, long high, long& out) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (*end || v < low || v > high) return false;
+    out = v;
+    return true;
+}
+
+const Flag flags[] = {
+    {"--help", nullptr, "print this help and exit",
+     [](const char*, std::string&) { return launchOptions.help = true; }},
+};
+
+}  // namespace
+
+bool parseCommandLine(int argc, char** argv, std::string& error) {
+    launchOptions = LaunchOptions();
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        std::string inlineValue;
+        bool hasInline = false;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg = arg.substr(0, eq);
+            hasInline = true;
+        }
+        const Flag* flag = nullptr;
+        for (const Flag& f : flags)
+            if (arg == f.name) flag = &f;
+        if (!flag) {
+            error = "unknown option " + arg + " (see --help)";
+            return false;
+        }
+        const char* value = nullptr;
+        if (flag->valueName) {
+            if (hasInline) value = inlineValue.c_str();
+            else if (i + 1 < argc) value = argv[++i];
+            else {
+                error = arg + " needs " + flag->valueName;
+                return false;
+            }
+        } else if (hasInline) {
+            error = arg + " takes no value";
+            return false;
+        }
+        if (!flag->apply(value, error)) {
+            if (error.empty()) error = "bad value for " + arg + ": " + (value ? value : "");
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string commandLineUsage() {
+    std::string text = "usage: loopmixer [options]\n"
+                       "Runs in the current folder: reads data/ and videos/, writes data/log.txt.\n\n";
+    for (const Flag& f : flags) {
+        std::string left = std::string("  ") + f.name;
+        if (f.valueName) left += std::string(" ") + f.valueName;
+        if (left.size() < 26) left.resize(26, ' ');
+        else left += "  ";
+        text += left + f.help + "\n";
+    }
+    return text;
+}
