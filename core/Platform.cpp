@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <unistd.h>
 
@@ -21,6 +22,9 @@ bool headless = false;
 uint32_t pixelLut[65536];  // RGB565 -> window pixel
 
 bool fakeClock = false;
+constexpr uint32_t DefaultFakeMicrosPerReading = 1000000;
+uint32_t fakeMicrosPerReading = DefaultFakeMicrosPerReading;
+uint64_t fakeMicros = 0;
 uint32_t fakeNow = 0;
 
 SDL_Joystick* joystick = nullptr;
@@ -146,6 +150,13 @@ void toggleFullscreen() {
 int windowScale() { return scale; }
 
 uint32_t ticks() { return fakeClock ? fakeNow : SDL_GetTicks(); }
+
+uint64_t microseconds() {
+    if (fakeClock) return fakeMicros += fakeMicrosPerReading;
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000000u + uint64_t(t.tv_nsec) / 1000u;
+}
 
 void delay(uint32_t ms) {
     if (fakeClock) fakeNow += ms;
@@ -283,7 +294,13 @@ void exitToMenu() {
     execlp("/usr/gp2x/gp2xmenu", "/usr/gp2x/gp2xmenu", "--disable-autorun", (char*)nullptr);
 }
 
-void useFakeClock(bool on) { fakeClock = on; fakeNow = 0; }
+void useFakeClock(bool on) {
+    fakeClock = on;
+    fakeNow = 0;
+    fakeMicros = 0;
+    fakeMicrosPerReading = DefaultFakeMicrosPerReading;
+}
+void setFakeMicrosPerReading(uint32_t us) { fakeMicrosPerReading = us; }
 void setTicks(uint32_t ms) { fakeNow = ms; }
 void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
 void setScriptedAxis(int index, int16_t value) { scriptedAxis[index] = value; }

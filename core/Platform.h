@@ -19,6 +19,9 @@ int windowScale();
 
 uint32_t ticks();
 void delay(uint32_t ms);
+// A monotonic microsecond clock for measuring work inside one frame (ticks() counts whole
+// milliseconds). Under the fake clock every reading moves it on by the scripted step.
+uint64_t microseconds();
 
 // Joystick 0, merged with the keyboard keys and gamepad bound to the console's controls.
 void openJoystick();
@@ -44,6 +47,9 @@ void exitToMenu();
 // --- test hooks ---------------------------------------------------------------------------------
 void useFakeClock(bool on);
 void setTicks(uint32_t ms);
+// Under the fake clock, how far each reading of microseconds() moves on. The default is a whole
+// second, so a frame never finds time to spare unless a test says how long the work takes.
+void setFakeMicrosPerReading(uint32_t us);
 void setScriptedButton(int index, bool down);
 void setScriptedAxis(int index, int16_t value);
 void clearScriptedInput();
