@@ -314,6 +314,24 @@ TEST(CommandLine, RefusesWhatItDoesNotKnowAndExplainsTheRest) {
     launchOptions = LaunchOptions();
 }
 
+// The vendor frame object is built before main and destroyed after it returns; its messages go to
+// the real standard output.
+TEST(Program, VendorFrameMessagesOpenAndCloseTheOutput) {
+    const std::string command = std::string(LOOPMIXER_BINARY_DIR) + "/loopmixer --help";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    EXPECT_EQ(0, pclose(pipe));
+    const std::string first = "DGE_Frame :: DGE_Frame done. _[Frame/DGE_Frame.cpp][60]\r\n";
+    const std::string last = "DGE_Frame :: ~DGE_Frame done. _[Frame/DGE_Frame.cpp][77]\r\n";
+    EXPECT_EQ(0u, out.find(first)) << out;
+    ASSERT_GE(out.size(), last.size());
+    EXPECT_EQ(last, out.substr(out.size() - last.size())) << out;
+    EXPECT_NE(std::string::npos, out.find("usage: loopmixer"));
+}
+
 TEST(MainLoop, UnknownScreenDrawsNothing) {
     Harness h;
     h.frame(41);
