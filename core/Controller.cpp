@@ -30,7 +30,9 @@ void Controller::poll() {
     activeInputs = 0;
     for (int i = 0; i < InputCount; i++) activeInputs += counter[i];
 
-    if (touchDown) {
+    if (releasePending) {
+        touchHeld = touchDown = releasePending = 0;
+    } else if (touchDown) {
         touchHeld = 1;
         touchDown = 0;
     }
@@ -52,16 +54,27 @@ void Controller::poll() {
             keyDown = keyHeld = 0;
             break;
         case SDL_MOUSEMOTION:
-            touchX = e.motion.x;
-            touchY = e.motion.y;
+            // The stylus only moves while it touches: a mouse moved with no button held is not a
+            // stylus.
+            if (touchDown || touchHeld) {
+                touchX = e.motion.x;
+                touchY = e.motion.y;
+            }
             break;
         case SDL_MOUSEBUTTONDOWN:
             touchDown = 1;
+            releasePending = 0;
             touchX = e.button.x;
             touchY = e.button.y;
             break;
         case SDL_MOUSEBUTTONUP:
-            touchHeld = touchDown = 0;
+            if (!touchDown && !touchHeld) break;
+            touchX = e.button.x;
+            touchY = e.button.y;
+            // A click that went down and up since the last frame is a touch in this frame and a
+            // release in the next, as a held stylus would be.
+            if (touchDown) releasePending = 1;
+            else touchHeld = 0;
             break;
         case SDL_QUIT:
             running = 0;

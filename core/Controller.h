@@ -21,6 +21,7 @@ public:
     int32_t keyDown;
     int32_t keyHeld;
     int32_t touchX, touchY;
+    int32_t releasePending;  // pressed and released since the last frame: released in the next
 
     void clear();
     void poll();

@@ -55,6 +55,7 @@ const Binding bindings[] = {
 bool keyDownNow[10];
 bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
 bool arrowDown[4];    // up, down, left, right
+bool arrowLatched[4]; // went down since the last frame's reading, like keyLatched
 
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
 int tvCalls = 0;
@@ -74,6 +75,7 @@ void applyBinding(const Binding& b, bool down) {
     }
     int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
     arrowDown[i] = down;
+    if (down) arrowLatched[i] = true;
 }
 
 void buildLut() {
@@ -171,7 +173,9 @@ bool joystickOpen() { return joystick != nullptr; }
 
 int16_t axis(int index) {
     if (scriptedAxis[index]) return scriptedAxis[index];
-    int keys = index == 1 ? (arrowDown[1] - arrowDown[0]) : (arrowDown[3] - arrowDown[2]);
+    bool held[4];
+    for (int i = 0; i < 4; i++) held[i] = arrowDown[i] || arrowLatched[i];
+    int keys = index == 1 ? (held[1] - held[0]) : (held[3] - held[2]);
     if (keys) return keys * 32767;
     return joystick ? SDL_JoystickGetAxis(joystick, index) : 0;
 }
@@ -180,6 +184,8 @@ void pumpInput() {
     // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
     // pressed since the last frame acts in this one.
     SDL_PumpEvents();
+    // The last frame has read the arrows that went down before it; a new frame starts afresh.
+    memset(arrowLatched, 0, sizeof arrowLatched);
     SDL_Event e[64];
     int n;
     while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {
@@ -228,6 +234,12 @@ int pollEvent(SDL_Event* event) {
         case SDL_MOUSEBUTTONUP:
             // SDL reports a wheel turn as buttons 4 and 5 going down and up: not a tap.
             if (event->button.button == SDL_BUTTON_WHEELUP || event->button.button == SDL_BUTTON_WHEELDOWN) continue;
+            // A press on the black border around the picture (fullscreen) is not a touch; a
+            // release there still ends one.
+            if (event->type == SDL_MOUSEBUTTONDOWN &&
+                (event->button.x < offsetX || event->button.x >= offsetX + 320 * scale ||
+                 event->button.y < offsetY || event->button.y >= offsetY + 240 * scale))
+                continue;
             event->button.x = clampTo((event->button.x - offsetX) / scale, 319);
             event->button.y = clampTo((event->button.y - offsetY) / scale, 239);
             return 1;
@@ -310,6 +322,7 @@ void clearScriptedInput() {
     memset(keyDownNow, 0, sizeof keyDownNow);
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
+    memset(arrowLatched, 0, sizeof arrowLatched);
     pending.clear();
     tvCalls = 0;
 }

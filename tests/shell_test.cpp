@@ -204,12 +204,36 @@ TEST(Controller, TouchEdges) {
     EXPECT_EQ(0, controller.touchHeld);
     EXPECT_EQ(120, controller.touchX) << "the release keeps the last position";
 
-    // Down and up between two frames: handlers never see it.
+    // A mouse moved with no button held is no stylus.
+    h.touchMove(200, 200);
+    h.frame();
+    EXPECT_EQ(120, controller.touchX);
+
+    // Down and up between two frames (a quick click): a touch in this frame, a release in the next.
     h.touchDown(10, 10);
     h.touchUp();
     h.frame();
-    EXPECT_EQ(0, controller.touchDown);
-    EXPECT_EQ(0, controller.touchHeld);
+    EXPECT_EQ(1, controller.touchDown);
+    EXPECT_EQ(10, controller.touchX);
+    h.frame();
+    EXPECT_TRUE(controller.touchUp());
+}
+
+TEST(Controller, QuickTapsBetweenFramesCountOnce) {
+    Harness h;
+    h.frame(41);
+    // A click on EDIT that went down and up between two frames opens the editor.
+    h.touchDown(260, 60);
+    h.touchUp();
+    h.frame();
+    EXPECT_EQ(Screen::Editor, appState.screen);
+    // A stick direction tapped between two frames is pressed once.
+    h.keyDown(SDLK_UP);
+    h.keyUp(SDLK_UP);
+    h.frame();
+    EXPECT_EQ(1, controller.counter[StickUp]);
+    h.frame();
+    EXPECT_EQ(0, controller.counter[StickUp]);
 }
 
 TEST(Controller, KeyEdgesAndRepeat) {

@@ -115,9 +115,18 @@ static void pushMouse(Uint8 type, int x, int y) {
     SDL_PushEvent(&e);
 }
 
-void Harness::touchDown(int x, int y) { pushMouse(SDL_MOUSEBUTTONDOWN, x, y); }
-void Harness::touchMove(int x, int y) { pushMouse(SDL_MOUSEMOTION, x, y); }
-void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, 0, 0); }
+// The stylus goes up where it last was, as a real one does.
+void Harness::touchDown(int x, int y) {
+    stylusX = x;
+    stylusY = y;
+    pushMouse(SDL_MOUSEBUTTONDOWN, x, y);
+}
+void Harness::touchMove(int x, int y) {
+    stylusX = x;
+    stylusY = y;
+    pushMouse(SDL_MOUSEMOTION, x, y);
+}
+void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, stylusX, stylusY); }
 
 static void pushKey(Uint8 type, int sym) {
     SDL_Event e;

@@ -44,7 +44,7 @@ public:
     // Stylus and keys arrive as SDL events before the next frame.
     void touchDown(int x, int y);
     void touchMove(int x, int y);
-    void touchUp();
+    void touchUp();  // where the stylus last was
     void keyDown(int sym);
     void keyUp(int sym);
     void quit();
@@ -65,6 +65,7 @@ public:
 private:
     std::string previousDir;
     std::vector<Input> tapped;
+    int stylusX = 0, stylusY = 0;
 };
 
 // Paths of the build's run folder (pictures, font, demo clips).
