@@ -1,7 +1,10 @@
 // The playlist chooser: a small panel over the performance picture listing the playlists; the
 // stick moves the marker, ButtonB loads the marked playlist while the decks keep playing.
+#include <cstdio>
+
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
@@ -35,7 +38,9 @@ void drawChooser(SDL_Surface* screen) {
         drawNumber(uiFonts, screen, mix.playlists[i].trackCount, 222, y, uiGrey, 0);
         if (i == marked) drawTextSmooth(uiFonts, screen, ">", 73, y, uiGrey, 0);
     }
-    drawLabel(uiFonts, screen, "B load   X home", 72, 210, uiGrey, 0, 0x000000);
+    char hint[48];
+    std::snprintf(hint, sizeof hint, "%s load   %s home", controlName(ButtonB), controlName(ButtonX));
+    drawLabel(uiFonts, screen, hint, 72, 210, uiGrey, 0, 0x000000);
 }
 
 void handleChooser() {
