@@ -90,6 +90,8 @@ int runFrame() {
     decks.trackCount = mix._totalTracks;
     controller.poll();
     controller.dispatch();
+    // The next frames' keys type while the keyboard names a playlist.
+    platform::setTextEntry(appState.screen == Screen::Editor && mix.editorView == NewPlaylistView);
 
     switch (appState.screen) {
     case Screen::Splash:

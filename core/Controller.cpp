@@ -41,6 +41,7 @@ void Controller::poll() {
         keyDown = 0;
     }
 
+    typedCount = 0;
     SDL_Event e;
     while (platform::pollEvent(&e)) {
         switch (e.type) {
@@ -48,6 +49,14 @@ void Controller::poll() {
             // Key repeat refreshes key without making a new press.
             if (!keyHeld) keyDown = 1;
             key = e.key.keysym.sym;
+            if (typedCount < int32_t(sizeof typed)) {
+                const int sym = e.key.keysym.sym;
+                const int ch = e.key.keysym.unicode ? e.key.keysym.unicode : (sym < 128 ? sym : 0);
+                if (sym == SDLK_BACKSPACE || sym == SDLK_RETURN || sym == SDLK_KP_ENTER || sym == SDLK_ESCAPE)
+                    typed[typedCount++] = sym == SDLK_BACKSPACE ? '\b' : sym == SDLK_ESCAPE ? 27 : '\r';
+                else if (ch >= 32 && ch < 127)
+                    typed[typedCount++] = char(ch);
+            }
             break;
         case SDL_KEYUP:
             key = 0;

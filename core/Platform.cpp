@@ -61,7 +61,11 @@ std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the prog
 int tvCalls = 0;
 bool exitEnabled = true;
 
+bool textEntry = false;
+
 const Binding* bindingFor(SDLKey key) {
+    // While a name is typed, every key but the arrows types: the arrows still move the cursor.
+    if (textEntry && key != SDLK_UP && key != SDLK_DOWN && key != SDLK_LEFT && key != SDLK_RIGHT) return nullptr;
     for (const Binding& b : bindings)
         if (b.key == key) return &b;
     return nullptr;
@@ -313,6 +317,13 @@ void useFakeClock(bool on) {
     fakeMicrosPerReading = DefaultFakeMicrosPerReading;
 }
 void setFakeMicrosPerReading(uint32_t us) { fakeMicrosPerReading = us; }
+
+void setTextEntry(bool on) {
+    if (on == textEntry) return;
+    textEntry = on;
+    // Keys that were down as console buttons must not stay down once they type.
+    memset(keyDownNow, 0, sizeof keyDownNow);
+}
 void setTicks(uint32_t ms) { fakeNow = ms; }
 void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
 void setScriptedAxis(int index, int16_t value) { scriptedAxis[index] = value; }
@@ -324,6 +335,7 @@ void clearScriptedInput() {
     memset(arrowDown, 0, sizeof arrowDown);
     memset(arrowLatched, 0, sizeof arrowLatched);
     pending.clear();
+    textEntry = false;
     tvCalls = 0;
 }
 int tvConfigCalls() { return tvCalls; }

@@ -35,6 +35,10 @@ uint8_t button(int index);
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);
 
+// While on, the keys bound to console buttons type like any other key (the arrows stay the
+// stick): a name is being typed on the physical keyboard.
+void setTextEntry(bool on);
+
 // Shows the screen surface (scaled to the window on the desktop).
 void present();
 

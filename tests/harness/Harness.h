@@ -47,6 +47,9 @@ public:
     void touchUp();  // where the stylus last was
     void keyDown(int sym);
     void keyUp(int sym);
+    // Each character pressed and released as its key, with its character ("\b" Backspace,
+    // "\r" Enter, "\x1b" Escape).
+    void type(const std::string& text);
     void quit();
 
     // Advances the fake clock past the frame interval and runs one frame, n times. Returns the
