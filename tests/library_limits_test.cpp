@@ -22,16 +22,6 @@ namespace {
 
 using Lists = std::vector<std::pair<std::string, std::vector<std::string>>>;
 
-std::string playlistsXml(const Lists& lists) {
-    std::string s = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
-    for (const auto& l : lists) {
-        s += "\t<playlist>\n\t\t<name>" + l.first + "</name>\n";
-        for (const std::string& t : l.second) s += "\t\t<track>" + t + "</track>\n";
-        s += "\t</playlist>\n";
-    }
-    return s + "</all>\n";
-}
-
 int rowY(int row) { return 20 + 13 * row + 5; }
 const int LeftX = 50, BrowserX = 200, BottomY = 226;
 const uint16_t Blue = toRgb565(0x59B1FF), BarTrack = toRgb565(0x444444);
