@@ -1,5 +1,7 @@
 // The playlist chooser: a small panel over the performance picture listing the playlists; the
 // stick moves the marker, ButtonB loads the marked playlist while the decks keep playing.
+#include <algorithm>
+
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "controls/Screens.h"
@@ -15,6 +17,7 @@ namespace {
 
 // The panel is 100 pixels high from y 70 and its rows 10 apart from y 87: eight rows fit in it.
 constexpr int ChooserRows = 8;
+constexpr int BarHeight = 80;  // the scroll mark beside the rows, x 244-246
 // Names end before the count column (x 222); the large title before the right edge of the screen.
 constexpr int NameRoom = 222 - 82 - 4;
 constexpr int TitleRoom = 320 - 82 - 2;
@@ -62,6 +65,13 @@ void drawChooser(SDL_Surface* screen) {
             drawTextSmooth(uiFonts, screen, name.c_str(), 82, y, uiGrey, 0);
             drawNumber(uiFonts, screen, mix.playlists[i].trackCount, 222, y, uiGrey, 0);
             if (i == marked) drawTextSmooth(uiFonts, screen, ">", 73, y, uiGrey, 0);
+        }
+        // A longer list shows where the window stands in it, as the editor's scroll bars do.
+        const int hidden = listedPlaylists() - ChooserRows;
+        if (hidden > 0) {
+            const int thumb = std::max(6, BarHeight * ChooserRows / listedPlaylists());
+            fillRect(screen, 244, 87, 3, BarHeight, toRgb565(0x444444));
+            fillRect(screen, 244, 87 + (BarHeight - thumb) * top / hidden, 3, thumb, toRgb565(uiGrey));
         }
     }
     drawLabel(uiFonts, screen, "B load   X home", 72, 210, uiGrey, 0, 0x000000);

@@ -125,6 +125,8 @@ TEST_F(Limits, FiftyPlaylistsScrollWithTheMarkerInsideThePanel) {
     for (int r = 0; r < 8; r++) EXPECT_EQ(lit(73, 87 + 10 * r, 79, 95 + 10 * r) > 0, r == 7) << "row " << r;
     EXPECT_EQ(lit(0, 171, 319, 209), 0);
     EXPECT_EQ(lit(251, 84, 319, 209), 0);
+    EXPECT_EQ(h->pixel(245, 166), toRgb565(0xAAAAAA)) << "the scroll mark at the end of the list";
+    EXPECT_EQ(h->pixel(245, 87), toRgb565(0x444444));
 
     for (int i = 0; i < 10; i++) press(StickUp);
     EXPECT_EQ(chooserSelection, 39);
