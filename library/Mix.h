@@ -16,6 +16,8 @@ constexpr int BrowserRows = 1000;  // a folder with more says how many are not s
 constexpr int VisibleRows = 15;
 
 enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
+// The playlists view's RENAME button, beside NEW in the bottom bar (y 219..234).
+constexpr int RenameX0 = 197, RenameX1 = 260;
 
 struct PlaylistTrack {
     std::string file;
@@ -50,6 +52,7 @@ public:
     int32_t loading = 0;
     int32_t editorView = PlaylistsView;
     int32_t editPlaylist = 0;
+    int32_t renamingPlaylist = -1;  // the keyboard renames this playlist; -1: it names a new one
     int32_t keyCursor = 0;
     int32_t selectedTrack = 0;
     int32_t selectedEntry = 0;
@@ -95,6 +98,7 @@ public:
     // editor
     void exitEditor();
     void addPlaylist();
+    void renamePlaylist(int index, const std::string& name);
     void deletePlaylist(int index);
     void movePlaylist(int from, int to);
     void deleteTrack(int playlist, int index);
