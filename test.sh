@@ -19,6 +19,9 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -D
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
+echo "== the console's core for armel, tested under emulation"
+scripts/console-build.sh build
+
 echo "== fuzzers (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPMIXER_FUZZ=ON \
   -DLOOPMIXER_TESTS=OFF -DLOOPMIXER_BENCH=OFF >/dev/null

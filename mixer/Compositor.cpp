@@ -1,21 +1,16 @@
 // The compositor: bring the decoded decks into mixFrames (copied, or read by a deck's first filter),
-// filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen
-// surface and draw the playback line. Each blend mode and
-// colour pass has its own loop, chosen once per frame.
+// filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen's
+// memory and draw the playback line. Each blend mode and colour pass has its own loop, chosen once
+// per frame. Nothing here calls SDL: the console's core builds without it.
 #include "mixer/Compositor.h"
-
-#include <SDL/SDL.h>
 
 #include <cstring>
 
-#include "core/AppState.h"
 #include "core/FrameBuffers.h"
-#include "draw/Text.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/FilterPasses.h"
 #include "mixer/Filters.h"
-#include "mixer/Options.h"
 #include "mixer/PixelKernel.h"
 #include "tracks/Track.h"
 
@@ -158,28 +153,6 @@ PIXEL_KERNEL void flashPresentKernel(u16* __restrict f, u16* __restrict screen, 
     }
 }
 
-// The screen's pixels when they are one 320x240 frame without padding (always so on the console).
-u16* plainScreen() {
-    SDL_Surface* s = screenSurface;
-    if (s && s->pixels && s->pitch == FrameWidth * 2 && s->w == FrameWidth && s->h == FrameHeight)
-        return static_cast<u16*>(s->pixels);
-    return nullptr;
-}
-
-void present(const u16* frame) {
-    SDL_Surface* s = screenSurface;
-    if (!s || !s->pixels) return;
-    if (plainScreen()) {
-        std::memcpy(s->pixels, frame, FrameBytes);
-        return;
-    }
-    // A surface of another shape (never the case on the console) gets what fits.
-    const int rows = s->h < FrameHeight ? s->h : FrameHeight;
-    const int cols = s->w < FrameWidth ? s->w : FrameWidth;
-    for (int y = 0; y < rows; y++)
-        std::memcpy(static_cast<uint8_t*>(s->pixels) + y * s->pitch, frame + y * FrameWidth, cols * 2);
-}
-
 }  // namespace
 
 void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
@@ -229,7 +202,7 @@ bool filterFrom(int id, int deck, int value, const u16* source) {
 }
 }  // namespace
 
-void composite(Decks& d, int32_t position, int32_t frameCount) {
+void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine) {
     const int32_t mode = d.blendMode;
     // The decoded frames to bring into mixFrames (only deck 1's in blend mode 0). A deck whose first
     // filter changes each pixel on its own reads its decoded frame directly, which saves the copy;
@@ -270,7 +243,7 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     blendDecks(mode, hasAlpha);
 
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
-    u16* screen = plainScreen();
+    u16* screen = screenPixels;
     if (d.fade > 0 && d.flash > 0 && screen) {
         fadeFlashKernel(out, screen, fadeScale(d.fade), flashLevel(d.flash));
     } else if (d.fade > 0 && screen) {
@@ -280,9 +253,12 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     } else {
         fadeFrame(out, d.fade);
         flashFrame(out, d.flash);
-        present(out);
+        if (screen) std::memcpy(screen, out, FrameBytes);
     }
 
-    if (options.showTopLine && frameCount > 0)
-        fillRect(screenSurface, 0, 5, int32_t(int64_t(position) * FrameWidth / frameCount), 1, 0xFFFF);
+    if (playbackLine && frameCount > 0 && screen) {
+        const int64_t width = int64_t(position) * FrameWidth / frameCount;
+        const int n = width < 0 ? 0 : width > FrameWidth ? FrameWidth : int(width);
+        for (int x = 0; x < n; x++) screen[5 * FrameWidth + x] = 0xFFFF;
+    }
 }
