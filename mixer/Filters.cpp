@@ -337,6 +337,7 @@ void applyZoom(int deck, int value) {
     zoomKernel(f, centre.get(), value != 0);
 }
 
+#if !PLAIN_KERNELS
 // The table entries of SNOW for each noise value d (0..19), shift s = d - 10, looked up: working
 // them out per entry takes branches on the sign that the random values defeat. High byte for red
 // and green (a step of s is 8, top 0xFC), low byte for blue (a step is 1, top 31).
@@ -353,6 +354,7 @@ constexpr SnowEntry snowEntries[20] = {
     snowEntry(0),  snowEntry(1),  snowEntry(2),  snowEntry(3),  snowEntry(4),  snowEntry(5),  snowEntry(6),
     snowEntry(7),  snowEntry(8),  snowEntry(9),  snowEntry(10), snowEntry(11), snowEntry(12), snowEntry(13),
     snowEntry(14), snowEntry(15), snowEntry(16), snowEntry(17), snowEntry(18), snowEntry(19)};
+#endif
 
 namespace {
 // Runs a table of one period of n entries on to Chunk entries past the period, so that a chunk of
