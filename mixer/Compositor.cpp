@@ -20,9 +20,9 @@ namespace {
 
 // Exact divisions by the three constants over the ranges the blends produce (products of a channel
 // and a level or of two channels), as one high multiply each: the loops carry no division.
-inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
-inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
-inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
+constexpr u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
+constexpr u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
+constexpr u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
 
 // Per-channel saturated sum, each field added in place: a + b held at the top t of the field is
 // min(a, t - b) + b, which never carries out of the field. Masked with 0xF81F a pixel has red at the
@@ -172,6 +172,7 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
 }
 #endif
 
+#if !PLAIN_KERNELS
 PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
@@ -181,6 +182,30 @@ PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
         a[i] = u16((r << 11) | (g << 5) | bl);
     }
 }
+#else
+// Without a vector unit, the normalised products are looked up: red and blue in a 32x32 table,
+// green in a 64x64 one.
+struct ChannelProducts {
+    uint8_t fives[32 * 32], sixes[64 * 64];
+    constexpr ChannelProducts() : fives{}, sixes{} {
+        for (int i = 0; i < 32 * 32; i++) fives[i] = uint8_t(div31(u16((i >> 5) * (i & 31))));
+        for (int i = 0; i < 64 * 64; i++) sixes[i] = uint8_t(div63(u16((i >> 6) * (i & 63))));
+    }
+};
+constexpr ChannelProducts channelProducts;
+
+PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
+    const uint8_t* const fives = channelProducts.fives;
+    const uint8_t* const sixes = channelProducts.sixes;
+    for (int i = 0; i < FramePixels; i++) {
+        const unsigned x = a[i], y = b[i];
+        const unsigned r = fives[(x >> 11) << 5 | y >> 11];
+        const unsigned g = sixes[((x >> 5) & 63) << 6 | ((y >> 5) & 63)];
+        const unsigned bl = fives[(x & 31) << 5 | (y & 31)];
+        a[i] = u16(r << 11 | g << 5 | bl);
+    }
+}
+#endif
 
 // Brightens towards white by level 1..15: (31 f + (15 - f) C) / 15 for red and blue, (126 f +
 // (31 - 2 f) G) / 31 for green.
