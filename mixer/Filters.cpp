@@ -203,9 +203,9 @@ PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const SnowLevel* const* leve
     static_assert(offsetof(SnowLevel, green) == 32 * sizeof(uint32_t), "green follows red and blue");
 #pragma GCC unroll 4
     for (int i = 0; i < SnowTables::Chunk; i++) {
-        const u16 x = src[i];
+        const uint32_t x = src[i];
         const uint32_t* l = levels[i]->redBlue;
-        f[i] = u16(l[x >> 11] << 11 | l[(uint32_t(x & 0x7E0) + 0x400u) >> 5] << 5 | l[x & 31]);
+        f[i] = u16(l[x >> 11] << 11 | l[((x & 0x7E0) + 0x400) >> 5] << 5 | l[x & 31]);
     }
 }
 #endif
