@@ -1,12 +1,12 @@
 // The library: every playlist, the run that loads one playlist into the track slots, and the
 // playlist editor's state (browser rows, keyboard text, the two lists, drag and drop, preview).
 #pragma once
-#include <SDL/SDL.h>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <string>
 
+struct SDL_Surface;
 class Track;
 class Controller;
 
