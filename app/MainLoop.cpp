@@ -11,6 +11,7 @@
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
@@ -81,5 +82,6 @@ int runFrame() {
     }
     drawNoticeLine(screenSurface);
     platform::present();
+    sendRemoteFeedback();
     return running;
 }

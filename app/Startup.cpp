@@ -18,6 +18,7 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -81,6 +82,7 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
+    openRemote();
 
     notice = Notice();
     appState.screen = Screen::Splash;
@@ -91,6 +93,7 @@ bool startUp() {
 
 int shutDown() {
     puts("\nend!");
+    closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
@@ -102,6 +105,7 @@ int shutDown() {
 }
 
 void tearDownForTests() {
+    closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
         mix.preview->clear();
