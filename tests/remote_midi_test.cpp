@@ -233,6 +233,13 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
     openPlaying(h);
     ASSERT_TRUE(remoteMidiOn());
+    auto portNames = [](RtMidi& m) {
+        std::string all;
+        for (unsigned i = 0; i < m.getPortCount(); i++) all += m.getPortName(i) + "\n";
+        return all;
+    };
+    EXPECT_NE(portNames(pads).find("loopmixer:midi_in\n"), std::string::npos) << portNames(pads);
+    EXPECT_NE(portNames(padLights).find("loopmixer-out:midi_out\n"), std::string::npos) << portNames(padLights);
     EXPECT_NE(h.readFile("data/midimap.xml").find("<map>note any 36 clip 1</map>"), std::string::npos)
         << "the default map is written on first run";
 
