@@ -82,9 +82,10 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
-    openRemote();
 
     notice = Notice();
+    // After the notice is cleared: a controller that cannot be opened says so on screen.
+    openRemote();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

@@ -18,6 +18,8 @@
 
 #include "core/AppState.h"
 #include "core/LaunchOptions.h"
+#include "core/Notice.h"
+#include "core/Platform.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"
 #include "mixer/Decks.h"
@@ -158,6 +160,52 @@ TEST_F(OscEndToEnd, WrongMessagesAreIgnoredAndLoggedOncePerAddress) {
     EXPECT_EQ(count("osc: ignored /loopmixer/deck/1/track "), 1);
     EXPECT_EQ(count("osc: unknown address /loopmixer/nowhere"), 1);
     EXPECT_LE(decks.fade, 3) << "no wrong message set the fade";
+}
+
+TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
+    const int filePort = freeUdpPort();
+    HarnessOptions o;
+    o.pictures = false;
+    o.start = false;
+    launchOptions = LaunchOptions();
+    {
+        Harness h(o);
+        ASSERT_TRUE(h.startUp());
+        EXPECT_FALSE(oscPortOpen()) << "no controller asked for: nothing opened";
+        EXPECT_EQ(h.readFile("data/remote.xml"), "") << "and no settings file written";
+    }
+    {
+        Harness h(o);
+        h.writeFile("data/remote.xml", "<all>\n\t<oscport>" + std::to_string(filePort) + "</oscport>\n</all>\n");
+        ASSERT_TRUE(h.startUp());
+        EXPECT_EQ(oscPortNumber(), filePort);
+    }
+    {
+        // Someone else holds the port the flag names: the program plays on and says so.
+        const int taken = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        getsockname(taken, reinterpret_cast<sockaddr*>(&a), &n);
+        launchOptions.oscPort = ntohs(a.sin_port);
+        Harness h(o);
+        h.writeFile("data/remote.xml", "<all>\n\t<oscport>" + std::to_string(filePort) + "</oscport>\n</all>\n");
+        ASSERT_TRUE(h.startUp());
+        EXPECT_FALSE(oscPortOpen()) << "the flag replaces the file's port";
+        ASSERT_NE(noticeShown(platform::ticks()), nullptr);
+        EXPECT_EQ(std::string(noticeShown(platform::ticks())), "OSC: port " + std::to_string(ntohs(a.sin_port)) + " is not free");
+        close(taken);
+    }
+    {
+        launchOptions.oscPort = freeUdpPort();
+        Harness h(o);
+        ASSERT_TRUE(h.startUp());
+        EXPECT_NE(h.readFile("data/remote.xml").find("<oscport>0</oscport>"), std::string::npos)
+            << "first run with a controller: the file is written with its defaults";
+    }
+    launchOptions = LaunchOptions();
 }
 
 TEST(OscFuzzCorpus, EveryKeptInputIsHandledSafely) {
