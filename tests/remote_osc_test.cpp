@@ -15,6 +15,7 @@
 #include <sstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/AppState.h"
 #include "core/LaunchOptions.h"
@@ -24,7 +25,9 @@
 #include "library/Mix.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "remote/MidiMap.h"
 #include "remote/OscAddresses.h"
+#include "remote/OscFeedback.h"
 #include "remote/OscPort.h"
 
 namespace {
@@ -206,6 +209,44 @@ TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
             << "first run with a controller: the file is written with its defaults";
     }
     launchOptions = LaunchOptions();
+}
+
+// What another part (tempo, recording) plugs in: its own address, feedback value and MIDI target.
+int taps = 0, beat = 0, recordValue = -1;
+bool tap(const OscArg*, int32_t) { return ++taps > 0; }
+OscArg beatValue(int32_t) {
+    OscArg a;
+    a.i = beat;
+    return a;
+}
+void recordAction(int32_t, int32_t value) { recordValue = value; }
+std::vector<std::string> sent;
+void sendRecorded(const char* address, char, const OscArg& v) {
+    if (std::string(address).rfind("/ext/", 0) == 0) sent.push_back(std::string(address) + " " + std::to_string(v.i));
+}
+
+TEST(RemoteExtensions, AnotherPartsAddressFeedbackAndMidiTargetWork) {
+    ASSERT_TRUE(addOscAddress("/ext/tap", "", tap));
+    const uint8_t packet[] = {'/', 'e', 'x', 't', '/', 't', 'a', 'p', 0, 0, 0, 0, ',', 0, 0, 0};
+    handleOscPacket(packet, sizeof packet);
+    EXPECT_EQ(taps, 1);
+
+    ASSERT_TRUE(addOscFeedback("/ext/beat", 'i', beatValue));
+    sent.clear();
+    pollOscFeedback(false, sendRecorded);
+    pollOscFeedback(false, sendRecorded);
+    beat = 3;
+    pollOscFeedback(false, sendRecorded);
+    EXPECT_EQ(sent, (std::vector<std::string>{"/ext/beat 0", "/ext/beat 3"})) << "once at first, then on change";
+
+    const int target = addMidiTarget("ext record", recordAction);
+    ASSERT_GE(target, 0);
+    MidiMap map;
+    map.learnTarget = target;
+    map.handle(MidiEvent{MidiControlChange, 4, 64, 100});
+    EXPECT_EQ(map.describe("ext record"), "cc64");
+    map.handle(MidiEvent{MidiControlChange, 4, 64, 90});
+    EXPECT_EQ(recordValue, 90);
 }
 
 TEST(OscFuzzCorpus, EveryKeptInputIsHandledSafely) {
