@@ -11,6 +11,7 @@
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
@@ -108,5 +109,6 @@ int runFrame() {
     drawNoticeLine(screenSurface);
     platform::present();
     lastWorkUs = platform::microseconds() - frameStartUs - loadingUs;
+    sendRemoteFeedback();
     return running;
 }

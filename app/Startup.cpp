@@ -18,6 +18,7 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -84,6 +85,8 @@ bool startUp() {
     videoOutScreen.init();
     splashScreen.init();
 
+    // After the notice is cleared: a controller that cannot be opened says so on screen.
+    openRemote();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
@@ -92,6 +95,7 @@ bool startUp() {
 
 int shutDown() {
     puts("\nend!");
+    closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
@@ -103,6 +107,7 @@ int shutDown() {
 }
 
 void tearDownForTests() {
+    closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
         mix.preview->clear();

@@ -34,6 +34,9 @@ extern int32_t chooserSelection;
 extern int32_t chooserTop;  // the first playlist row the chooser shows
 
 void drawChooser(SDL_Surface* screen);
+// What the chooser's ButtonB does: frees the tracks, resets the decks, starts loading playlist
+// index and shows the picture.
+void loadChosenPlaylist(int32_t index);
 
 void handleHome();
 void handleEditor();

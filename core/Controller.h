@@ -26,6 +26,7 @@ public:
     // '\r' (Enter) and 27 (Escape); key repeat types again.
     char typed[16];
     int32_t typedCount;  // pressed and released since the last frame: released in the next
+    int32_t clip;  // mode-B clip pad held on a controller (1..16, the i-th clip), 0 for none
 
     void clear();
     void poll();
