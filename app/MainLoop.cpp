@@ -8,9 +8,11 @@
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "mixer/BeatLock.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
+#include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
@@ -58,14 +60,22 @@ int runFrame() {
     const int32_t now = int32_t(platform::ticks());
     currentTick = now;
     const int32_t elapsed = now - lastFrameTick;
-    if (elapsed <= frameInterval()) return running;
+    if (elapsed <= frameInterval()) {
+        // Between frames the input is still read, so that a tap is timed to the moment it came
+        // rather than to the next frame.
+        platform::pumpInput();
+        return running;
+    }
     measuredFps = 1000 / elapsed;
     lastFrameTick = now;
     framesRun++;
 
     decks.trackCount = mix._totalTracks;
     controller.poll();
+    uint32_t taps[16];
+    for (int i = 0, n = platform::takeTaps(taps, 16); i < n; i++) tempoClock.tap(taps[i]);
     controller.dispatch();
+    beatLock.step(now);
 
     switch (appState.screen) {
     case Screen::Splash:

@@ -15,9 +15,11 @@
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -78,6 +80,8 @@ bool startUp() {
     mix.scanPlaylists();
     chooserSelection = mix.loadingPlaylist;
     effectTable.clearEffects();
+    tempoClock = TempoClock();  // before the settings, which hold the last tempo
+    beatLock = BeatLock();
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();

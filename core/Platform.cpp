@@ -52,6 +52,12 @@ bool keyDownNow[10];
 bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
 bool arrowDown[4];    // up, down, left, right
 
+// Tap key presses not yet taken, and whether it is down (key repeat sends more downs).
+constexpr int TapQueue = 16;
+uint32_t tapTimes[TapQueue];
+int tapQueued = 0;
+bool tapKeyDown = false;
+
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
 int tvCalls = 0;
 bool exitEnabled = true;
@@ -70,6 +76,11 @@ void applyBinding(const Binding& b, bool down) {
     }
     int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
     arrowDown[i] = down;
+}
+
+void tapKey(bool down) {
+    if (down && !tapKeyDown && tapQueued < TapQueue) tapTimes[tapQueued++] = ticks();
+    tapKeyDown = down;
 }
 
 void buildLut() {
@@ -176,6 +187,8 @@ void pumpInput() {
             const Binding* b = bindingFor(e[i].key.keysym.sym);
             if (b) {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
+            } else if (e[i].key.keysym.sym == TapKey) {
+                tapKey(e[i].type == SDL_KEYDOWN);
             } else if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
                        (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
                 toggleFullscreen();
@@ -193,6 +206,14 @@ uint8_t button(int index) {
     return down ? 1 : 0;
 }
 
+int takeTaps(uint32_t* times, int max) {
+    const int n = tapQueued < max ? tapQueued : max;
+    for (int i = 0; i < n; i++) times[i] = tapTimes[i];
+    for (int i = n; i < tapQueued; i++) tapTimes[i - n] = tapTimes[i];
+    tapQueued -= n;
+    return n;
+}
+
 int pollEvent(SDL_Event* event) {
     for (;;) {
         if (!pending.empty()) {
@@ -206,6 +227,10 @@ int pollEvent(SDL_Event* event) {
         case SDL_KEYUP:
             if (const Binding* b = bindingFor(event->key.keysym.sym)) {
                 applyBinding(*b, event->type == SDL_KEYDOWN);
+                continue;
+            }
+            if (event->key.keysym.sym == TapKey) {
+                tapKey(event->type == SDL_KEYDOWN);
                 continue;
             }
             if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
@@ -293,6 +318,8 @@ void clearScriptedInput() {
     memset(keyDownNow, 0, sizeof keyDownNow);
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
+    tapQueued = 0;
+    tapKeyDown = false;
     pending.clear();
     tvCalls = 0;
 }

@@ -23,6 +23,9 @@ public:
     int32_t scrubbing = 0;
     int32_t flash = 0;
     int32_t fade = 0;
+    // Beat-locked decks ("sync"): their frames follow the beat, not the frame steps. A setting,
+    // kept across playlist loads.
+    int32_t sync[2] = {};
 
     void resetDecks();
     void advance();
