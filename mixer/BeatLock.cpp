@@ -46,7 +46,9 @@ void BeatLock::lockDeck(int index, double beat, double frameBeats) {
     const bool moved = d.track != s.track || d.position != s.position || d.direction != s.direction;
     if (moved) {
         const int32_t p = d.position < 0 || d.position >= n ? 0 : d.position;
-        const double done = double(d.direction == 0 ? p : n - 1 - p) / n;
+        // The middle of the frame on the deck, so that rounding cannot step it to a neighbour.
+        const int32_t fromStart = d.direction == 0 ? p : n - 1 - p;
+        const double done = fromStart == 0 ? 0 : (fromStart + 0.5) / n;
         s.anchorBeat = beat - done * beats;
         const double onBeat = std::floor(s.anchorBeat);
         if (done == 0 && s.anchorBeat - onBeat <= frameBeats) s.anchorBeat = onBeat;
