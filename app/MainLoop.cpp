@@ -12,6 +12,7 @@
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
@@ -91,5 +92,6 @@ int runFrame() {
     }
     drawNoticeLine(screenSurface);
     platform::present();
+    sendRemoteFeedback();
     return running;
 }

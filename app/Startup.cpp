@@ -19,7 +19,9 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "remote/Remote.h"
 #include "tempo/TempoClock.h"
+#include "remote/TempoControls.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -85,6 +87,8 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
+    openRemote();
+    registerTempoControls();
 
     notice = Notice();
     appState.screen = Screen::Splash;
@@ -95,6 +99,7 @@ bool startUp() {
 
 int shutDown() {
     puts("\nend!");
+    closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
@@ -106,6 +111,7 @@ int shutDown() {
 }
 
 void tearDownForTests() {
+    closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
         mix.preview->clear();

@@ -6,6 +6,12 @@
 
 struct LaunchOptions {
     bool help = false;
+    // Remote control (MIDI, OSC): what is given here replaces data/remote.xml for this run.
+    bool midi = false;
+    std::vector<std::string> midiConnect;
+    int oscPort = -1;  // -1: not given
+    std::string oscHost;
+    std::vector<std::string> oscFeedback;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

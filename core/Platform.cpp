@@ -59,6 +59,15 @@ int tapQueued = 0;
 bool tapKeyDown = false;
 
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
+
+void (*remotePoll)() = nullptr;
+constexpr int RemoteInputs = 13;  // the Controller's logical inputs
+bool remoteDown[RemoteInputs];
+bool remoteLatched[RemoteInputs];
+int remoteClipDown = 0;
+int remoteClipLatched = 0;
+constexpr size_t MaxInjected = 256;
+std::deque<SDL_Event> injected;
 int tvCalls = 0;
 bool exitEnabled = true;
 
@@ -147,6 +156,7 @@ bool openVideo() {
 void closeVideo() {
     window = nullptr;
     pending.clear();
+    injected.clear();
 }
 
 void toggleFullscreen() {
@@ -177,6 +187,7 @@ int16_t axis(int index) {
 }
 
 void pumpInput() {
+    if (remotePoll) remotePoll();
     // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
     // pressed since the last frame acts in this one.
     SDL_PumpEvents();
@@ -220,7 +231,10 @@ int pollEvent(SDL_Event* event) {
             *event = pending.front();
             pending.pop_front();
         } else if (!SDL_PollEvent(event)) {
-            return 0;
+            if (injected.empty()) return 0;
+            *event = injected.front();
+            injected.pop_front();
+            return 1;
         }
         switch (event->type) {
         case SDL_KEYDOWN:
@@ -308,6 +322,37 @@ void exitToMenu() {
     execlp("/usr/gp2x/gp2xmenu", "/usr/gp2x/gp2xmenu", "--disable-autorun", (char*)nullptr);
 }
 
+void setRemotePoll(void (*poll)()) { remotePoll = poll; }
+
+void setRemoteInput(int input, bool down) {
+    if (input < 0 || input >= RemoteInputs) return;
+    remoteDown[input] = down;
+    if (down) remoteLatched[input] = true;
+}
+
+bool remoteInput(int input) {
+    if (input < 0 || input >= RemoteInputs) return false;
+    const bool down = remoteDown[input] || remoteLatched[input];
+    remoteLatched[input] = false;
+    return down;
+}
+
+void setRemoteClip(int clip, bool down) {
+    if (clip < 1 || clip > 16) return;
+    if (down) remoteClipDown = remoteClipLatched = clip;
+    else if (remoteClipDown == clip) remoteClipDown = 0;
+}
+
+int remoteClip() {
+    const int clip = remoteClipDown ? remoteClipDown : remoteClipLatched;
+    remoteClipLatched = 0;
+    return clip;
+}
+
+void injectEvent(const SDL_Event& event) {
+    if (injected.size() < MaxInjected) injected.push_back(event);
+}
+
 void useFakeClock(bool on) { fakeClock = on; fakeNow = 0; }
 void setTicks(uint32_t ms) { fakeNow = ms; }
 void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
@@ -320,7 +365,11 @@ void clearScriptedInput() {
     memset(arrowDown, 0, sizeof arrowDown);
     tapQueued = 0;
     tapKeyDown = false;
+    memset(remoteDown, 0, sizeof remoteDown);
+    memset(remoteLatched, 0, sizeof remoteLatched);
+    remoteClipDown = remoteClipLatched = 0;
     pending.clear();
+    injected.clear();
     tvCalls = 0;
 }
 int tvConfigCalls() { return tvCalls; }

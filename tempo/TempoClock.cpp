@@ -54,26 +54,26 @@ bool TempoClock::setTempo(double bpm, double ms) {
 
 void TempoClock::midiMessage(uint8_t status, uint8_t data1, uint8_t data2, double ms) {
     switch (status) {
-    case MidiStart:
+    case ClockByte::Start:
         nextClock = 0;
         clockCount = clockHead = 0;
         clockState = ClockRunning;
         lastClockMs = ms;
         break;
-    case MidiContinue:
+    case ClockByte::Continue:
         clockCount = clockHead = 0;
         clockState = ClockRunning;
         lastClockMs = ms;
         break;
-    case MidiStop:
+    case ClockByte::Stop:
         // The last tempo and phase run on by themselves.
         clockState = ClockStopped;
         break;
-    case MidiSongPosition:
+    case ClockByte::SongPosition:
         // Sixteenth notes of six clocks each; moved only while stopped, as a sequencer does.
         if (clockState != ClockRunning) nextClock = int64_t((data1 & 0x7F) | (data2 & 0x7F) << 7) * 6;
         break;
-    case MidiClockTick: clockTick(ms); break;
+    case ClockByte::Tick: clockTick(ms); break;
     default: break;
     }
 }

@@ -16,8 +16,8 @@ constexpr int32_t ClockWindow = 48;       // clocks fitted for tempo and phase: 
 constexpr double ClockTimeoutMs = 500.0;  // a clock silent this long has gone (cable pulled)
 
 // MIDI system real-time and common bytes the clock listens to.
-enum MidiClockByte : uint8_t {
-    MidiSongPosition = 0xF2, MidiClockTick = 0xF8, MidiStart = 0xFA, MidiContinue = 0xFB, MidiStop = 0xFC
+struct ClockByte {
+    enum : uint8_t { SongPosition = 0xF2, Tick = 0xF8, Start = 0xFA, Continue = 0xFB, Stop = 0xFC };
 };
 
 enum TempoSource { TempoFree = 0, TempoTaps = 1, TempoMidiClock = 2, TempoSet = 3 };

@@ -74,7 +74,7 @@ struct ClockSender {
             seed = seed * 1103515245u + 12345u;
             const double j = (double((seed >> 8) % 2001) / 1000.0 - 1.0) * jitter;
             sent.push_back(t);
-            c.midiMessage(MidiClockTick, 0, 0, t + j);
+            c.midiMessage(ClockByte::Tick, 0, 0, t + j);
             t += 60000.0 / bpm / ClocksPerBeat;
         }
     }
@@ -83,7 +83,7 @@ struct ClockSender {
 TEST(MidiClock, FollowsAJitteryClockWithinTwoBeatsAndATempoChangeWithinABar) {
     TempoClock c;
     ClockSender s(c);
-    c.midiMessage(MidiStart, 0, 0, s.t - 5);
+    c.midiMessage(ClockByte::Start, 0, 0, s.t - 5);
     s.clocks(2 * ClocksPerBeat, 128);
     EXPECT_NEAR(128.0, c.bpm(), 0.3) << "after two beats";
     EXPECT_EQ(TempoMidiClock, c.source);
@@ -108,17 +108,17 @@ TEST(MidiClock, FollowsAJitteryClockWithinTwoBeatsAndATempoChangeWithinABar) {
 TEST(MidiClock, StopFreeRunsSongPositionAndContinueResume) {
     TempoClock c;
     ClockSender s(c);
-    c.midiMessage(MidiStart, 0, 0, s.t);
+    c.midiMessage(ClockByte::Start, 0, 0, s.t);
     s.clocks(4 * ClocksPerBeat, 128);
-    c.midiMessage(MidiStop, 0, 0, s.t);
+    c.midiMessage(ClockByte::Stop, 0, 0, s.t);
     const double bpm = c.bpm(), at = c.beatAt(s.t);
     EXPECT_NEAR(at + 10, c.beatAt(s.t + 10 * 60000.0 / bpm), 1e-9) << "the last tempo runs on";
     s.clocks(ClocksPerBeat, 90);  // a stopped sequencer's clock changes nothing
     EXPECT_EQ(bpm, c.bpm());
 
     // Song position 16 sixteenths: bar 2's downbeat, where Continue picks up.
-    c.midiMessage(MidiSongPosition, 16, 0, s.t);
-    c.midiMessage(MidiContinue, 0, 0, s.t);
+    c.midiMessage(ClockByte::SongPosition, 16, 0, s.t);
+    c.midiMessage(ClockByte::Continue, 0, 0, s.t);
     const double resume = s.t;
     s.clocks(3 * ClocksPerBeat, 100);
     EXPECT_NEAR(4.0, c.beatAt(resume), 0.02);
