@@ -74,3 +74,8 @@ void sendRemoteFeedback() {
 }
 
 bool remoteMidiOn() { return midiPortsOpen(); }
+
+void injectMidi(const unsigned char* bytes, unsigned count) {
+    static MidiParser parser;
+    parser.feed(bytes, count, 0.0, platform::ticks(), handleMidi);
+}

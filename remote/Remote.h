@@ -9,3 +9,6 @@ void closeRemote();
 // Once per frame after the picture: OSC feedback and pad lights for what changed.
 void sendRemoteFeedback();
 bool remoteMidiOn();
+
+// Test hook: bytes handled as if they had arrived on a MIDI input in this frame's poll.
+void injectMidi(const unsigned char* bytes, unsigned count);
