@@ -1,0 +1,126 @@
+// The MIDI clock end to end: a sequencer's clock (RtMidi on the test's side) through a JACK server
+// with the dummy backend into the program's MIDI input, whose system-message hook drives the beat
+// clock: Start, a steady clock with jitter, Stop (free-running), Song Position and Continue.
+#include <gtest/gtest.h>
+#include <rtmidi/RtMidi.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "core/LaunchOptions.h"
+#include "core/Platform.h"
+#include "harness/Harness.h"
+#include "jack_server.h"
+#include "remote/Remote.h"
+#include "remote/TempoControls.h"
+#include "tempo/TempoClock.h"
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+// Sends count clocks at bpm in real time, each up to 2 ms early or late (deterministic), from a
+// thread of its own while the program runs frames.
+class Sequencer {
+public:
+    explicit Sequencer(RtMidiOut& port) : out(port) {}
+    void send(std::vector<unsigned char> bytes) { out.sendMessage(&bytes); }
+    void clocks(int count, double bpm) {
+        done = false;
+        worker = std::thread([this, count, bpm] {
+            const auto start = Clock::now();
+            const double stepMs = 60000.0 / bpm / ClocksPerBeat;
+            for (int i = 0; i < count; i++) {
+                seed = seed * 1103515245u + 12345u;
+                const double jitter = double((seed >> 8) % 4001) / 1000.0 - 2.0;
+                std::this_thread::sleep_until(start + std::chrono::microseconds(int64_t((i * stepMs + jitter) * 1000)));
+                send({ClockByte::Tick});
+            }
+            done = true;
+        });
+    }
+    void wait() {
+        if (worker.joinable()) worker.join();
+    }
+    std::atomic<bool> done{true};
+
+private:
+    RtMidiOut& out;
+    std::thread worker;
+    unsigned seed = 7;
+};
+
+// Runs the program on the fake clock kept on real time, reading its inputs every 2 ms and making
+// frames when they are due, for ms milliseconds or until the sequencer is done (and a little more
+// for the last clocks to arrive).
+void play(Harness& h, Sequencer* seq, int ms) {
+    static const auto origin = Clock::now();
+    const auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < until && !(seq && seq->done)) {
+        const uint32_t now = uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - origin).count());
+        h.callAfter(now > platform::ticks() ? now - platform::ticks() : 0);
+        usleep(2000);
+    }
+    for (int i = 0; i < 25; i++) {
+        h.callAfter(2);
+        usleep(2000);
+    }
+    if (seq) seq->wait();
+}
+
+TEST(MidiClockJack, StartSteadyStopSongPositionAndContinue) {
+    JackServer server("loopmixer-clock-test");
+    ASSERT_TRUE(server.running()) << "jackd -d dummy did not start";
+    RtMidiOut port(RtMidi::UNIX_JACK, "clockbox");
+    port.openVirtualPort("out");
+    Sequencer seq(port);
+
+    launchOptions = LaunchOptions();
+    launchOptions.midi = true;
+    launchOptions.midiConnect = {"clockbox"};
+    HarnessOptions o = HarnessOptions::withoutPictures();
+    o.start = false;
+    Harness h(o);
+    h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
+    ASSERT_TRUE(h.startUp());
+    ASSERT_TRUE(remoteMidiOn());
+    play(h, nullptr, 300);  // the connection settles
+
+    // Start and three beats at 128 BPM: the clock rules, tap or not.
+    seq.send({ClockByte::Start});
+    seq.clocks(3 * ClocksPerBeat, 128);
+    play(h, &seq, 3000);
+    EXPECT_EQ(TempoMidiClock, tempoClock.source);
+    EXPECT_EQ(ClockRunning, tempoClock.clockState);
+    EXPECT_EQ(3 * ClocksPerBeat, tempoClock.nextClock) << "every clock arrived once";
+    EXPECT_NEAR(128.0, tempoClock.bpm(), 1.5) << "real time under load: the exact figure is the scripted test's";
+    tempoClock.tap(platform::ticks());
+    EXPECT_EQ(TempoMidiClock, tempoClock.source) << "taps wait while the clock runs";
+
+    // Stop: the tempo runs on; a stopped sequencer's clocks change nothing.
+    seq.send({ClockByte::Stop});
+    play(h, nullptr, 100);
+    const double bpm = tempoClock.bpm();
+    seq.clocks(ClocksPerBeat, 90);
+    play(h, &seq, 2000);
+    EXPECT_EQ(ClockStopped, tempoClock.clockState);
+    EXPECT_EQ(bpm, tempoClock.bpm());
+
+    // Song Position at bar 2 (16 sixteenths), Continue, two beats at 100 BPM.
+    seq.send({ClockByte::SongPosition, 16, 0});
+    seq.send({ClockByte::Continue});
+    seq.clocks(2 * ClocksPerBeat, 100);
+    play(h, &seq, 2000);
+    EXPECT_EQ(ClockRunning, tempoClock.clockState);
+    EXPECT_EQ(16 * 6 + 2 * ClocksPerBeat, tempoClock.nextClock);
+    EXPECT_NEAR(100.0, tempoClock.bpm(), 1.5);
+    EXPECT_NEAR((16 * 6 + 2 * ClocksPerBeat - 1) / double(ClocksPerBeat), tempoClock.beatAt(tempoClock.lastClockMs), 0.05)
+        << "the last clock's place in the song";
+    launchOptions = LaunchOptions();
+}
+
+}  // namespace
