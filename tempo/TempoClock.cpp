@@ -101,8 +101,9 @@ void TempoClock::clockTick(double ms) {
         return;
     }
 
-    // Tempo and phase from a line through the last two beats of clocks: the jitter of single
-    // clocks averages out, and a tempo change is followed fully within two beats.
+    // Tempo and phase from a line through the last three beats of clocks: the jitter of single
+    // clocks averages out (two beats of them already give the tempo to a few tenths of a BPM),
+    // and a tempo change has left the window within a bar.
     double x[ClockWindow], y[ClockWindow];
     for (int i = 0; i < clockCount; i++) {
         x[i] = double(clockNumbers[i] - base);

@@ -12,7 +12,7 @@ constexpr double MaxBpm = 300.0;
 constexpr double DefaultBpm = 120.0;
 constexpr int32_t BeatsPerBar = 4;
 constexpr int32_t ClocksPerBeat = 24;     // MIDI clock: 24 per quarter note
-constexpr int32_t ClockWindow = 48;       // clocks fitted for tempo and phase: two beats
+constexpr int32_t ClockWindow = 72;       // clocks fitted for tempo and phase: three beats
 constexpr double ClockTimeoutMs = 500.0;  // a clock silent this long has gone (cable pulled)
 
 // MIDI system real-time and common bytes the clock listens to.
