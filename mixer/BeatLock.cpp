@@ -101,7 +101,8 @@ void BeatLock::step(double nowMs) {
         const bool first = lastBeat == INT64_MIN;
         lastBeat = whole;
         const bool bar = whole % BeatsPerBar == 0;
-        if (!first && (options.beatFlash == BeatFlashEveryBeat || (options.beatFlash == BeatFlashEveryBar && bar)))
+        const bool shown = appState.screen == Screen::Mix;  // no flash saved up for the return
+        if (!first && shown && (options.beatFlash == BeatFlashEveryBeat || (options.beatFlash == BeatFlashEveryBar && bar)))
             ::decks.flash = 15;
     }
 
