@@ -114,7 +114,8 @@ void BeatLock::step(double nowMs) {
 
     const double frameMs = 1000.0 / (::decks.targetFps + 1) + 1;
     const double frameBeats = frameMs / tempoClock.beatMs;
+    // Mode B plays deck 1 only; deck 0 stands still there, locked or not.
     for (int i = 0; i < 2; i++)
-        if (::decks.sync[i]) lockDeck(i, beat, frameBeats);
+        if (::decks.sync[i] && (i == 1 || appState.mode != ModeB)) lockDeck(i, beat, frameBeats);
         else decks[i] = BeatLockState();
 }
