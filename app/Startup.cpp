@@ -87,10 +87,11 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
-    openRemote();
-    registerTempoControls();
 
     notice = Notice();
+    // After the notice is cleared: a controller that cannot be opened says so on screen.
+    openRemote();
+    registerTempoControls();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

@@ -15,14 +15,19 @@
 #include <sstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/AppState.h"
 #include "core/LaunchOptions.h"
+#include "core/Notice.h"
+#include "core/Platform.h"
 #include "harness/Harness.h"
 #include "library/Mix.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "remote/MidiMap.h"
 #include "remote/OscAddresses.h"
+#include "remote/OscFeedback.h"
 #include "remote/OscPort.h"
 #include "tempo/TempoClock.h"
 
@@ -198,6 +203,90 @@ TEST_F(OscEndToEnd, TempoTapsQuantiseSyncAndTheBeatSentBack) {
     h->frame();
     EXPECT_EQ(appState.waitForClipEnd, 0);
     EXPECT_NEAR(tempoClock.bpm(), 121.0, 1e-3) << "out of range: ignored";
+}
+
+TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
+    const int filePort = freeUdpPort();
+    HarnessOptions o;
+    o.pictures = false;
+    o.start = false;
+    launchOptions = LaunchOptions();
+    {
+        Harness h(o);
+        ASSERT_TRUE(h.startUp());
+        EXPECT_FALSE(oscPortOpen()) << "no controller asked for: nothing opened";
+        EXPECT_EQ(h.readFile("data/remote.xml"), "") << "and no settings file written";
+    }
+    {
+        Harness h(o);
+        h.writeFile("data/remote.xml", "<all>\n\t<oscport>" + std::to_string(filePort) + "</oscport>\n</all>\n");
+        ASSERT_TRUE(h.startUp());
+        EXPECT_EQ(oscPortNumber(), filePort);
+    }
+    {
+        // Someone else holds the port the flag names: the program plays on and says so.
+        const int taken = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t n = sizeof a;
+        ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        getsockname(taken, reinterpret_cast<sockaddr*>(&a), &n);
+        launchOptions.oscPort = ntohs(a.sin_port);
+        Harness h(o);
+        h.writeFile("data/remote.xml", "<all>\n\t<oscport>" + std::to_string(filePort) + "</oscport>\n</all>\n");
+        ASSERT_TRUE(h.startUp());
+        EXPECT_FALSE(oscPortOpen()) << "the flag replaces the file's port";
+        ASSERT_NE(noticeShown(platform::ticks()), nullptr);
+        EXPECT_EQ(std::string(noticeShown(platform::ticks())), "OSC: port " + std::to_string(ntohs(a.sin_port)) + " is not free");
+        close(taken);
+    }
+    {
+        launchOptions.oscPort = freeUdpPort();
+        Harness h(o);
+        ASSERT_TRUE(h.startUp());
+        EXPECT_NE(h.readFile("data/remote.xml").find("<oscport>0</oscport>"), std::string::npos)
+            << "first run with a controller: the file is written with its defaults";
+    }
+    launchOptions = LaunchOptions();
+}
+
+// What another part (tempo, recording) plugs in: its own address, feedback value and MIDI target.
+int taps = 0, beat = 0, recordValue = -1;
+bool tap(const OscArg*, int32_t) { return ++taps > 0; }
+OscArg beatValue(int32_t) {
+    OscArg a;
+    a.i = beat;
+    return a;
+}
+void recordAction(int32_t, int32_t value) { recordValue = value; }
+std::vector<std::string> sent;
+void sendRecorded(const char* address, char, const OscArg& v) {
+    if (std::string(address).rfind("/ext/", 0) == 0) sent.push_back(std::string(address) + " " + std::to_string(v.i));
+}
+
+TEST(RemoteExtensions, AnotherPartsAddressFeedbackAndMidiTargetWork) {
+    ASSERT_TRUE(addOscAddress("/ext/tap", "", tap));
+    const uint8_t packet[] = {'/', 'e', 'x', 't', '/', 't', 'a', 'p', 0, 0, 0, 0, ',', 0, 0, 0};
+    handleOscPacket(packet, sizeof packet);
+    EXPECT_EQ(taps, 1);
+
+    ASSERT_TRUE(addOscFeedback("/ext/beat", 'i', beatValue));
+    sent.clear();
+    pollOscFeedback(false, sendRecorded);
+    pollOscFeedback(false, sendRecorded);
+    beat = 3;
+    pollOscFeedback(false, sendRecorded);
+    EXPECT_EQ(sent, (std::vector<std::string>{"/ext/beat 0", "/ext/beat 3"})) << "once at first, then on change";
+
+    const int target = addMidiTarget("ext record", recordAction);
+    ASSERT_GE(target, 0);
+    MidiMap map;
+    map.learnTarget = target;
+    map.handle(MidiEvent{MidiControlChange, 4, 64, 100});
+    EXPECT_EQ(map.describe("ext record"), "cc64");
+    map.handle(MidiEvent{MidiControlChange, 4, 64, 90});
+    EXPECT_EQ(recordValue, 90);
 }
 
 TEST(OscFuzzCorpus, EveryKeptInputIsHandledSafely) {
