@@ -57,9 +57,10 @@ private:
 
 // Runs the program on the fake clock kept on real time, reading its inputs every 2 ms and making
 // frames when they are due, until done() holds (then a few milliseconds more) or ms ran out.
+const Clock::time_point origin = Clock::now();  // the fake clock's 0 (one for every caller)
+
 template <class Done>
 bool playUntil(Harness& h, int ms, Done done) {
-    static const auto origin = Clock::now();
     const auto until = Clock::now() + std::chrono::milliseconds(ms);
     bool reached = false;
     for (int after = 0; after < 10 && Clock::now() < until;) {
@@ -90,15 +91,15 @@ TEST(MidiClockJack, StartSteadyStopSongPositionAndContinue) {
     playUntil(h, 300, [] { return false; });  // the connection settles
 
     // Start and three beats at 128 BPM: the clock rules, tap or not. The arrival times are real
-    // ones through JACK on a machine that may be busy, so only gross errors (a wrong clock rate)
-    // are caught here: the exact figures are the scripted tests'.
+    // ones through JACK on a machine that may be busy (a JACK cycle delivers what was sent during
+    // a late one at once), so the bounds are wider than the scripted tests' figures.
     seq.send({ClockByte::Start});
     seq.clocks(3 * ClocksPerBeat, 128);
     EXPECT_TRUE(playUntil(h, 6000, [] { return tempoClock.nextClock == 3 * ClocksPerBeat; })) << "every clock arrived once";
     seq.wait();
     EXPECT_EQ(TempoMidiClock, tempoClock.source);
     EXPECT_EQ(ClockRunning, tempoClock.clockState);
-    EXPECT_NEAR(128.0, tempoClock.bpm(), 128.0 / 5);
+    EXPECT_NEAR(128.0, tempoClock.bpm(), 1.5);
     tempoClock.tap(tempoClock.lastClockMs + 1);
     EXPECT_EQ(TempoMidiClock, tempoClock.source) << "taps wait while the clock runs";
 
@@ -119,8 +120,8 @@ TEST(MidiClockJack, StartSteadyStopSongPositionAndContinue) {
     EXPECT_TRUE(playUntil(h, 6000, [] { return tempoClock.nextClock == 16 * 6 + 2 * ClocksPerBeat; }));
     seq.wait();
     EXPECT_EQ(ClockRunning, tempoClock.clockState);
-    EXPECT_NEAR(100.0, tempoClock.bpm(), 100.0 / 5);
-    EXPECT_NEAR((16 * 6 + 2 * ClocksPerBeat - 1) / double(ClocksPerBeat), tempoClock.beatAt(tempoClock.lastClockMs), 0.5)
+    EXPECT_NEAR(100.0, tempoClock.bpm(), 1.5);
+    EXPECT_NEAR((16 * 6 + 2 * ClocksPerBeat - 1) / double(ClocksPerBeat), tempoClock.beatAt(tempoClock.lastClockMs), 0.1)
         << "the last clock's place in the song";
     launchOptions = LaunchOptions();
 }
