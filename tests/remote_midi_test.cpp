@@ -252,6 +252,14 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     pads.sendMessage(&release);
     EXPECT_TRUE(receive(padLights, h, {0x90, 36, 127})) << "released, clip 1 returns at the clip's end";
     EXPECT_EQ(decks.decks[1].track, 0);
+
+    // A controller plugged in while the program runs is connected at the next scan of the ports.
+    RtMidiOut late(RtMidi::UNIX_JACK, "padbox-late");
+    late.openVirtualPort("out");
+    h.frame(60);  // more than two seconds of frames
+    const std::vector<unsigned char> pad3 = {0x90, 38, 90};
+    late.sendMessage(&pad3);
+    EXPECT_TRUE(receive(padLights, h, {0x90, 38, 127})) << "pad 3 of the late controller plays clip 3";
     launchOptions = LaunchOptions();
 }
 

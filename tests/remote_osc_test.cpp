@@ -139,6 +139,10 @@ TEST_F(OscEndToEnd, NavigateLoadAPlaylistSetTheFadeAndReadTheFeedback) {
     h->frame(2);
     readFeedback();
     EXPECT_EQ(feedbackMessages, 0) << "nothing changed, nothing sent";
+
+    lo_send(app, "/loopmixer/playlist", "i", 0);
+    h->frame(2);
+    EXPECT_EQ(decks.fade, 9) << "a new playlist leaves the fader where it stands";
 }
 
 TEST_F(OscEndToEnd, WrongMessagesAreIgnoredAndLoggedOncePerAddress) {
