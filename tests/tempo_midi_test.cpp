@@ -88,7 +88,13 @@ TEST(MidiClockJack, StartSteadyStopSongPositionAndContinue) {
     h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
     ASSERT_TRUE(h.startUp());
     ASSERT_TRUE(remoteMidiOn());
-    playUntil(h, 300, [] { return false; });  // the connection settles
+    // Connected once a message gets through (a Stop, which a later Start overrides).
+    bool connected = false;
+    for (int i = 0; i < 50 && !connected; i++) {
+        seq.send({ClockByte::Stop});
+        connected = playUntil(h, 100, [] { return tempoClock.clockState == ClockStopped; });
+    }
+    ASSERT_TRUE(connected) << "the sequencer's port was never connected";
 
     // Start and three beats at 128 BPM: the clock rules, tap or not. The arrival times are real
     // ones through JACK on a machine that may be busy (a JACK cycle delivers what was sent during
