@@ -77,6 +77,8 @@ bool startUp() {
     decks = Decks();
     decks.resetDecks();
     queuedTrack = 0;
+    // Cleared before the playlists are read: reading them can post a notice.
+    notice = Notice();
     mix.init();
     mix.loadXML();
     mix.scanPlaylists();
@@ -88,7 +90,6 @@ bool startUp() {
     videoOutScreen.init();
     splashScreen.init();
 
-    notice = Notice();
     // After the notice is cleared: a controller that cannot be opened says so on screen.
     openRemote();
     registerTempoControls();

@@ -2,9 +2,11 @@
 // written by the clip writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "core/AppState.h"
+#include "core/Platform.h"
 #include "harness/Harness.h"
 #include "mixer/Decks.h"
 #include "library/Mix.h"
@@ -32,15 +34,17 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     writeWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// A file whose header alone makes the probe return estimate (frameCount 255, no entries, the
-// timeline size chosen to reach it): enough for the scan, which only probes.
+// A file whose header makes the probe return estimate (frameCount 255, no entries, the timeline
+// size chosen to reach it), as long as the sections its header claims: enough for the scan, which
+// only probes.
 void writeProbeOnly(const std::string& path, uint32_t estimate) {
-    std::vector<uint8_t> bytes(20 + 512 + 4 * 1200 + 480 * 255, 0);
+    const uint32_t timelineUnits = estimate - (240 * 255 + 1757);
+    std::vector<uint8_t> bytes(20 + 512 + std::max<size_t>(4 * 1200, 2 * size_t(timelineUnits) - 1200) + 480 * 255, 0);
     bytes[0] = 17;
     putU16(bytes, 2, 320);
     putU16(bytes, 4, 240);
     putU16(bytes, 8, 255);
-    putU32(bytes, 16, estimate - (240 * 255 + 1757));
+    putU32(bytes, 16, timelineUnits);
     writeBytes(path, bytes);
 }
 
@@ -248,6 +252,7 @@ TEST_F(Loading, ScanAddsUpEstimatesAndMarksMissingFiles) {
     // The file turns up: saving and scanning again clears its mark, and the file is written.
     writeProbeOnly(video("gone.q17"), 300000);
     LogCapture log;
+    mix.unsavedEdits = 1;  // as an edit leaves it
     mix.saveAndScan();
     EXPECT_EQ(mix.playlists[1].missingCount, 1);
     EXPECT_EQ(mix.playlists[1].tracks[1].missing, 0);
@@ -289,4 +294,31 @@ TEST(LoadingInTheProgram, StartUpReadsAndScansThenFramesLoadThePlaylist) {
     EXPECT_EQ(decks.trackCount, 2);
     EXPECT_EQ(tracks[1].name, "two.q18");
     EXPECT_EQ(countOf(h.log(), ">> playlist loading complete\n\n"), 1);
+}
+
+// Each frame loads at least one step; with time to spare before its deadline it goes on loading.
+// The fake clock says how long each step takes: 1 ms lets a 40 ms frame take some thirty steps, a whole
+// second (no time to spare) holds it to one step per frame.
+TEST(LoadingInTheProgram, AFrameGoesOnLoadingWhileItHasTimeToSpare) {
+    struct Case { uint32_t usPerReading; int minFrames, maxFrames; };
+    const Case cases[] = {{1000000, 12, 40}, {1000, 1, 3}};
+    int framesTaken[2] = {};
+    for (int c = 0; c < 2; c++) {
+        HarnessOptions options;
+        options.demoClips = true;
+        Harness h(options);
+        h.frame(41);
+        appState.screen = Screen::Mix;
+        appState.mixView = Performing;
+        mix.loadPlaylist(0);
+        platform::setFakeMicrosPerReading(cases[c].usPerReading);
+        int frames = 0;
+        while (mix.loading && frames < 100) frames += h.frame() ? 1 : 100;
+        framesTaken[c] = frames;
+        EXPECT_EQ(mix.loading, 0);
+        EXPECT_GE(frames, cases[c].minFrames);
+        EXPECT_LE(frames, cases[c].maxFrames);
+        EXPECT_EQ(mix._totalTracks, mix.playlists[0].trackCount - mix.playlists[0].missingCount);
+    }
+    EXPECT_LT(framesTaken[1], framesTaken[0]);
 }
