@@ -8,10 +8,12 @@
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "mixer/BeatLock.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
 #include "remote/Remote.h"
+#include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
@@ -81,7 +83,12 @@ int runFrame() {
     const int32_t now = int32_t(platform::ticks());
     currentTick = now;
     const int32_t elapsed = now - lastFrameTick;
-    if (elapsed <= frameInterval()) return running;
+    if (elapsed <= frameInterval()) {
+        // Between frames the input is still read, so that a tap is timed to the moment it came
+        // rather than to the next frame.
+        platform::pumpInput();
+        return running;
+    }
     measuredFps = 1000 / elapsed;
     lastFrameTick = now;
     framesRun++;
@@ -90,7 +97,10 @@ int runFrame() {
 
     decks.trackCount = mix._totalTracks;
     controller.poll();
+    uint32_t taps[16];
+    for (int i = 0, n = platform::takeTaps(taps, 16); i < n; i++) tempoClock.tap(taps[i]);
     controller.dispatch();
+    beatLock.step(now);
     // The next frames' keys type while the keyboard names a playlist.
     platform::setTextEntry(appState.screen == Screen::Editor && mix.editorView == NewPlaylistView);
 

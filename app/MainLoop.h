@@ -5,5 +5,7 @@
 int runFrame();
 // Milliseconds until the next frame is due (0 when it is due now); the caller sleeps that long.
 uint32_t msUntilNextFrame();
+// How often the input is read between frames: the precision of a tap's time.
+constexpr uint32_t TapReadMs = 4;
 // Frames actually run since start-up (for tests and the screenshots tool).
 extern int64_t framesRun;

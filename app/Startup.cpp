@@ -15,10 +15,13 @@
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
 #include "remote/Remote.h"
+#include "tempo/TempoClock.h"
+#include "remote/TempoControls.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -81,12 +84,15 @@ bool startUp() {
     mix.scanPlaylists();
     chooserSelection = mix.loadingPlaylist;
     effectTable.clearEffects();
+    tempoClock = TempoClock();  // before the settings, which hold the last tempo
+    beatLock = BeatLock();
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
 
     // After the notice is cleared: a controller that cannot be opened says so on screen.
     openRemote();
+    registerTempoControls();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

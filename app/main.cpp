@@ -37,8 +37,9 @@ int main(int argc, char** argv) {
             run = false;
             break;
         }
-        // Sleep instead of spinning until the next frame is due.
-        if (uint32_t wait = msUntilNextFrame()) platform::delay(wait);
+        // Sleep instead of spinning until the next frame is due, waking every few milliseconds
+        // to time the taps.
+        if (uint32_t wait = msUntilNextFrame()) platform::delay(wait < TapReadMs ? wait : TapReadMs);
     }
     return shutDown();
 }

@@ -1,10 +1,13 @@
 // The options screen's input: filters dragged from the list onto the four slot buttons, the top
-// line check box, mode A/B, and the glove keys taught on the second page.
+// line check box, mode A/B, the beat's settings and tap button, and the glove keys taught on the
+// second page.
 #include "controls/Screens.h"
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "tempo/TempoClock.h"
 
 namespace {
 
@@ -84,6 +87,11 @@ void handleOptions() {
             return;
         }
         if (inZone(20, 190, 140, 206)) options.showTopLine = 1 - options.showTopLine;
+        if (inZone(20, 122, 140, 137)) decks.sync[1] = 1 - decks.sync[1];
+        if (inZone(20, 138, 140, 153)) decks.sync[0] = 1 - decks.sync[0];
+        if (inZone(20, 156, 150, 169)) options.beatFlash = (options.beatFlash + 1) % 3;
+        if (inZone(20, 170, 150, 186)) appState.quantise = (appState.quantise + 1) % 3;
+        if (inZone(170, 140, 310, 180)) tempoClock.tap(currentTick);
         if (inZone(267, 189, 315, 205)) appState.mode = ModeA;
         if (inZone(161, 0, 320, 199)) {
             // Rows 25 + 10 * id hold the ten filters; the empty space around them picks nothing,

@@ -4,6 +4,7 @@
 #include "controls/Screens.h"
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
@@ -85,6 +86,7 @@ void scrub() {
 void trigger(int32_t track) {
     queuedTrack = track;
     if (appState.waitForClipEnd == 0) decks.switchToQueued();
+    else if (appState.quantise != QuantiseClipEnd) beatLock.queue(track, currentTick);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ void AppState::init() {
     workingDir = currentDirectory();
     tvOut = Lcd;
     waitForClipEnd = 0;
+    quantise = QuantiseClipEnd;
 }
 
 SDL_Surface* loadPicture(const char* path) {

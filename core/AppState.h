@@ -14,6 +14,8 @@ struct Screen {
 enum MixView { Performing = 1, ChoosingPlaylist = 2 };
 enum Mode { ModeA = 0, ModeB = 1 };
 enum TvOut { Lcd = 0, Pal = 1, Ntsc = 2 };
+// What a mode-B trigger waits for while waitForClipEnd is set.
+enum Quantise { QuantiseClipEnd = 0, QuantiseBeat = 1, QuantiseBar = 2 };
 
 struct AppState {
     int32_t mode = ModeA;
@@ -22,6 +24,7 @@ struct AppState {
     std::string workingDir;
     int32_t tvOut = Lcd;
     int32_t waitForClipEnd = 0;
+    int32_t quantise = QuantiseClipEnd;
 
     void init();  // initial values; workingDir = getcwd()
 };

@@ -58,6 +58,12 @@ bool keyLatched[10];  // went down since the last read: a tap between two frames
 bool arrowDown[4];    // up, down, left, right
 bool arrowLatched[4]; // went down since the last frame's reading, like keyLatched
 
+// Tap key presses not yet taken, and whether it is down (key repeat sends more downs).
+constexpr int TapQueue = 16;
+uint32_t tapTimes[TapQueue];
+int tapQueued = 0;
+bool tapKeyDown = false;
+
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
 
 void (*remotePoll)() = nullptr;
@@ -90,6 +96,11 @@ void applyBinding(const Binding& b, bool down) {
     int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
     arrowDown[i] = down;
     if (down) arrowLatched[i] = true;
+}
+
+void tapKey(bool down) {
+    if (down && !tapKeyDown && tapQueued < TapQueue) tapTimes[tapQueued++] = ticks();
+    tapKeyDown = down;
 }
 
 void buildLut() {
@@ -214,6 +225,8 @@ void pumpInput() {
             const Binding* b = bindingFor(e[i].key.keysym.sym);
             if (b) {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
+            } else if (e[i].key.keysym.sym == TapKey) {
+                tapKey(e[i].type == SDL_KEYDOWN);
             } else if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
                        (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
                 toggleFullscreen();
@@ -229,6 +242,14 @@ uint8_t button(int index) {
     keyLatched[index] = false;
     if (joystick && index < SDL_JoystickNumButtons(joystick) && SDL_JoystickGetButton(joystick, index)) down = true;
     return down ? 1 : 0;
+}
+
+int takeTaps(uint32_t* times, int max) {
+    const int n = tapQueued < max ? tapQueued : max;
+    for (int i = 0; i < n; i++) times[i] = tapTimes[i];
+    for (int i = n; i < tapQueued; i++) tapTimes[i - n] = tapTimes[i];
+    tapQueued -= n;
+    return n;
 }
 
 int pollEvent(SDL_Event* event) {
@@ -247,6 +268,10 @@ int pollEvent(SDL_Event* event) {
         case SDL_KEYUP:
             if (const Binding* b = bindingFor(event->key.keysym.sym)) {
                 applyBinding(*b, event->type == SDL_KEYDOWN);
+                continue;
+            }
+            if (event->key.keysym.sym == TapKey) {
+                tapKey(event->type == SDL_KEYDOWN);
                 continue;
             }
             if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
@@ -385,6 +410,8 @@ void clearScriptedInput() {
     memset(keyDownNow, 0, sizeof keyDownNow);
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
+    tapQueued = 0;
+    tapKeyDown = false;
     memset(remoteDown, 0, sizeof remoteDown);
     memset(remoteLatched, 0, sizeof remoteLatched);
     remoteClipDown = remoteClipLatched = 0;

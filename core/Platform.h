@@ -35,6 +35,12 @@ uint8_t button(int index);
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);
 
+// The desktop's tap key, F8: taken out of the key stream like the bound keys, each press stamped
+// with the clock at the moment it was read (key repeat does not tap again). Copies up to max
+// stamps, oldest first, and forgets them; returns how many.
+constexpr SDLKey TapKey = SDLK_F8;
+int takeTaps(uint32_t* times, int max);
+
 // While on, the keys bound to console buttons type like any other key (the arrows stay the
 // stick): a name is being typed on the physical keyboard.
 void setTextEntry(bool on);

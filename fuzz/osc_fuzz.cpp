@@ -5,14 +5,19 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "core/AppState.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "mixer/Options.h"
 #include "remote/BuiltinControls.h"
 #include "remote/OscAddresses.h"
+#include "remote/TempoControls.h"
+#include "tempo/TempoClock.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::cout.setstate(std::ios::failbit);  // one log line per address: not the fuzzer's output
     registerBuiltinControls();
+    registerTempoControls();
     return 0;
 }
 
@@ -25,5 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const auto& deck : effectTable.slots)
         for (const EffectSlot& s : deck)
             if (s.value < 0 || s.value > 3) abort();
+    if (!(tempoClock.bpm() >= MinBpm && tempoClock.bpm() <= MaxBpm) || appState.quantise < 0 || appState.quantise > 2 ||
+        options.beatFlash < 0 || options.beatFlash > 2 || (decks.sync[0] | decks.sync[1]) > 1 || decks.sync[0] < 0 ||
+        decks.sync[1] < 0)
+        abort();
     return 0;
 }

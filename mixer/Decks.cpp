@@ -12,6 +12,7 @@
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
+#include "mixer/TempoOverlay.h"
 #include "tracks/Track.h"
 
 Decks decks;
@@ -116,6 +117,7 @@ void Decks::resetDecks() {
 void Decks::advance() {
     if (!paused) {
         for (Deck& d : decks) {
+            if (sync[&d - decks]) continue;  // the beat moves it
             if (d.direction == 0) stepForward(d);
             else stepBackward(d);
         }
@@ -124,7 +126,7 @@ void Decks::advance() {
 }
 
 void Decks::advanceModeB() {
-    if (!paused) {
+    if (!paused && !sync[1]) {
         Deck& d = decks[1];
         if (d.direction == 0) {
             d.position++;
@@ -151,6 +153,10 @@ void Decks::drawOverlay() {
 
     if (appState.mode == ModeB) {
         if (appState.waitForClipEnd == 0) drawLabel(uiFonts, screenSurface, "don't wait", 263, 40, uiGrey, 0, uiBlack);
+        else if (appState.waitForClipEnd == 1 && appState.quantise == QuantiseBeat)
+            drawLabel(uiFonts, screenSurface, "wait beat", 268, 40, uiGrey, 0, uiBlack);
+        else if (appState.waitForClipEnd == 1 && appState.quantise == QuantiseBar)
+            drawLabel(uiFonts, screenSurface, "wait bar", 273, 40, uiGrey, 0, uiBlack);
         else if (appState.waitForClipEnd == 1) drawLabel(uiFonts, screenSurface, "wait", 293, 40, uiGrey, 0, uiBlack);
         fillRect(screenSurface, 295, 57, 20, 15, uint16_t(black));
         drawNumber(uiFonts, screenSurface, controller.key, 300, 60, uiGrey, 0);
@@ -164,5 +170,5 @@ void Decks::drawOverlay() {
     case 1: drawBlendPage(*this); break;
     case 2: drawEffectsPage(*this); break;
     default: break;
-    }
+    }    drawTempoOverlay();
 }

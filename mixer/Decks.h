@@ -23,6 +23,9 @@ public:
     int32_t scrubbing = 0;
     int32_t flash = 0;
     int32_t fade = 0;
+    // Beat-locked decks ("sync"): their frames follow the beat, not the frame steps. A setting,
+    // kept across playlist loads.
+    int32_t sync[2] = {};
     // The level an external fader holds (0..15): in mode A the fade returns to it, not to 0, while
     // ButtonA is up, and resetDecks starts the fade there. Only a controller sets it.
     int32_t fadeRest = 0;

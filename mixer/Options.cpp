@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
 #include "core/AppState.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
+#include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "tempo/TempoClock.h"
 
 Options options;
 
@@ -33,6 +36,12 @@ std::string element(const char* name, int32_t n) {
     return std::string("\t<") + name + ">" + std::to_string(n) + "</" + name + ">\n";
 }
 
+// A small setting: the text must be one of the digits 0 to last, else the setting stays.
+void readChoice(FILE* f, const char* name, int32_t last, int32_t& setting) {
+    const std::string t = XmlReader::readElement(f, name);
+    if (t.size() == 1 && t[0] >= '0' && t[0] <= '0' + last) setting = t[0] - '0';
+}
+
 void closeLog() {
     std::cout << "end XML loading" << std::endl;
     std::cout << " " << std::endl;
@@ -40,11 +49,17 @@ void closeLog() {
 
 }  // namespace
 
-std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8]) {
+std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8], const BeatSettings& beat) {
     std::string s = header();
     if (mode == 0 || mode == 1) s += element("mode", mode);
     if (showTopLine == 0 || showTopLine == 1) s += element("topbar", showTopLine);
     for (int i = 0; i < 8; i++) s += element("filter", filterIds[i]);
+    char bpm[32];
+    std::snprintf(bpm, sizeof bpm, "%.2f", beat.bpm);
+    s += std::string("\t<tempo>") + bpm + "</tempo>\n";
+    s += element("quantise", beat.quantise);
+    s += element("beatflash", beat.beatFlash);
+    for (int d = 0; d < 2; d++) s += element("sync", beat.sync[d]);
     return s + "</all>\n";
 }
 
@@ -61,6 +76,7 @@ void Options::initOptions() {
     baseDir = currentDirectory();
     if (baseDir.empty()) baseDir = ".";
     showTopLine = 0;
+    beatFlash = BeatFlashOff;
     loadPrefs();
     for (int32_t& k : keys) k = 0;
     loadGlove();
@@ -86,6 +102,15 @@ void Options::loadPrefs() {
         effectTable.slots[0][i].effectId = n;
         effectTable.slots[1][i].effectId = n;
     }
+    // The beat's settings came later: a file written before them ends here, and every one keeps
+    // its default.
+    t = XmlReader::readElement(xmlFile, "tempo");
+    char* end = nullptr;
+    const double bpm = std::strtod(t.c_str(), &end);
+    if (!t.empty() && end == t.c_str() + t.size()) tempoClock.setTempo(bpm, 0);
+    readChoice(xmlFile, "quantise", QuantiseBar, appState.quantise);
+    readChoice(xmlFile, "beatflash", BeatFlashEveryBar, beatFlash);
+    for (int d = 0; d < 2; d++) readChoice(xmlFile, "sync", 1, decks.sync[d]);
     std::fclose(xmlFile);
     xmlFile = nullptr;
     closeLog();
@@ -112,7 +137,12 @@ void Options::savePrefs() {
     std::cout << "saveXML options" << std::endl;
     int32_t ids[8];
     for (int i = 0; i < 8; i++) ids[i] = effectTable.slots[0][i].effectId;
-    saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids));
+    BeatSettings beat;
+    beat.bpm = tempoClock.bpm();
+    beat.quantise = appState.quantise;
+    beat.beatFlash = beatFlash;
+    for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
+    saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids, beat));
 }
 
 void Options::saveGlove() {

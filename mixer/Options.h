@@ -6,6 +6,7 @@
 #include <string>
 
 enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2, LearnView = 3 };
+enum BeatFlash { BeatFlashOff = 0, BeatFlashEveryBeat = 1, BeatFlashEveryBar = 2 };
 
 // The MIDI learn page, supplied by the remote seam above the mixer while MIDI is on: its button on
 // the filters page opens it, and while view is LearnView it draws and takes the input. Null
@@ -27,6 +28,7 @@ public:
     int32_t showTopLine = 0;
     int32_t keys[16] = {};
     int32_t keyToAssign = 0;
+    int32_t beatFlash = BeatFlashOff;
     int32_t refusedInput = -1;  // the console button last pressed while a key was awaited
 
     void initOptions();
@@ -39,8 +41,18 @@ public:
 
 extern Options options;
 
+// The beat's settings, saved after the filters in data/prefs.xml (files without them read as the
+// defaults).
+struct BeatSettings {
+    double bpm = 120.0;
+    int32_t quantise = 0;   // AppState.quantise
+    int32_t beatFlash = 0;  // Options.beatFlash
+    int32_t sync[2] = {};   // Decks.sync
+};
+
 // The exact bytes of the two settings files for the given settings.
-std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8]);
+std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8],
+                         const BeatSettings& beat = BeatSettings());
 std::string gloveContent(const int32_t keys[16]);
 
 void drawOptions(Options& options, SDL_Surface* screen, SDL_Surface* texture);

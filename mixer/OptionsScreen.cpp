@@ -1,5 +1,5 @@
-// The options screen's three views: filters onto the button picture, the glove keys, and the
-// prompt while a key is being taught.
+// The options screen's three views: filters onto the button picture (with the beat's settings),
+// the glove keys, and the prompt while a key is being taught.
 #include <SDL/SDL.h>
 
 #include <cstdio>
@@ -10,13 +10,40 @@
 #include "draw/Colours.h"
 #include "draw/KeyDiamond.h"
 #include "draw/Text.h"
+#include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
+#include "mixer/TempoOverlay.h"
+#include "tempo/TempoClock.h"
 
 LearnPageHooks learnPageHooks;
 
 namespace {
+
+void drawCheckBox(SDL_Surface* screen, SDL_Surface* texture, int32_t on, const char* label, int32_t y) {
+    blitPiece(texture, 96, on ? 16 : 0, 16, 16, screen, 20, y);
+    drawText(uiFonts, screen, label, 40, y + 2, uiWhite, 0);
+}
+
+// Beat-locked decks, the beat flash, what a waiting trigger waits for, and the tap button with the
+// tempo and the beat of the bar.
+void drawBeatSettings(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
+    static const char* const flashes[3] = {"beat flash: off", "beat flash: every beat", "beat flash: every bar"};
+    static const char* const waits[3] = {"wait for: clip end", "wait for: beat", "wait for: bar"};
+    drawCheckBox(screen, texture, decks.sync[1], "sync deck 1", 122);
+    drawCheckBox(screen, texture, decks.sync[0], "sync deck 0", 138);
+    drawText(uiFonts, screen, flashes[o.beatFlash >= 0 && o.beatFlash < 3 ? o.beatFlash : 0], 20, 158, uiWhite, 0);
+    const int32_t q = appState.quantise;
+    drawText(uiFonts, screen, waits[q >= 0 && q < 3 ? q : 0], 20, 172, uiWhite, 0);
+
+    fillRect(screen, 170, 140, 140, 40, toRgb565(0x222222));
+    drawText(uiFonts, screen, "tap", 178, 146, uiPink, 0);
+    char bpm[32];
+    std::snprintf(bpm, sizeof bpm, "%.1f BPM", tempoClock.bpm());
+    drawText(uiFonts, screen, bpm, 178, 162, uiBlue, 0);
+    drawBeatSquares(screen, tempoClock.beatInBar(currentTick), 250, 148);
+}
 
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     SDL_FillRect(screen, nullptr, 0);
@@ -35,6 +62,8 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     for (int id = 0; id < 10; id++) drawTextSmooth(uiFonts, screen, filterName(id), 167, 25 + 10 * id, uiBlue, 0);
 
     if (appState.mode == ModeB) blitPiece(texture, 48, 32, 48, 16, screen, 5, 219);
+
+    drawBeatSettings(o, screen, texture);
 
     const int32_t ticked = o.showTopLine ? 1 : 0;
     blitPiece(texture, 96, 16 * ticked, 16, 16, screen, 20, 190);

@@ -10,18 +10,22 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
+#include "mixer/Decks.h"
+#include "tempo/TempoClock.h"
 
 namespace {
 
 const std::string declaration = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n";
 
-const std::string examplePrefs = declaration +
-                                 "\n<all>\n"
-                                 "\t<mode>0</mode>\n"
-                                 "\t<topbar>1</topbar>\n"
-                                 "\t<filter>1</filter>\n\t<filter>2</filter>\n\t<filter>0</filter>\n\t<filter>3</filter>\n"
-                                 "\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n"
-                                 "</all>\n";
+const std::string filterLines = "\t<mode>0</mode>\n"
+                                "\t<topbar>1</topbar>\n"
+                                "\t<filter>1</filter>\n\t<filter>2</filter>\n\t<filter>0</filter>\n\t<filter>3</filter>\n"
+                                "\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n";
+const std::string beatLines = "\t<tempo>120.00</tempo>\n\t<quantise>0</quantise>\n\t<beatflash>0</beatflash>\n"
+                              "\t<sync>0</sync>\n\t<sync>0</sync>\n";
+const std::string examplePrefs = declaration + "\n<all>\n" + filterLines + beatLines + "</all>\n";
+// As written before the beat's settings were saved.
+const std::string olderPrefs = declaration + "\n<all>\n" + filterLines + "</all>\n";
 
 std::string gloveWith(int index, int code) {
     std::string s = declaration + "\n<all>\n";
@@ -48,6 +52,41 @@ TEST(SettingsFiles, PrefsBytesForTheDocumentedExample) {
     EXPECT_EQ(examplePrefs, h.readFile("data/prefs.xml"));
     EXPECT_EQ(44u, declaration.size());
     EXPECT_NE(std::string::npos, h.log().find("saveXML options\n"));
+}
+
+TEST(SettingsFiles, BeatSettingsComeBackAndOlderFilesKeepTheirDefaults) {
+    std::string beat = examplePrefs;
+    beat.replace(beat.find(beatLines), beatLines.size(),
+                 "\t<tempo>128.25</tempo>\n\t<quantise>2</quantise>\n\t<beatflash>1</beatflash>\n"
+                 "\t<sync>0</sync>\n\t<sync>1</sync>\n");
+    {
+        Harness h(withFiles(beat, ""));
+        EXPECT_NEAR(128.25, tempoClock.bpm(), 1e-9);
+        EXPECT_EQ(QuantiseBar, appState.quantise);
+        EXPECT_EQ(BeatFlashEveryBeat, options.beatFlash);
+        EXPECT_EQ(0, decks.sync[0]);
+        EXPECT_EQ(1, decks.sync[1]);
+        options.savePrefs();
+        EXPECT_EQ(beat, h.readFile("data/prefs.xml"));
+    }
+    {
+        Harness h(withFiles(olderPrefs, ""));
+        EXPECT_EQ(1, options.showTopLine);
+        EXPECT_EQ(3, effectTable.slots[1][3].effectId);
+        EXPECT_EQ(120.0, tempoClock.bpm());
+        EXPECT_EQ(QuantiseClipEnd, appState.quantise);
+        EXPECT_EQ(0, decks.sync[1]);
+        options.savePrefs();
+        EXPECT_EQ(examplePrefs, h.readFile("data/prefs.xml")) << "saved again with the beat's lines";
+    }
+    // Values out of range leave their defaults; the settings after them are still read.
+    std::string wrong = beat;
+    wrong.replace(wrong.find("128.25"), 6, "900");
+    wrong.replace(wrong.find("<quantise>2"), 11, "<quantise>7");
+    Harness h(withFiles(wrong, ""));
+    EXPECT_EQ(120.0, tempoClock.bpm());
+    EXPECT_EQ(QuantiseClipEnd, appState.quantise);
+    EXPECT_EQ(1, decks.sync[1]);
 }
 
 TEST(SettingsFiles, ModeAndTopbarLinesOnlyForZeroOrOne) {

@@ -29,6 +29,7 @@
 #include "remote/OscAddresses.h"
 #include "remote/OscFeedback.h"
 #include "remote/OscPort.h"
+#include "tempo/TempoClock.h"
 
 namespace {
 
@@ -167,6 +168,45 @@ TEST_F(OscEndToEnd, WrongMessagesAreIgnoredAndLoggedOncePerAddress) {
     EXPECT_EQ(count("osc: ignored /loopmixer/deck/1/track "), 1);
     EXPECT_EQ(count("osc: unknown address /loopmixer/nowhere"), 1);
     EXPECT_LE(decks.fade, 3) << "no wrong message set the fade";
+}
+
+TEST_F(OscEndToEnd, TempoTapsQuantiseSyncAndTheBeatSentBack) {
+    h->frame(42);
+    lo_send(app, "/loopmixer/tempo", "f", 90.0f);
+    h->frame();
+    EXPECT_NEAR(tempoClock.bpm(), 90.0, 1e-3);
+    readFeedback();
+    EXPECT_EQ(feedback["/loopmixer/tempo"], std::to_string(90.0f));
+    const std::string beat = feedback["/loopmixer/beat"];
+    EXPECT_TRUE(beat == "1" || beat == "2" || beat == "3" || beat == "4") << beat;
+
+    for (int i = 0; i < 4; i++) {  // four taps 500 ms apart on the program's clock
+        lo_send(app, "/loopmixer/tap", "");
+        h->callAfter(500);
+    }
+    EXPECT_NEAR(tempoClock.bpm(), 120.0, 0.5);
+    readFeedback();
+    const std::string tapped = feedback["/loopmixer/tempo"];
+    lo_send(app, "/loopmixer/tempo", "f", float(tempoClock.bpm() + 0.05));
+    h->frame();
+    readFeedback();
+    EXPECT_EQ(feedback["/loopmixer/tempo"], tapped) << "a change under 0.1 BPM is not sent";
+    lo_send(app, "/loopmixer/tempo", "f", 121.0f);
+    h->frame();
+    readFeedback();
+    EXPECT_EQ(feedback["/loopmixer/tempo"], std::to_string(121.0f));
+
+    lo_send(app, "/loopmixer/quantise", "i", 3);
+    lo_send(app, "/loopmixer/deck/0/sync", "i", 1);
+    h->frame();
+    EXPECT_EQ(appState.waitForClipEnd, 1);
+    EXPECT_EQ(appState.quantise, QuantiseBar);
+    EXPECT_EQ(decks.sync[0], 1);
+    lo_send(app, "/loopmixer/quantise", "i", 0);
+    lo_send(app, "/loopmixer/tempo", "f", 400.0f);
+    h->frame();
+    EXPECT_EQ(appState.waitForClipEnd, 0);
+    EXPECT_NEAR(tempoClock.bpm(), 121.0, 1e-3) << "out of range: ignored";
 }
 
 TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
