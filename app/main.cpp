@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     (void)&g_cFrame;  // the vendor frame object is part of the program
-    if (!startUp()) return 1;
+    if (!checkRunFolder() || !startUp()) return 1;
     bool run = true;
     while (run) {
         if (!runFrame()) {

@@ -212,9 +212,16 @@ void Mix::setScrollerCount(int s, int n) {
 
 void Mix::exitEditor() {
     puts("exit edit playlist");
+    // A row or a scroll bar still under the stylus is let go here: otherwise the first release on
+    // the next visit would drop it, moving or deleting a playlist nobody touched.
+    dragActive = 0;
+    scrollers[0].dragging = 0;
+    scrollers[1].dragging = 0;
 }
 
 void Mix::addPlaylist() {
+    // Appended to the file as it is now, not to an older copy of it.
+    reloadIfChanged();
     // Fifty records are all there are: a fifty-first playlist would be written past the last one.
     if (playlistCount < 0 || playlistCount >= MaxPlaylists) return;
     Playlist& p = playlists[playlistCount];

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <iostream>
+#include <sys/stat.h>
 
+#include "core/Notice.h"
 #include "library/Mix.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
@@ -15,12 +17,29 @@ const std::string EndOfPlaylist = "</playlist>";
 // would only be filled with those 0xFF bytes.
 bool exhausted(FILE* stream) { return feof(stream) || ferror(stream); }
 
+FileStamp stampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = 1;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = info.st_size;
+    stamp.seconds = info.st_mtim.tv_sec;
+    stamp.nanoseconds = info.st_mtim.tv_nsec;
+    return stamp;
+}
+
 }  // namespace
 
 void Mix::loadXML() {
     std::cout << "start XML loading" << std::endl;
 
-    xmlFile = fopen("./data/playlists.xml", "r");
+    // From the start folder, not the current one: the browser moves the current folder, and the
+    // file is read again whenever another program changed it.
+    const std::string path = playlistsPath();
+    playlistsStamp = stampOf(path);
+    xmlFile = fopen(path.c_str(), "r");
     playlistCount = 0;
     for (Playlist& playlist : playlists) playlist.trackCount = 0;
 
@@ -66,7 +85,32 @@ void Mix::loadXML() {
     std::cout << " " << std::endl;
 }
 
-void Mix::saveXML() {
+std::string Mix::playlistsPath() const {
+    return startDir.empty() ? "./data/playlists.xml" : startDir + "/data/playlists.xml";
+}
+
+bool Mix::reloadIfChanged() {
+    if (stampOf(playlistsPath()) == playlistsStamp) return false;
+    std::cout << "playlists.xml changed on disk: reloaded" << std::endl;
+    Playlist edited = playlists[std::min(std::max(editPlaylist, 0), MaxPlaylists - 1)];
+    Playlist loadingOne = playlists[std::min(std::max(loadingPlaylist, 0), MaxPlaylists - 1)];
+    loadXML();
+    scanPlaylists();
+    const int last = std::max(playlistCount - 1, 0);
+    const int e = findPlaylist(edited, editPlaylist);
+    editPlaylist = e >= 0 ? e : std::min(std::max(editPlaylist, 0), last);
+    const int l = findPlaylist(loadingOne, loadingPlaylist);
+    if (l >= 0) {
+        loadingPlaylist = l;
+    } else {
+        // The playlist being loaded is gone: what is in RAM stays, the run stops.
+        loadingPlaylist = std::min(std::max(loadingPlaylist, 0), last);
+        loading = 0;
+    }
+    return true;
+}
+
+bool Mix::saveXML() {
     std::cout << "saveXML()" << std::endl;
 
     std::string content = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
@@ -82,5 +126,11 @@ void Mix::saveXML() {
     content += "</all>\n";
 
     // Written beside the old file and renamed over it, so a failed save never loses the playlists.
-    saveFileSafely(startDir + "/data/playlists.xml", content);
+    int error = 0;
+    if (!saveFileSafely(playlistsPath(), content, &error)) {
+        postNotice(("can't save playlists: " + saveFailureReason(error)).c_str());
+        return false;
+    }
+    playlistsStamp = stampOf(playlistsPath());
+    return true;
 }

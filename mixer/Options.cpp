@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "core/AppState.h"
+#include "core/Notice.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
 #include "mixer/EffectTable.h"
@@ -112,12 +113,16 @@ void Options::savePrefs() {
     std::cout << "saveXML options" << std::endl;
     int32_t ids[8];
     for (int i = 0; i < 8; i++) ids[i] = effectTable.slots[0][i].effectId;
-    saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids));
+    int error = 0;
+    if (!saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids), &error))
+        postNotice(("can't save options: " + saveFailureReason(error)).c_str());
 }
 
 void Options::saveGlove() {
     std::cout << "save glove XML options" << std::endl;
-    saveFileSafely(baseDir + "/data/glove.xml", gloveContent(keys));
+    int error = 0;
+    if (!saveFileSafely(baseDir + "/data/glove.xml", gloveContent(keys), &error))
+        postNotice(("can't save glove keys: " + saveFailureReason(error)).c_str());
 }
 
 void Options::saveAndLeave() {

@@ -281,7 +281,7 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
     const std::string expected = header + old +
         "\t<playlist>\n\t\t<name>new list</name>\n\t\t<track>one.q18</track>\n\t\t<track>two.q18</track>\n\t</playlist>\n</all>\n";
     for (int pass = 0; pass < 2; pass++) {  // the second run adds nothing twice
-        Outcome r = encoder(dir, dir + "/one " + dir + "/two --run-dir " + run + " --playlist 'new list'");
+        Outcome r = encoder(dir, dir + "/one " + dir + "/two -y --run-dir " + run + " --playlist 'new list'");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(slurp(run + "/data/playlists.xml"), expected);
         EXPECT_TRUE(exists(run + "/videos/one.q18") && exists(run + "/videos/two.q18"));
@@ -300,7 +300,7 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
 
     // Something that is not a playlists file is not overwritten.
     spill(run + "/data/playlists.xml", "my notes");
-    Outcome r = encoder(dir, dir + "/one --run-dir " + run + " --playlist x");
+    Outcome r = encoder(dir, dir + "/one -y --run-dir " + run + " --playlist x");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(slurp(run + "/data/playlists.xml"), "my notes");
 }
