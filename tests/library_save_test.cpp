@@ -141,3 +141,25 @@ TEST_F(SafeSave, PlaylistsSaveWithoutADataFolderLeavesTheMixAndLogsWhy) {
     EXPECT_EQ(mix.playlistCount, 1);
     EXPECT_EQ(mix.playlists[0].name, "kept");
 }
+
+TEST_F(SafeSave, KeepsThePermissionsAndReplacesTheTargetOfALink) {
+    writeWholeFile(at("file.xml"), OldContent);
+    chmod(at("file.xml").c_str(), 0640);
+    mkdir(at("real").c_str(), 0777);
+    writeWholeFile(at("real/target.xml"), OldContent);
+    chmod(at("real/target.xml").c_str(), 0604);
+    ASSERT_EQ(symlink("real/target.xml", at("link.xml").c_str()), 0);
+
+    EXPECT_TRUE(saveFileSafely(at("file.xml"), "new"));
+    EXPECT_TRUE(saveFileSafely(at("link.xml"), "through"));
+
+    struct stat info;
+    ASSERT_EQ(stat(at("file.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    ASSERT_EQ(lstat(at("link.xml").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+    EXPECT_EQ(readWholeFile(at("real/target.xml")), "through");
+    ASSERT_EQ(stat(at("real/target.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_FALSE(exists(at("real/target.xml.tmp")));
+}
