@@ -88,6 +88,7 @@ public:
     void loadXML();
     bool saveXML();  // false (with a log line and a notice) when the file could not be replaced
     std::string playlistsPath() const;
+    std::string playlistsText() const;  // the file's bytes for the playlists held
     // Reads the file again when another program changed it since the mix last read or wrote it;
     // the highlighted and the loading playlist are found again by name. True when it reloaded.
     bool reloadIfChanged();

@@ -110,9 +110,7 @@ bool Mix::reloadIfChanged() {
     return true;
 }
 
-bool Mix::saveXML() {
-    std::cout << "saveXML()" << std::endl;
-
+std::string Mix::playlistsText() const {
     std::string content = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
     for (int p = 0; p < count; p++) {
@@ -124,7 +122,12 @@ bool Mix::saveXML() {
         content += "\t</playlist>\n";
     }
     content += "</all>\n";
+    return content;
+}
 
+bool Mix::saveXML() {
+    std::cout << "saveXML()" << std::endl;
+    const std::string content = playlistsText();
     // Written beside the old file and renamed over it, so a failed save never loses the playlists.
     int error = 0;
     if (!saveFileSafely(playlistsPath(), content, &error)) {

@@ -39,6 +39,9 @@ void Mix::deleteAndSave(int index) {
         if (index < 0) return;  // already gone from the file: nothing to delete, nothing to save
     }
     deletePlaylist(index);
+    // The highlight moves up with the list: past the last playlist it would open an empty record
+    // that the file never holds.
+    if (editPlaylist >= playlistCount) editPlaylist = playlistCount > 0 ? playlistCount - 1 : 0;
     saveAndScan();
 }
 
