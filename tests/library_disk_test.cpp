@@ -2,15 +2,13 @@
 // lose nothing, and failures reach the screen: whole-program sessions as a performer meets them.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstring>
-#include <sys/resource.h>
 
 #include "app/Startup.h"
 #include "controls/Screens.h"
 #include "core/Notice.h"
 #include "core/Platform.h"
 #include "editor_session.h"
+#include "library_support.h"
 
 namespace {
 
@@ -97,17 +95,11 @@ TEST(LibraryOnDisk, ASaveOntoAFullDiskKeepsTheOldFileAndShowsTheNotice) {
     const std::string file = playlistsFile({{"A", {}}, {"B", {}}});
     EditorSession s(file);
     s.enter();
-    // A file size limit below the new file: the write fails as on a full disk.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit tiny = saved;
-    tiny.rlim_cur = 16;
-    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
-    s.drag(LeftX, rowY(1), LeftX, rowY(0));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
-    std::cout.clear();
+    {
+        FileSizeLimit limit(16);  // below the new file: the write fails as on a full disk
+        ASSERT_TRUE(limit.ok);
+        s.drag(LeftX, rowY(1), LeftX, rowY(0));
+    }
 
     EXPECT_EQ(s.h.readFile("data/playlists.xml"), file);
     EXPECT_EQ(shownNotice(), "can't save playlists: disk full");

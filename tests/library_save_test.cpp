@@ -54,21 +54,15 @@ TEST_F(SafeSave, MissingFolderFailsWithOneLine) {
 TEST_F(SafeSave, WriteFailureKeepsTheOldFile) {
     writeWholeFile(at("file.xml"), OldContent);
     // A file size limit makes the write itself fail (EFBIG), for root as for anyone.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit tiny = saved;
-    tiny.rlim_cur = 8;
-    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
     bool saved_ok;
     std::string text;
     {
+        FileSizeLimit limit(8);
+        ASSERT_TRUE(limit.ok);
         LogCapture log;
         saved_ok = saveFileSafely(at("file.xml"), std::string(4096, 'n'));
         text = log.text();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(readWholeFile(at("file.xml")), OldContent);
