@@ -28,7 +28,7 @@
 #include "tracks/Track.h"
 
 #ifndef LOOPMIXER_SOAK_FRAMES_DEFAULT
-#define LOOPMIXER_SOAK_FRAMES_DEFAULT 1500
+#define LOOPMIXER_SOAK_FRAMES_DEFAULT 2000
 #endif
 
 namespace {
@@ -110,6 +110,8 @@ public:
             touching = true;
         } else if (touching && chance(60)) {
             x = clamp(x + pick(81) - 40, 319), y = clamp(y + pick(81) - 40, 239);
+            // Some drags go straight to the bottom bar, where the drop targets are.
+            if (chance(10)) y = 220 + pick(20);
             h.touchMove(x, y);
         } else if (touching && chance(30)) {
             h.touchUp();
@@ -197,7 +199,7 @@ void soak(HarnessOptions options, const char* set, bool hostile) {
 
     WatchedFile files[] = {{"playlists.xml", expectedPlaylists}, {"prefs.xml", expectedPrefs}, {"glove.xml", expectedGlove}};
     for (WatchedFile& f : files) checkFile(h, f);
-    Soak s(h, seed);
+    Soak s(h, seed * 2 + (hostile ? 1 : 0));  // one seed replays both sets, each its own input
     int quits = 0;
     long seen[8] = {};  // frames per screen, the editor's three views apart
     for (long n = 0; n < frames; n++) {
