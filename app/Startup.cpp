@@ -96,6 +96,8 @@ bool startUp() {
     decks = Decks();
     decks.resetDecks();
     queuedTrack = 0;
+    // Cleared before the playlists are read: reading them can post a notice.
+    notice = Notice();
     mix.init();
     mix.loadXML();
     mix.scanPlaylists();
@@ -105,7 +107,6 @@ bool startUp() {
     videoOutScreen.init();
     splashScreen.init();
 
-    notice = Notice();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

@@ -69,6 +69,12 @@ void Mix::saveEditedPlaylist() {
         return;
     }
     const Playlist edited = playlists[editPlaylist];
+    // Nothing changed in the tracks view: the fresh file, if any, is taken as it is.
+    if (!unsavedEdits) {
+        reloadIfChanged();
+        saveAndScan();
+        return;
+    }
     if (reloadIfChanged()) {
         int index = findPlaylist(editedBefore, editPlaylist);
         if (index < 0) {
@@ -76,10 +82,7 @@ void Mix::saveEditedPlaylist() {
             if (playlistCount >= MaxPlaylists) return;
             index = playlistCount++;
         }
-        Playlist& target = playlists[index];
-        target.name = edited.name;
-        target.trackCount = edited.trackCount;
-        for (int j = 0; j < MaxPlaylistTracks; j++) target.tracks[j].file = edited.tracks[j].file;
+        playlists[index] = edited;
         editPlaylist = index;
     }
     saveAndScan();
