@@ -3,7 +3,6 @@
 #include <ctime>
 #include <string>
 
-#include "Frame/DGE_Frame.h"
 #include "app/CommandLine.h"
 #include "app/MainLoop.h"
 #include "core/Platform.h"
@@ -31,7 +30,6 @@ int main(int argc, char** argv) {
         std::fputs(commandLineUsage().c_str(), stdout);
         return 0;
     }
-    (void)&g_cFrame;  // the vendor frame object is part of the program
     if (!checkRunFolder() || !startUp()) return 1;
     bool run = true;
     while (run) {

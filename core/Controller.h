@@ -21,6 +21,11 @@ public:
     int32_t keyDown;
     int32_t keyHeld;
     int32_t touchX, touchY;
+    int32_t releasePending;
+    // Characters typed since the last frame, in order: printable ASCII, and '\b' (Backspace),
+    // '\r' (Enter) and 27 (Escape); key repeat types again.
+    char typed[16];
+    int32_t typedCount;  // pressed and released since the last frame: released in the next
 
     void clear();
     void poll();

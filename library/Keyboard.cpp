@@ -1,5 +1,7 @@
 // The on-screen keyboard that names a new playlist: 42 keys in rows of ten, worked with the stylus
 // or with the stick and ButtonB.
+#include <cstring>
+
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "draw/Colours.h"
@@ -60,7 +62,23 @@ void Mix::pressKey(int k) {
     }
 }
 
+bool Mix::nameCharacterAllowed(char ch) {
+    // What a playlist name can hold and the playlists file keeps as it is: no markup characters,
+    // no path separators, no quotes.
+    if (ch < 32 || ch > 126) return false;
+    return !std::strchr("<>&/\\\"", ch);
+}
+
+void Mix::typeCharacter(char ch) {
+    if (ch == '\b') pressKey(DelKey);
+    else if (ch == '\r') pressKey(OkKey);
+    else if (ch == 27) editorView = PlaylistsView;
+    else if (nameCharacterAllowed(ch) && newName.size() < MaxNameLength) newName += ch;
+}
+
 void Mix::keyboardInput(const Controller& c) {
+    for (int i = 0; i < c.typedCount && editorView == NewPlaylistView; i++) typeCharacter(c.typed[i]);
+    if (editorView != NewPlaylistView) return;
     if (c.touchDown && c.touchY >= KeysTop) {
         int k = ((c.touchY - KeysTop) / KeyPitch) * 10 + (c.touchX - 10) / KeyPitch;
         if (k >= 0 && k < KeyCount) {

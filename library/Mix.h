@@ -134,7 +134,11 @@ public:
     static const char* keyLabel(int k);
     void drawKeyboard(SDL_Surface* screen);
     void pressKey(int k);
-    void keyboardInput(const Controller& c);  // the keyboard view's input rules, once per frame
+    void keyboardInput(const Controller& c);
+    // The physical keyboard: a printable character types (if a name can hold it), Backspace
+    // deletes, Enter is OK, Escape cancels.
+    void typeCharacter(char ch);
+    static bool nameCharacterAllowed(char ch);  // the keyboard view's input rules, once per frame
 };
 
 extern Mix mix;

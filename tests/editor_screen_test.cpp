@@ -248,3 +248,29 @@ TEST(EditorScreen, TheKeyboardNamesAndSavesANewPlaylist) {
     EXPECT_EQ(s.names(), "Ahi1");
     EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>hi1</name>"), std::string::npos);
 }
+
+// On the desktop the physical keyboard types the name: capitals, spaces, the keys that otherwise
+// stand for console buttons; markup characters are refused; Backspace, Enter and Escape edit, confirm
+// and cancel.
+TEST(EditorScreen, ThePhysicalKeyboardTypesTheName) {
+    EditorSession s(playlistsFile({{"A", {}}}));
+    s.enter();
+    s.tap(160, BottomY);
+    ASSERT_EQ(mix.editorView, NewPlaylistView);
+    s.h.type("My <set>x\b 2");
+    s.h.frame();
+    EXPECT_EQ(mix.newName, "My set 2");
+    s.h.type("\r");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>My set 2</name>"), std::string::npos);
+
+    s.tap(160, BottomY);
+    s.h.type("wasd\x1b");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView) << "Escape cancels";
+    EXPECT_EQ(mix.playlistCount, 2);
+    s.h.type("\x1b");
+    s.h.frame(2);
+    EXPECT_EQ(appState.screen, Screen::Editor) << "keys are console buttons again once the name is given up";
+}

@@ -45,9 +45,12 @@ public:
     // Stylus and keys arrive as SDL events before the next frame.
     void touchDown(int x, int y);
     void touchMove(int x, int y);
-    void touchUp();
+    void touchUp();  // where the stylus last was
     void keyDown(int sym);
     void keyUp(int sym);
+    // Each character pressed and released as its key, with its character ("\b" Backspace,
+    // "\r" Enter, "\x1b" Escape).
+    void type(const std::string& text);
     void quit();
 
     // Advances the fake clock past the frame interval and runs one frame, n times. Returns the
@@ -66,6 +69,7 @@ public:
 private:
     std::string previousDir;
     std::vector<Input> tapped;
+    int stylusX = 0, stylusY = 0;
 };
 
 // Paths of the build's run folder (pictures, font, demo clips).
