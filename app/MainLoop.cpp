@@ -60,7 +60,7 @@ static void drawPerformance() {
             t1.decodeFrame(1, d1.position, decks.blendMode);
             if (decks.blendMode != 0 && d0.track != d1.track) tracks[d0.track].decodeFrame(0, d0.position, decks.blendMode);
             const Deck& sel = decks.decks[decks.selectedDeck];
-            composite(decks, sel.position, tracks[sel.track].frameCount);
+            composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
             decks.drawOverlay();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "core/TvOut.h"
 
 namespace platform {
@@ -157,7 +158,12 @@ bool openVideo() {
         return false;
     }
     if (!headless) SDL_WM_SetCaption("loopmixer", "loopmixer");
-    screenSurface = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
+    // Over the frame buffers' screen memory, which the compositor writes without SDL; black at
+    // every start, as a new surface would be.
+    allocateFrameBuffers();
+    std::memset(screenPixels, 0, FrameBytes);
+    screenSurface = SDL_CreateRGBSurfaceFrom(screenPixels, FrameWidth, FrameHeight, 16, FrameWidth * 2, 0xF800, 0x07E0,
+                                             0x001F, 0);
     if (!screenSurface) {
         fprintf(stderr, "loopmixer: cannot create the 320x240 picture: %s\n", SDL_GetError());
         return false;

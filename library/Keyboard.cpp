@@ -33,7 +33,9 @@ void Mix::drawKeyboard(SDL_Surface* screen) {
     fillRect(screen, 0, 0, 320, 240, 0);
     fillRect(screen, 0, 0, 320, 240, 0x2104);
     // With fifty playlists there is no record left for another: say so instead of offering one.
-    const char* title = playlistCount >= MaxPlaylists ? "the list is full: 50 playlists" : "create a new playlist";
+    const char* title = renamingPlaylist >= 0            ? "rename the playlist"
+                        : playlistCount >= MaxPlaylists ? "the list is full: 50 playlists"
+                                                        : "create a new playlist";
     drawText(uiFonts, screen, title, 10, 7, uiPink, 0);
     fillRect(screen, 10, 25, 130, 20, 0);
     // Twenty wide letters are wider than the box: the end being typed stays in view.
@@ -54,6 +56,13 @@ void Mix::pressKey(int k) {
     } else if (k == DelKey) {
         if (!newName.empty()) newName.pop_back();
     } else if (k == OkKey) {
+        if (renamingPlaylist >= 0) {
+            if (newName.empty()) return;
+            renamePlaylist(renamingPlaylist, newName);
+            renamingPlaylist = -1;
+            editorView = PlaylistsView;
+            return;
+        }
         if (newName.empty() || playlistCount >= MaxPlaylists) return;
         editorView = PlaylistsView;
         addPlaylist();

@@ -1,12 +1,12 @@
 // The library: every playlist, the run that loads one playlist into the track slots, and the
 // playlist editor's state (browser rows, keyboard text, the two lists, drag and drop, preview).
 #pragma once
-#include <SDL/SDL.h>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <string>
 
+struct SDL_Surface;
 class Track;
 class Controller;
 
@@ -16,6 +16,8 @@ constexpr int BrowserRows = 1000;  // a folder with more says how many are not s
 constexpr int VisibleRows = 15;
 
 enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
+// The playlists view's RENAME button, beside NEW in the bottom bar (y 219..234).
+constexpr int RenameX0 = 197, RenameX1 = 260;
 
 struct PlaylistTrack {
     std::string file;
@@ -43,6 +45,9 @@ struct FileStamp {
     }
 };
 
+// The stamp of a file as it is now (exists 0 when there is none).
+FileStamp fileStampOf(const std::string& path);
+
 struct Scroller {
     int32_t top = 0;
     int32_t maxTop = 0;
@@ -62,6 +67,7 @@ public:
     int32_t loading = 0;
     int32_t editorView = PlaylistsView;
     int32_t editPlaylist = 0;
+    int32_t renamingPlaylist = -1;  // the keyboard renames this playlist; -1: it names a new one
     int32_t keyCursor = 0;
     int32_t selectedTrack = 0;
     int32_t selectedEntry = 0;
@@ -114,6 +120,7 @@ public:
     // editor
     void exitEditor();
     void addPlaylist();
+    void renamePlaylist(int index, const std::string& name);
     void deletePlaylist(int index);
     void movePlaylist(int from, int to);
     void deleteTrack(int playlist, int index);

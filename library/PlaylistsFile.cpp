@@ -18,7 +18,9 @@ const std::string EndOfPlaylist = "</playlist>";
 // would only be filled with those 0xFF bytes.
 bool exhausted(FILE* stream) { return feof(stream) || ferror(stream); }
 
-FileStamp stampOf(const std::string& path) {
+}  // namespace
+
+FileStamp fileStampOf(const std::string& path) {
     FileStamp stamp;
     struct stat info;
     if (stat(path.c_str(), &info) != 0) return stamp;
@@ -30,6 +32,8 @@ FileStamp stampOf(const std::string& path) {
     stamp.nanoseconds = info.st_mtim.tv_nsec;
     return stamp;
 }
+
+namespace {
 
 // Both declarations are 44 bytes with their line end, the length the reader discards. Names are
 // written as their bytes: they are declared UTF-8 when every one of them is UTF-8 text (the
@@ -74,7 +78,7 @@ void Mix::loadXML() {
     // From the start folder, not the current one: the browser moves the current folder, and the
     // file is read again whenever another program changed it.
     const std::string path = playlistsPath();
-    playlistsStamp = stampOf(path);
+    playlistsStamp = fileStampOf(path);
     xmlFile = fopen(path.c_str(), "r");
     playlistCount = 0;
     for (Playlist& playlist : playlists) playlist.trackCount = 0;
@@ -138,27 +142,6 @@ std::string Mix::playlistsPath() const {
     return startDir.empty() ? "./data/playlists.xml" : startDir + "/data/playlists.xml";
 }
 
-bool Mix::reloadIfChanged() {
-    if (stampOf(playlistsPath()) == playlistsStamp) return false;
-    std::cout << "playlists.xml changed on disk: reloaded" << std::endl;
-    Playlist edited = playlists[std::min(std::max(editPlaylist, 0), MaxPlaylists - 1)];
-    Playlist loadingOne = playlists[std::min(std::max(loadingPlaylist, 0), MaxPlaylists - 1)];
-    loadXML();
-    scanPlaylists();
-    const int last = std::max(playlistCount - 1, 0);
-    const int e = findPlaylist(edited, editPlaylist);
-    editPlaylist = e >= 0 ? e : std::min(std::max(editPlaylist, 0), last);
-    const int l = findPlaylist(loadingOne, loadingPlaylist);
-    if (l >= 0) {
-        loadingPlaylist = l;
-    } else {
-        // The playlist being loaded is gone: what is in RAM stays, the run stops.
-        loadingPlaylist = std::min(std::max(loadingPlaylist, 0), last);
-        loading = 0;
-    }
-    return true;
-}
-
 std::string Mix::playlistsText() const {
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
     std::string content = std::string(declarationFor(*this, count)) + "\n<all>\n";
@@ -183,6 +166,6 @@ bool Mix::saveXML() {
         postNotice(("can't save playlists: " + saveFailureReason(error)).c_str());
         return false;
     }
-    playlistsStamp = stampOf(playlistsPath());
+    playlistsStamp = fileStampOf(playlistsPath());
     return true;
 }

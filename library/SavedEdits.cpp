@@ -3,6 +3,7 @@
 // again if it changed, finds its playlists there by name and entries, applies itself to that fresh
 // copy and saves: a save never writes back an older copy of the file.
 #include <algorithm>
+#include <iostream>
 
 #include "library/Mix.h"
 
@@ -17,6 +18,27 @@ bool sameEntries(const Playlist& a, const Playlist& b) {
 }
 
 }  // namespace
+
+bool Mix::reloadIfChanged() {
+    if (fileStampOf(playlistsPath()) == playlistsStamp) return false;
+    std::cout << "playlists.xml changed on disk: reloaded" << std::endl;
+    Playlist edited = playlists[std::min(std::max(editPlaylist, 0), MaxPlaylists - 1)];
+    Playlist loadingOne = playlists[std::min(std::max(loadingPlaylist, 0), MaxPlaylists - 1)];
+    loadXML();
+    scanPlaylists();
+    const int last = std::max(playlistCount - 1, 0);
+    const int e = findPlaylist(edited, editPlaylist);
+    editPlaylist = e >= 0 ? e : std::min(std::max(editPlaylist, 0), last);
+    const int l = findPlaylist(loadingOne, loadingPlaylist);
+    if (l >= 0) {
+        loadingPlaylist = l;
+    } else {
+        // The playlist being loaded is gone: what is in RAM stays, the run stops.
+        loadingPlaylist = std::min(std::max(loadingPlaylist, 0), last);
+        loading = 0;
+    }
+    return true;
+}
 
 int Mix::findPlaylist(const Playlist& like, int hint) const {
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);

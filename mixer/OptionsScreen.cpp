@@ -8,6 +8,7 @@
 #include "core/Controller.h"
 #include "core/KeyHints.h"
 #include "draw/Colours.h"
+#include "draw/KeyDiamond.h"
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
@@ -18,6 +19,7 @@ namespace {
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     SDL_FillRect(screen, nullptr, 0);
     blitPiece(o.abxyImage, 0, 0, 96, 96, screen, 18, 18);
+    if (o.abxyImage) labelDiamondKeys(screen, 18, 18);
 
     // The top, right, bottom and left buttons of the picture.
     static const int32_t spots[4][2] = {{74, 24}, {106, 56}, {74, 88}, {42, 56}};

@@ -6,6 +6,8 @@ packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf
   fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev"
+  # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.
+  packages="$packages crossbuild-essential-armel qemu-user googletest"
 fi
 missing=""
 for p in $packages; do

@@ -249,6 +249,24 @@ TEST(EditorScreen, TheKeyboardNamesAndSavesANewPlaylist) {
     EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>hi1</name>"), std::string::npos);
 }
 
+TEST(EditorScreen, RenameAndAClickOnEditActOnTheMarkedPlaylist) {
+    EditorSession s(playlistsFile({{"first", {"a.q17"}}, {"second", {}}}));
+    s.enter();
+    s.tap(LeftX, rowY(0));
+    s.tap(RenameX0 + 5, 225);
+    ASSERT_EQ(mix.editorView, NewPlaylistView);
+    EXPECT_EQ(mix.newName, "first") << "the keyboard starts from the name";
+    s.h.type("\b\b\b\b\bNew name\r");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    EXPECT_EQ(s.names(), "New namesecond");
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>New name</name>\n\t\t<track>a.q17</track>"), std::string::npos);
+
+    s.tap(100, 225);
+    EXPECT_EQ(mix.editorView, TracksView) << "a click on EDIT edits the marked playlist";
+    EXPECT_EQ(mix.editPlaylist, 0);
+}
+
 // On the desktop the physical keyboard types the name: capitals, spaces, the keys that otherwise
 // stand for console buttons; markup characters are refused; Backspace, Enter and Escape edit, confirm
 // and cancel.
