@@ -107,7 +107,10 @@ int runFrame() {
     switch (appState.screen) {
     case Screen::Splash:
         splashScreen.draw(screenSurface);
-        if (splashScreen.countdown == 0) appState.screen = Screen::Home;
+        if (splashScreen.countdown == 0) {
+            appState.screen = Screen::Home;
+            mix.reloadIfChanged();
+        }
         break;
     case Screen::Home: homeScreen.draw(screenSurface); break;
     case Screen::Editor: drawEditor(mix, screenSurface, uiTexture); break;

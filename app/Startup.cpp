@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/AppState.h"
 #include "core/FrameBuffers.h"
@@ -41,6 +43,30 @@ static void reportJoysticks() {
     }
 }
 
+bool checkRunFolder() {
+    static const char* const needed[] = {"textureUI.png", "home.png", "logo-tarnobelli.png", "abxy.png", "volter"};
+    const std::string here = currentDirectory();
+    struct stat info;
+    if (stat("data", &info) != 0 || !S_ISDIR(info.st_mode)) {
+        fprintf(stderr,
+                "loopmixer: no data folder in %s: the program needs data/ with textureUI.png, home.png, "
+                "logo-tarnobelli.png, abxy.png and the font volter (start it in the folder that holds "
+                "data/ and videos/)\n",
+                here.c_str());
+        return false;
+    }
+    std::string missing;
+    for (const char* name : needed) {
+        if (access((std::string("data/") + name).c_str(), R_OK) == 0) continue;
+        missing += missing.empty() ? "" : ", ";
+        missing += name;
+    }
+    if (missing.empty()) return true;
+    fprintf(stderr, "loopmixer: missing in %s/data: %s (the pictures and the font the program draws with)\n",
+            here.c_str(), missing.c_str());
+    return false;
+}
+
 bool startUp() {
     // The log: every line written to std::cout lands in data/log.txt, truncated at each start.
     if (logStream.is_open()) logStream.close();
@@ -55,10 +81,7 @@ bool startUp() {
     setUiColours();
     allocateFrameBuffers();
 
-    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_JOYSTICK) < 0) {
-        fprintf(stderr, "loopmixer: cannot start SDL (no display?): %s\n", SDL_GetError());
-        return false;
-    }
+    if (SDL_Init(SDL_INIT_JOYSTICK) < 0 || !platform::initVideo()) return false;
     if (!platform::openVideo()) return false;
     SDL_EnableUNICODE(1);
     SDL_EnableKeyRepeat(500, 30);
@@ -105,11 +128,12 @@ int shutDown() {
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
-    platform::exitToMenu();
-    // Still here: the console's menu program is not on this machine.
+    const bool attempted = platform::exitToMenu();
+    // Still here: on the desktop there is no console menu to return to, and quitting is the normal
+    // end of a run; on the console, the menu failed to start.
     std::cout.flush();
     logStream.close();
-    return 1;
+    return attempted ? 1 : 0;
 }
 
 void tearDownForTests() {

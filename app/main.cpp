@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         std::fputs(commandLineUsage().c_str(), stdout);
         return 0;
     }
-    if (!startUp()) return 1;
+    if (!checkRunFolder() || !startUp()) return 1;
     bool run = true;
     while (run) {
         if (!runFrame()) {

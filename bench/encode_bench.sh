@@ -87,7 +87,7 @@ for src in testsrc2 mandelbrot bars; do
     ref="$work/$src.rgb24"
 
     # Ours, at the default quality.
-    read -r wall cpu < <(best_times 3 "$encoder" -o "$work/$src.q18" "$in")
+    read -r wall cpu < <(best_times 3 "$encoder" -y -o "$work/$src.q18" "$in")
     [ -f "$work/$src.q18" ] || { echo "encoding $src failed" >&2; exit 1; }
     read -r ms copy < <("$encoder" --decode "$work/$src.q18" "$work/$src.ours.rgb565")
     copy_ms=$copy

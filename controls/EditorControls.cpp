@@ -67,6 +67,8 @@ bool playlistMarked() { return mix.editPlaylist >= 0 && mix.editPlaylist < mix.p
 void openTracksView() {
     // From the top clip folder by its absolute path: the browser may have been left anywhere.
     mix.readDir(videosRoot(mix));
+    // As it was when opened: the back button finds it again by this if the file changes meanwhile.
+    if (mix.editPlaylist >= 0 && mix.editPlaylist < MaxPlaylists) mix.editedBefore = mix.playlists[mix.editPlaylist];
     mix.resetScroller(0, tracksOfEdited());
     mix.resetScroller(1, mix.browserCount);
     mix.editorView = TracksView;
@@ -120,7 +122,7 @@ void playlistsInput(const Controller& c) {
     if (!mix.dragActive) return;
     mix.dragActive = 0;
     if (y >= 220 && inside(x, 6, 68)) {
-        mix.deletePlaylist(mix.editPlaylist);
+        mix.deleteAndSave(mix.editPlaylist);
         mix.setScrollerCount(0, mix.playlistCount);
         mix.setScrollerCount(1, tracksOfEdited());
     } else if (y >= 220 && inside(x, 75, 137)) {
@@ -128,10 +130,7 @@ void playlistsInput(const Controller& c) {
     } else if (inside(x, 0, 130) && inside(y, 20, 215)) {
         int target = mix.scrollers[0].top + rowAt(y);
         if (target > mix.playlistCount) target = mix.playlistCount;
-        if (target != mix.editPlaylist) {
-            mix.movePlaylist(mix.editPlaylist, target);
-            mix.saveAndScan();
-        }
+        if (target != mix.editPlaylist) mix.moveAndSave(mix.editPlaylist, target);
     }
 }
 
@@ -170,7 +169,7 @@ void tracksInput(const Controller& c) {
         grabScrollers(c);
         if (inside(x, 267, 315) && inside(y, 215, 231)) {
             mix.dragActive = 0;
-            mix.saveAndScan();
+            mix.saveEditedPlaylist();
             mix.resetScroller(0, mix.playlistCount);
             // Back in a scrolled list, the playlist just edited stays in view.
             Scroller& left = mix.scrollers[0];

@@ -31,6 +31,7 @@ void activate(int item) {
         appState.screen = Screen::Mix;
         break;
     case ItemEdit: {
+        mix.reloadIfChanged();
         mix.resetScroller(0, mix.playlistCount);
         // editPlaylist indexes a fixed array; a stale value must not read past it.
         int32_t tracksOfEdited = 0;

@@ -141,6 +141,28 @@ int clampTo(int v, int hi) { return v < 0 ? 0 : (v > hi ? hi : v); }
 
 }  // namespace
 
+bool initVideo() {
+    const char* asked = getenv("SDL_VIDEODRIVER");
+    if (asked && *asked) {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+        fprintf(stderr, "loopmixer: no display: the video driver %s did not start (%s)\n", asked, SDL_GetError());
+        return false;
+    }
+    // SDL would fall back to drawing characters into the terminal; only real pictures are wanted.
+    static const char* const drivers[] = {"x11", "dga", "fbcon", "directfb", "svgalib"};
+    for (const char* d : drivers) {
+        setenv("SDL_VIDEODRIVER", d, 1);
+        const bool started = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        unsetenv("SDL_VIDEODRIVER");
+        if (started) return true;
+    }
+    const char* display = getenv("DISPLAY");
+    fprintf(stderr, "loopmixer: no display (%s%s); SDL_VIDEODRIVER=NAME picks another SDL video driver\n",
+            display && *display ? "cannot open DISPLAY " : "DISPLAY is not set",
+            display && *display ? display : "");
+    return false;
+}
+
 bool openVideo() {
     const char* driver = getenv("SDL_VIDEODRIVER");
     headless = driver && strcmp(driver, "dummy") == 0;
@@ -347,12 +369,13 @@ int tvConfig(TvConfigRecord* record) {
     return 0;
 }
 
-void exitToMenu() {
-    if (!exitEnabled) return;
+bool exitToMenu() {
+    if (!exitEnabled) return false;
     // Never run a program of that name from whatever folder happens to be current.
-    if (chdir("/usr/gp2x") != 0) return;
+    if (chdir("/usr/gp2x") != 0) return false;
     if (system("./gpid.gpu &") == -1) { /* the companion is optional */ }
     execlp("/usr/gp2x/gp2xmenu", "/usr/gp2x/gp2xmenu", "--disable-autorun", (char*)nullptr);
+    return true;
 }
 
 void setRemotePoll(void (*poll)()) { remotePoll = poll; }

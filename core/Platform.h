@@ -10,6 +10,10 @@ struct TvConfigRecord;
 
 namespace platform {
 
+// Starts SDL's video. Unless SDL_VIDEODRIVER names a driver, only drivers that show a picture are
+// tried (never a text-mode one drawing characters into the terminal). Returns false, with one line
+// on stderr, when there is no display.
+bool initVideo();
 // Sets the video mode and creates the 320x240 RGB565 screen surface. Returns false, with one line
 // on stderr, when there is no display or the mode cannot be set.
 bool openVideo();
@@ -51,8 +55,9 @@ void present();
 // The console's TV-out switch; elsewhere it records the request.
 int tvConfig(TvConfigRecord* record);
 
-// Replaces the process with the console's menu program; returns only when that fails.
-void exitToMenu();
+// Replaces the process with the console's menu program. Returns false when there is none (the
+// desktop, or disabled for tests), true when starting it failed.
+bool exitToMenu();
 
 // --- controllers beyond the console's own (MIDI, OSC) ------------------------------------------
 // The remote seam sets a function that pumpInput calls first, once per frame, so that whatever a

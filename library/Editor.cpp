@@ -213,16 +213,26 @@ void Mix::setScrollerCount(int s, int n) {
 
 void Mix::exitEditor() {
     puts("exit edit playlist");
+    // A row or a scroll bar still under the stylus is let go here: otherwise the first release on
+    // the next visit would drop it, moving or deleting a playlist nobody touched.
+    dragActive = 0;
+    scrollers[0].dragging = 0;
+    scrollers[1].dragging = 0;
 }
 
 void Mix::renamePlaylist(int index, const std::string& name) {
     if (index < 0 || index >= std::min(playlistCount, MaxPlaylists) || name.empty()) return;
     if (playlists[index].name == name) return;
+    // Renamed in the file as it is now, found there by its old name and entries.
+    const Playlist picked = playlists[index];
+    if (reloadIfChanged() && (index = findPlaylist(picked, index)) < 0) return;
     playlists[index].name = name;
     saveXML();
 }
 
 void Mix::addPlaylist() {
+    // Appended to the file as it is now, not to an older copy of it.
+    reloadIfChanged();
     // Fifty records are all there are: a fifty-first playlist would be written past the last one.
     if (playlistCount < 0 || playlistCount >= MaxPlaylists) return;
     Playlist& p = playlists[playlistCount];

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "core/AppState.h"
+#include "core/Notice.h"
 #include "library/Mix.h"
 #include "library/RefusedClips.h"
 #include "tracks/Track.h"
@@ -140,4 +141,10 @@ void Mix::continueLoading() {
 void Mix::finishLoading() {
     std::cout << ">> playlist loading complete" << std::endl << std::endl;
     loading = 0;
+    // Otherwise the performer only sees a black picture.
+    if (_totalTracks == 0) {
+        const bool known = loadingPlaylist >= 0 && loadingPlaylist < std::min(playlistCount, MaxPlaylists);
+        postNotice(known ? ("no playable clip in " + playlists[loadingPlaylist].name).c_str()
+                         : "no playlists: make one in EDIT");
+    }
 }

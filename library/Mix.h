@@ -33,6 +33,21 @@ struct Playlist {
     int32_t missingCount = 0;
 };
 
+// What the playlists file looked like on disk when the mix last read or wrote it: a write by any
+// other program (the encoder, a text editor) changes at least one of these.
+struct FileStamp {
+    int32_t exists = 0;
+    uint64_t device = 0, inode = 0;
+    int64_t size = 0, seconds = 0, nanoseconds = 0;
+    bool operator==(const FileStamp& o) const {
+        return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+               seconds == o.seconds && nanoseconds == o.nanoseconds;
+    }
+};
+
+// The stamp of a file as it is now (exists 0 when there is none).
+FileStamp fileStampOf(const std::string& path);
+
 struct Scroller {
     int32_t top = 0;
     int32_t maxTop = 0;
@@ -73,13 +88,20 @@ public:
     // 1 once an editing operation changed the playlists since the last saveAndScan: a pick and
     // drop that moves nothing saves nothing.
     int32_t unsavedEdits = 0;
+    FileStamp playlistsStamp;  // data/playlists.xml as last read or written
+    Playlist editedBefore;     // the playlist opened in TracksView, as it was when opened
 
     void init();
     void clearMix();
 
     // data/playlists.xml
     void loadXML();
-    void saveXML();
+    bool saveXML();  // false (with a log line and a notice) when the file could not be replaced
+    std::string playlistsPath() const;
+    std::string playlistsText() const;  // the file's bytes for the playlists held
+    // Reads the file again when another program changed it since the mix last read or wrote it;
+    // the highlighted and the loading playlist are found again by name. True when it reloaded.
+    bool reloadIfChanged();
 
     // scanning and loading
     void scanPlaylists();
@@ -106,6 +128,13 @@ public:
     void insertTrack(const std::string& file, int playlist, int position);
     void startPreview();
     void resetScroller(int scroller, int count);
+    // The editor's saved operations. Each applies to the file as it is now: when another program
+    // changed it, the mix reads it again and the one operation is applied to that fresh copy
+    // (playlists found by name and entries), then saved, so nothing written outside is lost.
+    void deleteAndSave(int index);
+    void moveAndSave(int from, int to);
+    void saveEditedPlaylist();  // TracksView's back button: the playlist's entries as edited
+    int findPlaylist(const Playlist& like, int hint) const;
     void setScrollerCount(int scroller, int count);
 
     // on-screen keyboard

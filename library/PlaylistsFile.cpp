@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <iostream>
+#include <sys/stat.h>
 
 #include "core/Notice.h"
 #include "core/Utf8.h"
-
 #include "library/Mix.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
@@ -17,6 +17,23 @@ const std::string EndOfPlaylist = "</playlist>";
 // the stream itself: once the end was hit nothing real can follow, and a playlist cut short by it
 // would only be filled with those 0xFF bytes.
 bool exhausted(FILE* stream) { return feof(stream) || ferror(stream); }
+
+}  // namespace
+
+FileStamp fileStampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = 1;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = info.st_size;
+    stamp.seconds = info.st_mtim.tv_sec;
+    stamp.nanoseconds = info.st_mtim.tv_nsec;
+    return stamp;
+}
+
+namespace {
 
 // Both declarations are 44 bytes with their line end, the length the reader discards. Names are
 // written as their bytes: they are declared UTF-8 when every one of them is UTF-8 text (the
@@ -58,7 +75,11 @@ void reportCutPlaylists(int cut, const std::string& firstName, int firstCount) {
 void Mix::loadXML() {
     std::cout << "start XML loading" << std::endl;
 
-    xmlFile = fopen("./data/playlists.xml", "r");
+    // From the start folder, not the current one: the browser moves the current folder, and the
+    // file is read again whenever another program changed it.
+    const std::string path = playlistsPath();
+    playlistsStamp = fileStampOf(path);
+    xmlFile = fopen(path.c_str(), "r");
     playlistCount = 0;
     for (Playlist& playlist : playlists) playlist.trackCount = 0;
 
@@ -117,9 +138,11 @@ void Mix::loadXML() {
     reportCutPlaylists(cut, firstCutName, firstCutCount);
 }
 
-void Mix::saveXML() {
-    std::cout << "saveXML()" << std::endl;
+std::string Mix::playlistsPath() const {
+    return startDir.empty() ? "./data/playlists.xml" : startDir + "/data/playlists.xml";
+}
 
+std::string Mix::playlistsText() const {
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
     std::string content = std::string(declarationFor(*this, count)) + "\n<all>\n";
     for (int p = 0; p < count; p++) {
@@ -131,7 +154,18 @@ void Mix::saveXML() {
         content += "\t</playlist>\n";
     }
     content += "</all>\n";
+    return content;
+}
 
+bool Mix::saveXML() {
+    std::cout << "saveXML()" << std::endl;
+    const std::string content = playlistsText();
     // Written beside the old file and renamed over it, so a failed save never loses the playlists.
-    saveFileSafely(startDir + "/data/playlists.xml", content);
+    int error = 0;
+    if (!saveFileSafely(playlistsPath(), content, &error)) {
+        postNotice(("can't save playlists: " + saveFailureReason(error)).c_str());
+        return false;
+    }
+    playlistsStamp = fileStampOf(playlistsPath());
+    return true;
 }

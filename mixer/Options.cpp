@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "core/AppState.h"
+#include "core/Notice.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
 #include "mixer/Decks.h"
@@ -142,12 +143,16 @@ void Options::savePrefs() {
     beat.quantise = appState.quantise;
     beat.beatFlash = beatFlash;
     for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
-    saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids, beat));
+    int error = 0;
+    if (!saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids, beat), &error))
+        postNotice(("can't save options: " + saveFailureReason(error)).c_str());
 }
 
 void Options::saveGlove() {
     std::cout << "save glove XML options" << std::endl;
-    saveFileSafely(baseDir + "/data/glove.xml", gloveContent(keys));
+    int error = 0;
+    if (!saveFileSafely(baseDir + "/data/glove.xml", gloveContent(keys), &error))
+        postNotice(("can't save glove keys: " + saveFailureReason(error)).c_str());
 }
 
 void Options::saveAndLeave() {

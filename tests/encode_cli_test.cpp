@@ -114,16 +114,23 @@ void writeVideo(const std::string& path, int fps, const std::vector<int>& levels
     avformat_free_context(oc);
 }
 
-// The red level of pixel (0, 0) of every frame of a clip, as the program's decoder draws it.
-std::vector<int> shownLevels(const std::string& path) {
+// A clip loaded by the program's own loader; null when it refuses the file.
+std::unique_ptr<Track> loadedClip(const std::string& path) {
     allocateFrameBuffers();
     std::unique_ptr<Track> t(new Track);
     t->assign(".", "x");
     t->path = path;
     int r = 1;
     for (int i = 0; i < 100 && r == 1; i++) r = t->loadStep(65000);
+    if (r != 2) t.reset();
+    return t;
+}
+
+// The red level of pixel (0, 0) of every frame of a clip, as the program's decoder draws it.
+std::vector<int> shownLevels(const std::string& path) {
+    std::unique_ptr<Track> t = loadedClip(path);
     std::vector<int> levels;
-    if (r != 2) return levels;
+    if (!t) return levels;
     for (int f = 0; f < t->frameCount; f++) {
         t->decodeFrame(1, f, 0);
         levels.push_back(deckFrames[FramePixels] >> 11);
@@ -281,7 +288,7 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
     const std::string expected = header + old +
         "\t<playlist>\n\t\t<name>new list</name>\n\t\t<track>one.q18</track>\n\t\t<track>two.q18</track>\n\t</playlist>\n</all>\n";
     for (int pass = 0; pass < 2; pass++) {  // the second run adds nothing twice
-        Outcome r = encoder(dir, dir + "/one " + dir + "/two --run-dir " + run + " --playlist 'new list'");
+        Outcome r = encoder(dir, dir + "/one " + dir + "/two -y --run-dir " + run + " --playlist 'new list'");
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(slurp(run + "/data/playlists.xml"), expected);
         EXPECT_TRUE(exists(run + "/videos/one.q18") && exists(run + "/videos/two.q18"));
@@ -300,9 +307,68 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
 
     // Something that is not a playlists file is not overwritten.
     spill(run + "/data/playlists.xml", "my notes");
-    Outcome r = encoder(dir, dir + "/one --run-dir " + run + " --playlist x");
+    Outcome r = encoder(dir, dir + "/one -y --run-dir " + run + " --playlist x");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(slurp(run + "/data/playlists.xml"), "my notes");
+}
+
+// An existing clip may be in a playlist: it is kept, the one line says which playlists use it,
+// and nothing is encoded; -y replaces it.
+TEST_F(EncodeCli, AnExistingClipIsKeptUnlessOverwriteIsAsked) {
+    const std::string run = dir + "/run";
+    mkdir(run.c_str(), 0777);
+    mkdir((run + "/data").c_str(), 0777);
+    mkdir((run + "/videos").c_str(), 0777);
+    spill(run + "/data/playlists.xml",
+          "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n"
+          "\t<playlist>\n\t\t<name>One</name>\n\t\t<track>orb.q18</track>\n\t</playlist>\n"
+          "\t<playlist>\n\t\t<name>Two</name>\n\t\t<track>orb.q18</track>\n\t</playlist>\n</all>\n");
+    spill(run + "/videos/orb.q18", "the bundled clip");
+    mkdir((dir + "/orb").c_str(), 0777);
+    writeFlatPng(dir + "/orb/p.png", 6);
+
+    for (const std::string& output : {std::string(" --run-dir ") + run, " -o " + run + "/videos/orb.q18 --run-dir " + run}) {
+        Outcome r = encoder(dir, dir + "/orb" + output);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, run + "/videos/orb.q18 exists (used by playlists \"One\", \"Two\"); -y or --overwrite "
+                         "replaces it\n");
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(slurp(run + "/videos/orb.q18"), "the bundled clip");
+    }
+    Outcome r = encoder(dir, dir + "/orb --overwrite --run-dir " + run);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(shownLevels(run + "/videos/orb.q18"), std::vector<int>{6});
+}
+
+// Inputs made by the ffmpeg command: a long one, and WebM with alpha in VP8 and in VP9.
+TEST_F(EncodeCli, ACutAt255FramesSaysWhatWasDroppedAndWebmAlphaIsKept) {
+    if (system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg command";
+    const std::string ffmpeg = "ffmpeg -loglevel error -y -f lavfi -i ";
+    ASSERT_EQ(system((ffmpeg + "color=c=blue:s=320x240:r=25:d=11 -c:v ffv1 " + dir + "/long.mkv").c_str()), 0);
+    Outcome r = encoder(dir, dir + "/long.mkv -o " + dir + "/long.q18");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("cut at 255 frames (10.20 s): the last 0.80 s of the input were dropped; choose the "
+                         "part with --start SECONDS and --duration SECONDS\n"),
+              std::string::npos)
+        << r.out;
+    r = encoder(dir, dir + "/long.mkv --start 1 --duration 2 -o " + dir + "/chosen.q18");
+    EXPECT_EQ(r.out.find("cut at"), std::string::npos) << "a part chosen by the user is not a cut";
+
+    for (const char* codec : {"libvpx", "libvpx-vp9"}) {
+        const std::string webm = dir + "/" + codec + ".webm", clip = dir + "/" + codec + ".q18";
+        ASSERT_EQ(system((ffmpeg + "'color=c=red@0.5:s=320x240:r=25:d=0.2,format=yuva420p' -c:v " + codec +
+                          " -auto-alt-ref 0 " + webm).c_str()),
+                  0);
+        r = encoder(dir, webm + " -o " + clip);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find("with alpha"), std::string::npos) << codec << ": " << r.out;
+        std::unique_ptr<Track> t = loadedClip(clip);
+        ASSERT_TRUE(t);
+        EXPECT_EQ(t->hasAlpha, 1);
+        t->decodeFrame(1, 0, 3);
+        EXPECT_NEAR(alphaPlane[160 * 320 + 120], 7.5, 1.0) << codec << ": half transparent";
+        t->releaseBuffers();
+    }
 }
 
 }  // namespace

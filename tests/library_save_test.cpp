@@ -54,21 +54,15 @@ TEST_F(SafeSave, MissingFolderFailsWithOneLine) {
 TEST_F(SafeSave, WriteFailureKeepsTheOldFile) {
     writeWholeFile(at("file.xml"), OldContent);
     // A file size limit makes the write itself fail (EFBIG), for root as for anyone.
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit tiny = saved;
-    tiny.rlim_cur = 8;
-    void (*previous)(int) = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
     bool saved_ok;
     std::string text;
     {
+        FileSizeLimit limit(8);
+        ASSERT_TRUE(limit.ok);
         LogCapture log;
         saved_ok = saveFileSafely(at("file.xml"), std::string(4096, 'n'));
         text = log.text();
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
 
     EXPECT_FALSE(saved_ok);
     EXPECT_EQ(readWholeFile(at("file.xml")), OldContent);
@@ -140,4 +134,26 @@ TEST_F(SafeSave, PlaylistsSaveWithoutADataFolderLeavesTheMixAndLogsWhy) {
     EXPECT_EQ(countOf(log.text(), "\n"), 2);
     EXPECT_EQ(mix.playlistCount, 1);
     EXPECT_EQ(mix.playlists[0].name, "kept");
+}
+
+TEST_F(SafeSave, KeepsThePermissionsAndReplacesTheTargetOfALink) {
+    writeWholeFile(at("file.xml"), OldContent);
+    chmod(at("file.xml").c_str(), 0640);
+    mkdir(at("real").c_str(), 0777);
+    writeWholeFile(at("real/target.xml"), OldContent);
+    chmod(at("real/target.xml").c_str(), 0604);
+    ASSERT_EQ(symlink("real/target.xml", at("link.xml").c_str()), 0);
+
+    EXPECT_TRUE(saveFileSafely(at("file.xml"), "new"));
+    EXPECT_TRUE(saveFileSafely(at("link.xml"), "through"));
+
+    struct stat info;
+    ASSERT_EQ(stat(at("file.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    ASSERT_EQ(lstat(at("link.xml").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link stays a link";
+    EXPECT_EQ(readWholeFile(at("real/target.xml")), "through");
+    ASSERT_EQ(stat(at("real/target.xml").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0604u);
+    EXPECT_FALSE(exists(at("real/target.xml.tmp")));
 }

@@ -1,11 +1,13 @@
 // Helpers of the library tests: a scratch folder that is the current directory while a test runs,
 // the log lines captured from std::cout, and small file helpers.
 #pragma once
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "library/Mix.h"
@@ -78,3 +80,28 @@ inline void setPlaylist(int index, const std::string& name, std::initializer_lis
     p.trackCount = 0;
     for (const std::string& f : files) p.tracks[p.trackCount++].file = f;
 }
+
+// While it lives, files cannot grow past `bytes`: a write beyond fails with EFBIG, as on a full disk,
+// for root as for anyone. The log stream may fail on the way and is cleared afterwards.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ok = getrlimit(RLIMIT_FSIZE, &saved) == 0;
+        struct rlimit tiny = saved;
+        tiny.rlim_cur = bytes;
+        previous = signal(SIGXFSZ, SIG_IGN);
+        ok = ok && setrlimit(RLIMIT_FSIZE, &tiny) == 0;
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previous);
+        std::cout.clear();
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool ok = false;
+
+private:
+    struct rlimit saved = {};
+    void (*previous)(int) = nullptr;
+};

@@ -2,7 +2,9 @@
 // all through whole headless frames.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/AppState.h"
@@ -369,7 +371,7 @@ TEST(Shutdown, RestoresTheLcdOnlyWhenATvOutputIsActive) {
     {
         Harness h;
         const int before = platform::tvConfigCalls();
-        EXPECT_EQ(1, shutDown()) << "without the console's menu program the exit status is 1";
+        EXPECT_EQ(0, shutDown()) << "without the console's menu a quit is the normal end: status 0";
         EXPECT_EQ(before, platform::tvConfigCalls());
         EXPECT_NE(std::string::npos, h.readFile("data/log.txt").find("start"));
     }
@@ -378,7 +380,7 @@ TEST(Shutdown, RestoresTheLcdOnlyWhenATvOutputIsActive) {
         appState.tvOut = Pal;
         tvConfigRecord.command = 2;
         const int before = platform::tvConfigCalls();
-        EXPECT_EQ(1, shutDown());
+        EXPECT_EQ(0, shutDown());
         EXPECT_EQ(before + 1, platform::tvConfigCalls());
         EXPECT_EQ(4, tvConfigRecord.command);
         EXPECT_EQ(Lcd, appState.tvOut);
@@ -399,4 +401,39 @@ TEST(Shutdown, HandOverNeedsTheConsoleMenuFolder) {
     char* cwd = getcwd(nullptr, 0);
     EXPECT_EQ(h.dir, std::string(cwd));
     free(cwd);
+}
+
+// The program itself, started where something it needs is missing: one line that says what and
+// where, nothing drawn anywhere (no characters in the terminal either), and status 1.
+TEST(StartUp, WithoutItsDataOrADisplayTheProgramSaysWhatAndExitsOne) {
+    HarnessOptions o;
+    o.start = false;
+    Harness h(o);
+    const std::string program = std::string(LOOPMIXER_BINARY_DIR) + "/loopmixer";
+    struct Case {
+        const char* setUp;
+        const char* expected;
+    } cases[] = {
+        {"rm -rf data", "loopmixer: no data folder in DIR: the program needs data/ with textureUI.png"},
+        {"mkdir -p data && rm -f data/*.png", "loopmixer: missing in DIR/data: textureUI.png, home.png, "
+                                               "logo-tarnobelli.png, abxy.png, volter"},
+        {"cp RUN/data/*.png RUN/data/volter data/", "loopmixer: no display (DISPLAY is not set)"},
+    };
+    for (const Case& c : cases) {
+        std::string setUp = c.setUp;
+        for (size_t at; (at = setUp.find("RUN")) != std::string::npos;) setUp.replace(at, 3, builtRunDir());
+        ASSERT_EQ(0, system(setUp.c_str())) << setUp;
+        const int status = system(("env -u DISPLAY -u SDL_VIDEODRIVER " + program + " >out.txt 2>err.txt").c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(1, WEXITSTATUS(status)) << c.setUp;
+        std::string expected = c.expected;
+        if (size_t at = expected.find("DIR"); at != std::string::npos) expected.replace(at, 3, h.dir);
+        const std::string err = h.readFile("err.txt");
+        EXPECT_EQ(0u, err.find(expected)) << err;
+        EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
+        // Nothing drawn into the terminal: standard output holds only the vendor frame's two lines.
+        const std::string out = h.readFile("out.txt");
+        EXPECT_EQ(2, std::count(out.begin(), out.end(), '\n')) << out;
+        EXPECT_EQ(0u, out.find("DGE_Frame :: DGE_Frame done.")) << out;
+    }
 }

@@ -19,6 +19,8 @@ namespace encode {
 
 namespace {
 
+constexpr int MaxClipFrames = 255;  // what a clip's frame count holds
+
 // Half a millisecond: frame times that differ by less are the same instant.
 constexpr double TimeSlack = 0.0005;
 
@@ -26,6 +28,25 @@ int framesWanted(const InputSettings& s) {
     int n = s.maxFrames;
     if (s.duration > 0) n = std::min(n, std::max(1, int(std::ceil(s.duration * s.rate - 1e-6))));
     return n;
+}
+
+// True when the clip's own limit, not the part the user chose, ends the frames taken.
+bool cutByClipLimit(const InputSettings& s) {
+    return framesWanted(s) == MaxClipFrames && s.maxFrames >= MaxClipFrames &&
+           (s.duration <= 0 || s.duration * s.rate > MaxClipFrames);
+}
+
+// Marks a clip cut at its limit when the input lasts longer than the frames taken.
+void noteCut(InputClip& clip, const InputSettings& s, double inputSeconds, bool moreFollows) {
+    if (!cutByClipLimit(s) || int(clip.frames.size()) < MaxClipFrames) return;
+    const double kept = MaxClipFrames / s.rate;
+    const double left = inputSeconds - s.start - kept;
+    if (inputSeconds > 0 && left > 0.5 / s.rate) {
+        clip.cut = true;
+        clip.droppedSeconds = left;
+    } else if (inputSeconds <= 0 && moreFollows) {
+        clip.cut = true;
+    }
 }
 
 bool endsWithPng(const std::string& name) {
@@ -121,6 +142,7 @@ bool readSequence(const std::string& path, const InputSettings& s, InputClip& cl
         return false;
     }
     clip.expectedFrames = int(pick.size());
+    const double sequenceSeconds = double(files.size()) / s.sequenceRate;
     std::vector<uint8_t> fitted(Pixels * 4);
     bool anyAlpha = false;
     for (size_t k = 0; k < pick.size();) {
@@ -151,6 +173,7 @@ bool readSequence(const std::string& path, const InputSettings& s, InputClip& cl
         k += repeat;
     }
     clip.hasAlpha = anyAlpha;
+    noteCut(clip, s, sequenceSeconds, false);
     return true;
 }
 
@@ -198,6 +221,15 @@ bool readVideo(const std::string& path, const InputSettings& s, InputClip& clip,
         return false;
     }
     AVStream* stream = v.format->streams[si];
+    // FFmpeg's own VP8 and VP9 decoders drop the alpha that WebM carries beside the picture; the
+    // libvpx ones read it.
+    const AVDictionaryEntry* alphaMode = av_dict_get(stream->metadata, "alpha_mode", nullptr, 0);
+    const bool vpx = decoder->id == AV_CODEC_ID_VP8 || decoder->id == AV_CODEC_ID_VP9;
+    if (vpx && alphaMode && std::strcmp(alphaMode->value, "1") == 0) {
+        const AVCodec* withAlpha = avcodec_find_decoder_by_name(decoder->id == AV_CODEC_ID_VP8 ? "libvpx" : "libvpx-vp9");
+        if (withAlpha) decoder = withAlpha;
+        else clip.alphaDropped = true;
+    }
     v.codec = avcodec_alloc_context3(decoder);
     avcodec_parameters_to_context(v.codec, stream->codecpar);
     v.codec->thread_count = 0;
@@ -298,6 +330,11 @@ bool readVideo(const std::string& path, const InputSettings& s, InputClip& clip,
             if (!take(v.frame)) return false;
     }
     if (haveHeld && done < wanted && !showHeldUntil(heldTime + frameTime)) return false;
+    double inputSeconds = -1;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) inputSeconds = stream->duration * timeBase;
+    else if (v.format->duration > 0) inputSeconds = v.format->duration / double(AV_TIME_BASE);
+    // Without a length from the container, a picture after the last one taken says the input went on.
+    noteCut(clip, s, inputSeconds, !ended || (haveHeld && heldTime > s.start + (done - 0.5) / s.rate));
     if (clip.frames.empty()) {
         error = s.start > 0 ? path + ": no frames after " + std::to_string(s.start) + " s"
                             : path + ": no frames";

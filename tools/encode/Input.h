@@ -25,6 +25,11 @@ struct InputClip {
     std::vector<Frame565> frames;
     bool hasAlpha = false;  // the input has an alpha channel and uses it
     int expectedFrames = 0;
+    // Set when the input went on past the 255 frames a clip holds and was cut there: how much of
+    // it was left out, in seconds (negative when the input does not say how long it is).
+    bool cut = false;
+    double droppedSeconds = -1;
+    bool alphaDropped = false;  // the input has alpha that no decoder here can read
 };
 
 // Called after each output frame with (frames done, frames expected or 0 when unknown).

@@ -1,5 +1,6 @@
 // loopmixer-encode: turns videos, animated pictures and PNG sequences into clips the instrument
 // plays (Format18 ".q18" by default, Format17 ".q17" on request).
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -34,6 +35,7 @@ struct Options {
     int format = 0;        // 0: from the output name, else 18
     int quality = DefaultQuality;
     long long maxSize = 0;
+    bool overwrite = false;
     InputSettings input;
 };
 
@@ -65,6 +67,8 @@ void usage(FILE* to) {
         "  --input-rate FPS      frames per second of a PNG sequence (default 25)\n"
         "  --dither              ordered dithering when quantising to RGB565\n"
         "  --playlist NAME       add the clips to playlist NAME in data/playlists.xml\n"
+        "  -y, --overwrite       replace clips that exist already (otherwise they are kept and\n"
+        "                        nothing is encoded)\n"
         "Measuring (used by bench/encode_bench.sh):\n"
         "  --decode CLIP RAW     decode a clip to raw RGB565 frames; prints the decode time per\n"
         "                        frame from RAM and the time of one frame's memcpy, in ms\n"
@@ -119,6 +123,30 @@ std::string absolutePath(const std::string& p) {
     char buf[4096];
     if (realpath(p.c_str(), buf)) return buf;
     return p;
+}
+
+bool isFile(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// " (used by playlists "A", "B")" for the playlists of the run folder that play the clip at
+// absolute path clip, or "".
+std::string playlistsUsing(const std::string& clip, const std::string& videosAbsolute, const std::string& runDir) {
+    if (clip.compare(0, videosAbsolute.size() + 1, videosAbsolute + "/") != 0) return "";
+    const std::string entry = clip.substr(videosAbsolute.size() + 1);
+    std::ifstream in(runDir + "/data/playlists.xml", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<PlaylistEntry> playlists;
+    if (!parsePlaylists(text, playlists)) return "";
+    std::string names;
+    int count = 0;
+    for (const PlaylistEntry& p : playlists) {
+        if (std::find(p.tracks.begin(), p.tracks.end(), entry) == p.tracks.end()) continue;
+        names += (count++ ? ", \"" : "\"") + p.name + "\"";
+    }
+    if (count == 0) return "";
+    return std::string(" (used by playlist") + (count > 1 ? "s " : " ") + names + ")";
 }
 
 struct Made {
@@ -228,6 +256,17 @@ bool encodeOne(const std::string& inputPath, const std::string& path, int format
     if (clip.mergedEntries > 0)
         std::printf("  %d entries merged into alike ones to stay within %d\n", clip.mergedEntries, MaxEntries);
     if (quality != o.quality) std::printf("  made at quality %d\n", quality);
+    if (input.cut) {
+        const double kept = MaxFrames / o.input.rate;
+        if (input.droppedSeconds > 0)
+            std::printf("  cut at %d frames (%.2f s): the last %.2f s of the input were dropped;", MaxFrames, kept,
+                        input.droppedSeconds);
+        else
+            std::printf("  cut at %d frames (%.2f s): the rest of the input was dropped;", MaxFrames, kept);
+        std::printf(" choose the part with --start SECONDS and --duration SECONDS\n");
+    }
+    if (input.alphaDropped)
+        std::printf("  the input's alpha was dropped: this FFmpeg has no libvpx decoder to read it\n");
     std::fflush(stdout);
     made.path = path;
     made.bytes = bytes.size();
@@ -348,6 +387,8 @@ int main(int argc, char** argv) {
             o.input.sequenceRate = numeric("a frame rate", 0.01, 1000);
         } else if (a == "--dither") {
             o.input.dither = true;
+        } else if (a == "-y" || a == "--overwrite") {
+            o.overwrite = true;
         } else if (a == "--playlist") {
             o.playlist = value("a playlist name");
         } else if (a == "--psnr") {
@@ -402,21 +443,42 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Where each clip goes, and in which format.
+    std::vector<std::string> paths;
+    std::vector<int> formats;
+    for (const std::string& in : o.inputs) {
+        int format = o.format ? o.format : 18;
+        if (singleFile) {
+            if (!o.format) format = endsWith(o.output, ".q17") ? 17 : 18;
+            paths.push_back(o.output);
+        } else {
+            paths.push_back(folder + "/" + baseName(in) + (format == 17 ? ".q17" : ".q18"));
+        }
+        formats.push_back(format);
+    }
+    // A clip already there may be in use: it is replaced only when asked, and before any work.
+    if (!o.overwrite) {
+        bool refused = false;
+        for (size_t i = 0; i < paths.size(); i++) {
+            if (!isFile(paths[i]) || std::find(paths.begin(), paths.begin() + long(i), paths[i]) != paths.begin() + long(i))
+                continue;
+            std::fprintf(stderr, "%s exists%s; -y or --overwrite replaces it\n", paths[i].c_str(),
+                         playlistsUsing(absolutePath(paths[i]), videosAbsolute, o.runDir).c_str());
+            refused = true;
+        }
+        if (refused) return 1;
+    }
+
     signal(SIGINT, removeTemporary);
     signal(SIGTERM, removeTemporary);
     signal(SIGHUP, removeTemporary);
     Progress progress(isatty(2) != 0);
     int failures = 0;
     std::vector<std::string> playlistNames;
-    for (const std::string& in : o.inputs) {
-        std::string path;
-        int format = o.format ? o.format : 18;
-        if (singleFile) {
-            path = o.output;
-            if (!o.format) format = endsWith(path, ".q17") ? 17 : 18;
-        } else {
-            path = folder + "/" + baseName(in) + (format == 17 ? ".q17" : ".q18");
-        }
+    for (size_t i = 0; i < o.inputs.size(); i++) {
+        const std::string& in = o.inputs[i];
+        const std::string& path = paths[i];
+        const int format = formats[i];
         Made made;
         std::string error;
         if (!encodeOne(in, path, format, o, progress, made, error)) {

@@ -1,0 +1,122 @@
+// The library stays true to data/playlists.xml while other programs write it, the editor's saves
+// lose nothing, and failures reach the screen: whole-program sessions as a performer meets them.
+#include <gtest/gtest.h>
+
+
+#include "app/Startup.h"
+#include "controls/Screens.h"
+#include "core/Notice.h"
+#include "core/Platform.h"
+#include "editor_session.h"
+#include "library_support.h"
+
+namespace {
+
+std::string shownNotice() {
+    const char* text = noticeShown(platform::ticks());
+    return text ? text : "";
+}
+
+const int DeleteX = 30, BackX = 290;
+
+}  // namespace
+
+TEST(LibraryOnDisk, AnOutsideWriteWhileTheEditorIsOpenAndTheEditsThatFollowKeepBoth) {
+    EditorSession s(playlistsFile({{"A", {"a1.q18", "a2.q18"}}, {"B", {"b.q18"}}}));
+    s.enter();
+    s.editPlaylistOnRow(0);
+    // While A is open, the encoder adds a playlist; then A loses its first entry and is saved.
+    s.h.writeFile("data/playlists.xml",
+                  playlistsFile({{"A", {"a1.q18", "a2.q18"}}, {"B", {"b.q18"}}, {"Variants", {"v.q18"}}}));
+    s.drag(LeftX, rowY(0), DeleteX, BottomY);
+    s.tap(BackX, BottomY);
+    EXPECT_EQ(s.names(), "ABVariants");
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"),
+              playlistsFile({{"A", {"a2.q18"}}, {"B", {"b.q18"}}, {"Variants", {"v.q18"}}}));
+
+    // Another outside change, then a move in the list: applied to the fresh file, by name.
+    s.h.writeFile("data/playlists.xml", playlistsFile({{"New", {}}, {"A", {"a2.q18"}}, {"B", {"b.q18"}},
+                                                      {"Variants", {"v.q18"}}}));
+    s.drag(LeftX, rowY(1), LeftX, rowY(0));  // B (row 1 of the list shown) before A
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), playlistsFile({{"New", {}}, {"B", {"b.q18"}}, {"A", {"a2.q18"}},
+                                                                 {"Variants", {"v.q18"}}}));
+    EXPECT_EQ(s.names(), "NewBAVariants");
+}
+
+TEST(LibraryOnDisk, PlaylistsAddedOutsideAppearOnTheHomeMenuAndInTheChooser) {
+    Harness h(withPlaylists(playlistsFile({{"A", {}}})));
+    h.frame(41);
+    appState.screen = Screen::Options;
+    h.writeFile("data/playlists.xml", playlistsFile({{"A", {}}, {"B", {}}}));
+    h.tap(ButtonX);  // leaving the options screen for the home menu
+    h.frame();
+    ASSERT_EQ(appState.screen, Screen::Home);
+    EXPECT_EQ(mix.playlistCount, 2);
+
+    h.writeFile("data/playlists.xml", playlistsFile({{"A", {}}, {"B", {}}, {"C", {}}}));
+    h.tap(ButtonB);  // MIX: the chooser opens
+    h.frame();
+    ASSERT_EQ(appState.screen, Screen::Mix);
+    EXPECT_EQ(mix.playlistCount, 3);
+    EXPECT_EQ(mix.playlists[2].name, "C");
+}
+
+TEST(LibraryOnDisk, ADeletedPlaylistStaysDeletedAfterARestart) {
+    EditorSession s(playlistsFile({{"A", {}}, {"B", {}}}));
+    s.enter();
+    s.drag(LeftX, rowY(0), DeleteX, BottomY);
+    ASSERT_EQ(s.names(), "B");
+    tearDownForTests();
+    ASSERT_TRUE(s.h.startUp());
+    EXPECT_EQ(s.names(), "B");
+}
+
+TEST(LibraryOnDisk, LeavingTheEditorInTheMiddleOfADragDropsNothingLater) {
+    const std::string file = playlistsFile({{"A", {}}, {"B", {}}, {"C", {}}});
+    EditorSession s(file);
+    s.enter();
+    s.h.touchDown(LeftX, rowY(0));  // A picked up...
+    s.h.frame();
+    s.h.tap(ButtonX);  // ...when X leaves the editor
+    s.h.frame();
+    ASSERT_EQ(appState.screen, Screen::Home);
+    s.h.touchMove(LeftX, rowY(2));  // the stylus comes up over the empty top-left cell
+    s.h.frame();
+    s.h.touchUp();
+    s.h.frame();
+    s.h.tap(StickRight);  // EDIT again, with the buttons: the first frame there has no touch
+    s.h.frame(2);
+    s.h.tap(ButtonB);
+    s.h.frame(2);
+    ASSERT_EQ(appState.screen, Screen::Editor);
+    EXPECT_EQ(s.names(), "ABC");
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), file);
+}
+
+TEST(LibraryOnDisk, ASaveOntoAFullDiskKeepsTheOldFileAndShowsTheNotice) {
+    const std::string file = playlistsFile({{"A", {}}, {"B", {}}});
+    EditorSession s(file);
+    s.enter();
+    {
+        FileSizeLimit limit(16);  // below the new file: the write fails as on a full disk
+        ASSERT_TRUE(limit.ok);
+        s.drag(LeftX, rowY(1), LeftX, rowY(0));
+    }
+
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), file);
+    EXPECT_EQ(shownNotice(), "can't save playlists: disk full");
+    s.h.frame(20);
+    EXPECT_EQ(shownNotice(), "can't save playlists: disk full") << "still shown a few frames later";
+}
+
+TEST(LibraryOnDisk, APlaylistWithNoPlayableClipSaysSoOnScreen) {
+    Harness h(withPlaylists(playlistsFile({{"Ghosts", {"gone.q18", "also-gone.q17"}}})));
+    h.writeFile("videos/also-gone.q17", "not a clip");
+    h.frame(41);
+    h.tap(ButtonB);  // MIX
+    h.frame(2);
+    h.tap(ButtonB);  // load the marked playlist
+    h.frame(4);
+    EXPECT_EQ(mix._totalTracks, 0);
+    EXPECT_EQ(shownNotice(), "no playable clip in Ghosts");
+}
