@@ -134,8 +134,7 @@ void Options::loadGlove() {
 
 // Both files are built in memory and replace the old ones only once written and synced, so a
 // full card or a crash mid-save leaves the previous settings intact.
-void Options::savePrefs() {
-    std::cout << "saveXML options" << std::endl;
+std::string Options::currentPrefs() const {
     int32_t ids[8];
     for (int i = 0; i < 8; i++) ids[i] = effectTable.slots[0][i].effectId;
     BeatSettings beat;
@@ -143,8 +142,13 @@ void Options::savePrefs() {
     beat.quantise = appState.quantise;
     beat.beatFlash = beatFlash;
     for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
+    return prefsContent(appState.mode, showTopLine, ids, beat);
+}
+
+void Options::savePrefs() {
+    std::cout << "saveXML options" << std::endl;
     int error = 0;
-    if (!saveFileSafely(baseDir + "/data/prefs.xml", prefsContent(appState.mode, showTopLine, ids, beat), &error))
+    if (!saveFileSafely(baseDir + "/data/prefs.xml", currentPrefs(), &error))
         postNotice(("can't save options: " + saveFailureReason(error)).c_str());
 }
 

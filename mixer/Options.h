@@ -35,6 +35,7 @@ public:
     void loadPrefs();
     void loadGlove();
     void savePrefs();
+    std::string currentPrefs() const;  // the bytes savePrefs writes for the settings as they stand
     void saveGlove();
     void saveAndLeave();
 };

@@ -40,11 +40,7 @@ long fromEnvironment(const char* name, long fallback) {
 
 // What the program writes for the state it holds now, file by file.
 std::string expectedPlaylists() { return mix.playlistsText(); }
-std::string expectedPrefs() {
-    int32_t ids[8];
-    for (int i = 0; i < 8; i++) ids[i] = effectTable.slots[0][i].effectId;
-    return prefsContent(appState.mode, options.showTopLine, ids);
-}
+std::string expectedPrefs() { return options.currentPrefs(); }
 std::string expectedGlove() { return gloveContent(options.keys); }
 
 struct WatchedFile {
