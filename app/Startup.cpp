@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "core/FrameBuffers.h"
+#include "core/LaunchOptions.h"
 #include "core/Notice.h"
 #include "core/Platform.h"
 #include "core/TvOut.h"
@@ -18,6 +19,7 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "record/Recorder.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -86,10 +88,15 @@ bool startUp() {
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
+
+    // F9 starts and stops recording; --record starts it now, so that the whole session is kept.
+    platform::setKeyAction(SDLK_F9, [] { recorder.toggle(); });
+    if (!launchOptions.recordTarget.empty()) recorder.start(launchOptions.recordTarget.c_str());
     return true;
 }
 
 int shutDown() {
+    recorder.finish();
     puts("\nend!");
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
@@ -102,6 +109,7 @@ int shutDown() {
 }
 
 void tearDownForTests() {
+    recorder.finish();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
         mix.preview->clear();

@@ -52,6 +52,13 @@ bool keyDownNow[10];
 bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
 bool arrowDown[4];    // up, down, left, right
 
+struct KeyAction {
+    SDLKey key;
+    void (*action)();
+};
+KeyAction keyActions[8];
+int keyActionCount = 0;
+
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
 int tvCalls = 0;
 bool exitEnabled = true;
@@ -60,6 +67,20 @@ const Binding* bindingFor(SDLKey key) {
     for (const Binding& b : bindings)
         if (b.key == key) return &b;
     return nullptr;
+}
+
+const KeyAction* actionFor(SDLKey key) {
+    for (int i = 0; i < keyActionCount; i++)
+        if (keyActions[i].key == key) return &keyActions[i];
+    return nullptr;
+}
+
+// True when the event is a key with an action: run on the way down, dropped either way.
+bool takeKeyAction(const SDL_Event& e) {
+    const KeyAction* a = actionFor(e.key.keysym.sym);
+    if (!a) return false;
+    if (e.type == SDL_KEYDOWN) a->action();
+    return true;
 }
 
 void applyBinding(const Binding& b, bool down) {
@@ -176,8 +197,11 @@ void pumpInput() {
             const Binding* b = bindingFor(e[i].key.keysym.sym);
             if (b) {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
-            } else if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
-                       (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
+                continue;
+            }
+            if (takeKeyAction(e[i])) continue;
+            if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
+                                        (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
                 toggleFullscreen();
             } else {
                 pending.push_back(e[i]);
@@ -191,6 +215,19 @@ uint8_t button(int index) {
     keyLatched[index] = false;
     if (joystick && index < SDL_JoystickNumButtons(joystick) && SDL_JoystickGetButton(joystick, index)) down = true;
     return down ? 1 : 0;
+}
+
+void setKeyAction(SDLKey key, void (*action)()) {
+    for (int i = 0; i < keyActionCount; i++) {
+        if (keyActions[i].key != key) continue;
+        if (action) {
+            keyActions[i].action = action;
+        } else {
+            keyActions[i] = keyActions[--keyActionCount];
+        }
+        return;
+    }
+    if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action};
 }
 
 int pollEvent(SDL_Event* event) {
@@ -208,6 +245,7 @@ int pollEvent(SDL_Event* event) {
                 applyBinding(*b, event->type == SDL_KEYDOWN);
                 continue;
             }
+            if (takeKeyAction(*event)) continue;
             if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
                 toggleFullscreen();
                 continue;
