@@ -53,10 +53,28 @@ const QueuedFrame* FrameQueue::front() {
 }
 
 void FrameQueue::pop() {
-    std::lock_guard<std::mutex> hold(lock);
-    if (count == 0) return;
-    head = (head + 1) % Slots;
-    count--;
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        if (count == 0) return;
+        head = (head + 1) % Slots;
+        count--;
+    }
+    emptied.notify_all();
+}
+
+void FrameQueue::discard() {
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        closed = true;
+        count = 0;
+    }
+    ready.notify_all();
+    emptied.notify_all();
+}
+
+void FrameQueue::waitEmpty() {
+    std::unique_lock<std::mutex> hold(lock);
+    emptied.wait(hold, [this] { return count == 0; });
 }
 
 void FrameQueue::close() {

@@ -29,6 +29,10 @@ public:
 
     // No more frames: front() returns what is left, then nullptr.
     void close();
+    // Closed, and what is left thrown away (the output failed).
+    void discard();
+    // Waits until every queued frame has been taken and popped (tests).
+    void waitEmpty();
     // Empty and open again, the counters at 0 (only while no thread reads it).
     void reset();
 
@@ -45,4 +49,5 @@ private:
     int64_t pushedFrames = 0, droppedFrames = 0;
     mutable std::mutex lock;
     std::condition_variable ready;
+    std::condition_variable emptied;
 };

@@ -49,7 +49,7 @@ void Recorder::run() {
         // would claim a complete file.
         writer.abandon();
         failed = true;
-        queue.close();
+        queue.discard();
     }
     workerDone = 1;
 }
@@ -156,6 +156,10 @@ void Recorder::join() {
                   << " dropped" << std::endl;
     }
     state = Idle;
+}
+
+void Recorder::waitUntilWritten() {
+    if (state != Idle) queue.waitEmpty();
 }
 
 void Recorder::update() {

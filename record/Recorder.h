@@ -36,6 +36,8 @@ public:
     void submitRepeat(uint32_t ticks);
     // Main loop, once per frame: reports a failure or the end of a stopped recording.
     void update();
+    // Tests: waits until the recording thread has written every frame queued so far.
+    void waitUntilWritten();
 
     char target[RecordTargetChars] = {};
     int64_t framesTaken = 0;    // frames submitted in this recording
