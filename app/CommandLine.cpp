@@ -20,7 +20,7 @@ struct Flag {
 };
 
 // Parses a whole decimal number in [low, high].
-[[maybe_unused]] bool parseInt(const char* text, long low, long high, long& out) {
+bool parseInt(const char* text, long low, long high, long& out) {
     if (!text || !*text) return false;
     char* end = nullptr;
     const long v = std::strtol(text, &end, 10);
@@ -32,6 +32,44 @@ struct Flag {
 const Flag flags[] = {
     {"--help", nullptr, "print this help and exit",
      [](const char*, std::string&) { return launchOptions.help = true; }},
+    // Remote control.
+    {"--midi", nullptr, "play from MIDI controllers (own ports loopmixer midi_in/midi_out)",
+     [](const char*, std::string&) { return launchOptions.midi = true; }},
+    {"--midi-connect", "PATTERN", "connect MIDI ports whose names contain PATTERN (repeatable)",
+     [](const char* v, std::string& error) {
+         if (!*v || std::strlen(v) > 63 || launchOptions.midiConnect.size() == 8) {
+             error = "--midi-connect takes up to 8 patterns of 1 to 63 characters";
+             return false;
+         }
+         launchOptions.midiConnect.push_back(v);
+         return true;
+     }},
+    {"--osc-port", "N", "listen for OSC on UDP port N (of 127.0.0.1 unless --osc-host)",
+     [](const char* v, std::string&) {
+         long n;
+         if (!parseInt(v, 1, 65535, n)) return false;
+         launchOptions.oscPort = int(n);
+         return true;
+     }},
+    {"--osc-host", "ADDR", "listen for OSC on address ADDR instead of 127.0.0.1",
+     [](const char* v, std::string&) {
+         if (!*v || std::strlen(v) > 63) return false;
+         launchOptions.oscHost = v;
+         return true;
+     }},
+    {"--osc-feedback", "HOST:PORT", "send the state over OSC to HOST:PORT (repeatable)",
+     [](const char* v, std::string& error) {
+         const char* colon = std::strrchr(v, ':');
+         long port;
+         if (!colon || colon == v || std::strlen(v) > 63 || !parseInt(colon + 1, 1, 65535, port) ||
+             launchOptions.oscFeedback.size() == 8) {
+             error = "--osc-feedback takes up to 8 targets HOST:PORT";
+             return false;
+         }
+         launchOptions.oscFeedback.push_back(v);
+         return true;
+     }},
+    // Recording.
     {"--record", "TARGET", "record from launch on: FILE.mkv, FILE.mp4, udp://HOST:PORT, srt://..., /dev/videoN",
      [](const char* v, std::string& error) {
          if (targetKind(v) == TargetKind::Unknown) {

@@ -14,6 +14,7 @@
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
 #include "record/Recorder.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
@@ -124,5 +125,6 @@ int runFrame() {
     recordFrame();
     drawRecordingMark();
     platform::present();
+    sendRemoteFeedback();
     return running;
 }

@@ -19,7 +19,9 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "app/RemoteRecording.h"
 #include "record/Recorder.h"
+#include "remote/Remote.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -83,6 +85,8 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
+    registerRecordingControls();
+    openRemote();
 
     notice = Notice();
     appState.screen = Screen::Splash;
@@ -98,6 +102,7 @@ bool startUp() {
 int shutDown() {
     recorder.finish();
     puts("\nend!");
+    closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
     screenSurface = nullptr;
@@ -110,6 +115,7 @@ int shutDown() {
 
 void tearDownForTests() {
     recorder.finish();
+    closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
         mix.preview->clear();

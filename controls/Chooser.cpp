@@ -38,15 +38,18 @@ void drawChooser(SDL_Surface* screen) {
     drawLabel(uiFonts, screen, "B load   X home", 72, 210, uiGrey, 0, 0x000000);
 }
 
+void loadChosenPlaylist(int32_t index) {
+    chooserSelection = index;
+    mix.loadingPlaylist = index;
+    mix.clearMix();
+    decks.resetDecks();
+    mix.loadPlaylist(mix.loadingPlaylist);
+    appState.mixView = Performing;
+}
+
 void handleChooser() {
     chooserSelection = markedPlaylist();
-    if (controller.pressed(ButtonB)) {
-        mix.loadingPlaylist = chooserSelection;
-        mix.clearMix();
-        decks.resetDecks();
-        mix.loadPlaylist(mix.loadingPlaylist);
-        appState.mixView = Performing;
-    }
+    if (controller.pressed(ButtonB)) loadChosenPlaylist(chooserSelection);
     if (controller.pressed(ButtonHome)) appState.mixView = Performing;
     if (controller.pressed(StickDown) && chooserSelection < mix.playlistCount - 1) chooserSelection++;
     if (controller.pressed(StickUp) && chooserSelection > 0) chooserSelection--;

@@ -52,6 +52,12 @@ void handleOptions() {
         return;
     }
 
+    if (options.view == LearnView) {
+        if (learnPageHooks.handle) learnPageHooks.handle();
+        else options.view = FiltersView;
+        return;
+    }
+
     if (options.view != FiltersView) return;
 
     if (c.counter[ButtonL] + c.counter[ButtonR] == 3) appState.mode = 1 - appState.mode;
@@ -59,6 +65,10 @@ void handleOptions() {
     if (c.touchDown) {
         if (inZone(5, 215, 53, 240)) {
             options.view = KeysView;
+            return;
+        }
+        if (learnPageHooks.handle && inZone(70, 215, 140, 235)) {
+            options.view = LearnView;
             return;
         }
         if (inZone(20, 190, 140, 206)) options.showTopLine = 1 - options.showTopLine;

@@ -105,8 +105,10 @@ void handleModeA() {
     if (c.pressed(ButtonY) && c.up(ButtonR)) decks.flash = 15;
     if (c.down(ButtonA) && c.up(ButtonR)) {
         if (decks.fade < 15) decks.fade++;
-    } else if (decks.fade > 0) {
+    } else if (decks.fade > decks.fadeRest) {
         decks.fade--;
+    } else if (decks.fade < decks.fadeRest) {
+        decks.fade++;
     }
 
     decks.page = 0;
@@ -175,6 +177,9 @@ void handleModeB() {
                                      ButtonR, StickUp, StickRight, StickDown, StickLeft};
     for (int i = 0; i < 10; i++)
         if (c.pressed(triggers[i])) trigger(i + 1);
+
+    // A clip pad of a controller acts like a glove key: the i-th clip, kept queued while it is down.
+    if (c.clip > 0) trigger(c.clip - 1);
 
     if (c.key > 0) {
         if (c.key == options.keys[0] && c.keyDown) {

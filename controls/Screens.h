@@ -33,6 +33,9 @@ extern VideoOutScreen videoOutScreen;
 extern int32_t chooserSelection;
 
 void drawChooser(SDL_Surface* screen);
+// What the chooser's ButtonB does: frees the tracks, resets the decks, starts loading playlist
+// index and shows the picture.
+void loadChosenPlaylist(int32_t index);
 
 void handleHome();
 void handleEditor();

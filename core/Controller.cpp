@@ -17,15 +17,17 @@ static void count(InputCounter& c, bool active) {
 void Controller::poll() {
     platform::pumpInput();
     // The stick's four directions, then the buttons in the console's reading order.
-    count(counter[StickUp], platform::axis(1) < -20000);
-    count(counter[StickRight], platform::axis(0) > 20000);
-    count(counter[StickDown], platform::axis(1) > 20000);
-    count(counter[StickLeft], platform::axis(0) < -20000);
+    count(counter[StickUp], (platform::axis(1) < -20000) | platform::remoteInput(StickUp));
+    count(counter[StickRight], (platform::axis(0) > 20000) | platform::remoteInput(StickRight));
+    count(counter[StickDown], (platform::axis(1) > 20000) | platform::remoteInput(StickDown));
+    count(counter[StickLeft], (platform::axis(0) < -20000) | platform::remoteInput(StickLeft));
     static const struct { Input input; int button; } buttons[] = {
         {ButtonA, 0}, {ButtonB, 2}, {ButtonX, 1}, {ButtonY, 3}, {ButtonL, 4},
         {ButtonR, 5}, {ButtonI, 8}, {ButtonII, 9}, {ButtonHome, 6},
     };
-    for (const auto& b : buttons) count(counter[b.input], platform::button(b.button) != 0);
+    for (const auto& b : buttons)
+        count(counter[b.input], (platform::button(b.button) != 0) | platform::remoteInput(b.input));
+    clip = platform::remoteClip();
 
     activeInputs = 0;
     for (int i = 0; i < InputCount; i++) activeInputs += counter[i];

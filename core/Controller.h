@@ -21,6 +21,7 @@ public:
     int32_t keyDown;
     int32_t keyHeld;
     int32_t touchX, touchY;
+    int32_t clip;  // mode-B clip pad held on a controller (1..16, the i-th clip), 0 for none
 
     void clear();
     void poll();

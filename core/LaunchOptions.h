@@ -6,6 +6,12 @@
 
 struct LaunchOptions {
     bool help = false;
+    // Remote control (MIDI, OSC): what is given here replaces data/remote.xml for this run.
+    bool midi = false;
+    std::vector<std::string> midiConnect;
+    int oscPort = -1;  // -1: not given
+    std::string oscHost;
+    std::vector<std::string> oscFeedback;
     // Recording (record/): the target recorded from launch on (empty: none), the whole-number
     // enlargement, a steady 25 fps file instead of the presented timing, and the Mix screen as shown
     // (overlay and chooser included) instead of the clean picture.

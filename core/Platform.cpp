@@ -60,6 +60,15 @@ KeyAction keyActions[8];
 int keyActionCount = 0;
 
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
+
+void (*remotePoll)() = nullptr;
+constexpr int RemoteInputs = 13;  // the Controller's logical inputs
+bool remoteDown[RemoteInputs];
+bool remoteLatched[RemoteInputs];
+int remoteClipDown = 0;
+int remoteClipLatched = 0;
+constexpr size_t MaxInjected = 256;
+std::deque<SDL_Event> injected;
 int tvCalls = 0;
 bool exitEnabled = true;
 
@@ -157,6 +166,7 @@ bool openVideo() {
 void closeVideo() {
     window = nullptr;
     pending.clear();
+    injected.clear();
 }
 
 void toggleFullscreen() {
@@ -187,6 +197,7 @@ int16_t axis(int index) {
 }
 
 void pumpInput() {
+    if (remotePoll) remotePoll();
     // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
     // pressed since the last frame acts in this one.
     SDL_PumpEvents();
@@ -236,7 +247,10 @@ int pollEvent(SDL_Event* event) {
             *event = pending.front();
             pending.pop_front();
         } else if (!SDL_PollEvent(event)) {
-            return 0;
+            if (injected.empty()) return 0;
+            *event = injected.front();
+            injected.pop_front();
+            return 1;
         }
         switch (event->type) {
         case SDL_KEYDOWN:
@@ -321,6 +335,37 @@ void exitToMenu() {
     execlp("/usr/gp2x/gp2xmenu", "/usr/gp2x/gp2xmenu", "--disable-autorun", (char*)nullptr);
 }
 
+void setRemotePoll(void (*poll)()) { remotePoll = poll; }
+
+void setRemoteInput(int input, bool down) {
+    if (input < 0 || input >= RemoteInputs) return;
+    remoteDown[input] = down;
+    if (down) remoteLatched[input] = true;
+}
+
+bool remoteInput(int input) {
+    if (input < 0 || input >= RemoteInputs) return false;
+    const bool down = remoteDown[input] || remoteLatched[input];
+    remoteLatched[input] = false;
+    return down;
+}
+
+void setRemoteClip(int clip, bool down) {
+    if (clip < 1 || clip > 16) return;
+    if (down) remoteClipDown = remoteClipLatched = clip;
+    else if (remoteClipDown == clip) remoteClipDown = 0;
+}
+
+int remoteClip() {
+    const int clip = remoteClipDown ? remoteClipDown : remoteClipLatched;
+    remoteClipLatched = 0;
+    return clip;
+}
+
+void injectEvent(const SDL_Event& event) {
+    if (injected.size() < MaxInjected) injected.push_back(event);
+}
+
 void useFakeClock(bool on) { fakeClock = on; fakeNow = 0; }
 void setTicks(uint32_t ms) { fakeNow = ms; }
 void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
@@ -331,7 +376,11 @@ void clearScriptedInput() {
     memset(keyDownNow, 0, sizeof keyDownNow);
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
+    memset(remoteDown, 0, sizeof remoteDown);
+    memset(remoteLatched, 0, sizeof remoteLatched);
+    remoteClipDown = remoteClipLatched = 0;
     pending.clear();
+    injected.clear();
     tvCalls = 0;
 }
 int tvConfigCalls() { return tvCalls; }

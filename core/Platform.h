@@ -46,6 +46,23 @@ int tvConfig(TvConfigRecord* record);
 // Replaces the process with the console's menu program; returns only when that fails.
 void exitToMenu();
 
+// --- controllers beyond the console's own (MIDI, OSC) ------------------------------------------
+// The remote seam sets a function that pumpInput calls first, once per frame, so that whatever a
+// controller sent before the frame's poll acts in that frame. nullptr: none.
+void setRemotePoll(void (*poll)());
+// A console control (an Input of core/Controller.h) pressed or released from a controller. Like a
+// bound key, a press and release between two frames still counts as one press.
+void setRemoteInput(int input, bool down);
+// Down now, or pressed since the last read (the latch is cleared by the read).
+bool remoteInput(int input);
+// A mode-B clip pad (1..16) pressed or released; remoteClip answers the pad down (or tapped since
+// the last read), 0 for none.
+void setRemoteClip(int clip, bool down);
+int remoteClip();
+// Stylus and key events from a controller, already in screen pixels: pollEvent hands them out
+// after SDL's own, untranslated. The queue is bounded; events past its size are dropped.
+void injectEvent(const SDL_Event& event);
+
 // --- test hooks ---------------------------------------------------------------------------------
 void useFakeClock(bool on);
 void setTicks(uint32_t ms);

@@ -5,7 +5,16 @@
 #include <cstdio>
 #include <string>
 
-enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2 };
+enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2, LearnView = 3 };
+
+// The MIDI learn page, supplied by the remote seam above the mixer while MIDI is on: its button on
+// the filters page opens it, and while view is LearnView it draws and takes the input. Null
+// functions: MIDI is off and there is no button.
+struct LearnPageHooks {
+    void (*draw)(SDL_Surface* screen) = nullptr;
+    void (*handle)() = nullptr;
+};
+extern LearnPageHooks learnPageHooks;
 
 class Options {
 public:

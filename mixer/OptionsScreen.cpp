@@ -12,6 +12,8 @@
 #include "mixer/Filters.h"
 #include "mixer/Options.h"
 
+LearnPageHooks learnPageHooks;
+
 namespace {
 
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
@@ -42,6 +44,7 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     }
 
     if (appState.mode == ModeB) drawText(uiFonts, screen, "mode B", 5, 5, uiWhite, 0);
+    if (learnPageHooks.draw) drawLabel(uiFonts, screen, "MIDI learn", 74, 220, uiBlack, 0, uiAmber);
 }
 
 void drawKeysView(Options& o, SDL_Surface* screen) {
@@ -66,6 +69,9 @@ void drawOptions(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     switch (o.view) {
     case FiltersView: drawFiltersView(o, screen, texture); break;
     case KeysView: drawKeysView(o, screen); break;
+    case LearnView:
+        if (learnPageHooks.draw) learnPageHooks.draw(screen);
+        break;
     case WaitingForKeyView:
         drawText(uiFonts, screen, "waiting for input...", 40, 40, uiWhite, 0);
         drawNumber(uiFonts, screen, o.keyToAssign + 1, 40, 53, uiWhite, 0);

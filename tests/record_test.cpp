@@ -27,6 +27,9 @@ extern "C" {
 #include "library/Mix.h"
 #include "mixer/Decks.h"
 #include "record/Recorder.h"
+#include "remote/MidiTargets.h"
+#include "remote/OscAddresses.h"
+#include "remote/OscFeedback.h"
 
 namespace {
 
@@ -353,6 +356,43 @@ TEST(Recording, TerminatingWhileRecordingLeavesACompleteFile) {
     EXPECT_EQ(960, d.width);
     EXPECT_EQ(20u, d.pictures.size());
     EXPECT_NE(std::string::npos, h.log().find("recording stopped: " + file + ", 20 frames, 0 dropped"));
+}
+
+TEST(Recording, OscAndALearnedMidiControlStartAndStopWithFeedback) {
+    Harness h(session());
+    h.frame(45);
+    int32_t recordingFed = -1;
+    static int32_t* fed;
+    fed = &recordingFed;
+    const auto feedback = [] {
+        pollOscFeedback(false, [](const char* address, char, const OscArg& v) {
+            if (std::string(address) == "/loopmixer/recording") *fed = v.i;
+        });
+    };
+    feedback();
+    EXPECT_EQ(0, recordingFed);
+
+    int32_t on = 1;
+    void* argv[] = {&on};
+    ASSERT_TRUE(handleOscMessage("/loopmixer/record", "i", argv, 1));
+    recordedFrame(h, 3);
+    EXPECT_TRUE(recorder.recording()) << "with no --record, a new file under recordings/";
+    EXPECT_EQ(0, std::string(recorder.target).rfind("recordings/loopmixer-", 0)) << recorder.target;
+    feedback();
+    EXPECT_EQ(1, recordingFed);
+
+    const int record = findMidiTarget("record");
+    ASSERT_GE(record, 0);
+    const MidiTarget& t = midiTarget(record);
+    EXPECT_EQ(1, t.state(t.param)) << "the pad lights while recording";
+    t.act(t.param, 127);  // a press stops; its release and a second press value change nothing more
+    t.act(t.param, 100);
+    h.frame();
+    EXPECT_FALSE(recorder.recording());
+    recorder.finish();
+    feedback();
+    EXPECT_EQ(0, recordingFed);
+    EXPECT_EQ(3u, decode(recorder.target).pictures.size());
 }
 
 }  // namespace

@@ -1,0 +1,78 @@
+#include "remote/LearnPage.h"
+
+#include <string>
+
+#include "core/Controller.h"
+#include "draw/Colours.h"
+#include "draw/Text.h"
+#include "mixer/Options.h"
+#include "remote/MidiMap.h"
+#include "remote/MidiTargets.h"
+
+namespace {
+
+int marked = -1;
+
+bool touchIn(int x0, int y0, int x1, int y1) {
+    const Controller& c = controller;
+    return c.touchX >= x0 && c.touchX <= x1 && c.touchY >= y0 && c.touchY <= y1;
+}
+
+void drawLearnPage(SDL_Surface* screen) {
+    drawText(uiFonts, screen, "MIDI learn: touch a target, then move a control", 5, 4, uiPink, 0);
+    for (int t = 0; t < midiTargetCount() && t < LearnColumns * LearnRows; t++) {
+        const int x = 4 + (t / LearnRows) * LearnColumnWidth, y = LearnTop + (t % LearnRows) * LearnRowHeight;
+        const char* name = midiTarget(t).name;
+        std::string text = name;
+        const std::string mapped = midiMap.describe(name);
+        if (!mapped.empty()) text += "  " + mapped;
+        if (t == midiMap.learnTarget) fillRect(screen, x - 2, y, LearnColumnWidth - 2, LearnRowHeight, toRgb565(uiAmber));
+        const int32_t colour = t == midiMap.learnTarget ? uiBlack : (t == marked ? uiBlue : (mapped.empty() ? uiGrey : uiWhite));
+        drawTextSmooth(uiFonts, screen, text.c_str(), x, y, colour, 0);
+    }
+    drawLabel(uiFonts, screen, "clear", 8, 220, uiBlack, 0, uiAmber);
+    drawLabel(uiFonts, screen, "back", 74, 220, uiBlack, 0, uiAmber);
+    if (midiMap.learnTarget >= 0) drawText(uiFonts, screen, "move a control...", 130, 220, uiAmber, 0);
+}
+
+void handleLearnPage() {
+    if (!controller.touchDown) return;
+    if (touchIn(5, 215, 60, 235)) {
+        if (marked >= 0 && marked < midiTargetCount()) midiMap.clearTarget(midiTarget(marked).name);
+        midiMap.learnTarget = -1;
+        return;
+    }
+    if (touchIn(70, 215, 140, 235)) {
+        midiMap.learnTarget = -1;
+        options.view = FiltersView;
+        return;
+    }
+    const int t = learnTargetAt(controller.touchX, controller.touchY);
+    if (t < 0) return;
+    marked = t;
+    // Touching the waiting target again stops waiting.
+    midiMap.learnTarget = midiMap.learnTarget == t ? -1 : t;
+}
+
+}  // namespace
+
+int learnTargetAt(int x, int y) {
+    if (x < 0 || y < LearnTop || y >= LearnTop + LearnRows * LearnRowHeight) return -1;
+    const int column = x / LearnColumnWidth, row = (y - LearnTop) / LearnRowHeight;
+    if (column >= LearnColumns) return -1;
+    const int t = column * LearnRows + row;
+    return t < midiTargetCount() ? t : -1;
+}
+
+int learnMarkedTarget() { return marked; }
+
+void installLearnPage() {
+    marked = -1;
+    learnPageHooks.draw = drawLearnPage;
+    learnPageHooks.handle = handleLearnPage;
+}
+
+void removeLearnPage() {
+    learnPageHooks = LearnPageHooks();
+    if (options.view == LearnView) options.view = FiltersView;
+}

@@ -1,0 +1,30 @@
+// The MIDI side: the program's own input and output ports through RtMidi (ALSA client
+// "loopmixer" with ports "midi_in" and "midi_out" where the ALSA sequencer exists, JACK otherwise),
+// connected to the ports whose names match the performer's patterns. Read once per frame.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "remote/MidiParser.h"
+
+constexpr int MaxMidiConnections = 8;
+constexpr int MaxMidiMessagesPerFrame = 256;
+constexpr unsigned MidiQueueLimit = 1024;
+
+// api: "alsa", "jack" or "auto" (ALSA when /dev/snd/seq can be opened, JACK otherwise). Every port
+// (input or output) whose name contains one of the patterns (letter case ignored) is connected;
+// the program's own ports are never matched. False, with a log line and a notice, when no MIDI
+// system can be opened.
+bool openMidiPorts(const std::string& api, const std::vector<std::string>& patterns);
+void closeMidiPorts();
+bool midiPortsOpen();
+// "alsa" or "jack" once open.
+const char* midiApiName();
+
+// Reads what arrived (at most MaxMidiMessagesPerFrame messages) through the parser into sink.
+void pollMidiPorts(uint32_t ticks, MidiEventSink sink);
+// Sends one short message on every output.
+void sendMidi(const uint8_t* bytes, int count);
+// True once after the outputs opened: the lights are then all sent.
+bool midiOutputsJustOpened();

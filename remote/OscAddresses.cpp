@@ -1,0 +1,190 @@
+#include "remote/OscAddresses.h"
+
+#include <lo/lo.h>
+
+#include <cmath>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+struct OscEntry {
+    char address[MaxOscAddressChars + 1];
+    char types[MaxOscArgs + 1];
+    OscHandler handler;
+    int32_t param;
+    bool warned;  // a wrong message to this address has been logged
+};
+
+OscEntry entries[MaxOscAddresses];
+int entryCount = 0;
+
+// Unknown addresses are logged once each, up to a fixed number of distinct ones (by hash), so
+// that a stream of random addresses cannot grow memory or the log.
+constexpr int MaxUnknownLogged = 32;
+uint32_t unknownLogged[MaxUnknownLogged];
+int unknownCount = 0;
+
+uint32_t hashOf(const char* s) {
+    uint32_t h = 2166136261u;
+    for (; *s; s++) h = (h ^ uint8_t(*s)) * 16777619u;
+    return h;
+}
+
+// Prints an address for the log: at most 64 bytes, control bytes shown as '?'.
+std::string printable(const char* s) {
+    std::string out;
+    for (; *s && out.size() < 64; s++) out += (uint8_t(*s) < 32 || uint8_t(*s) > 126) ? '?' : *s;
+    return out;
+}
+
+void logUnknown(const char* address) {
+    const uint32_t h = hashOf(address);
+    for (int i = 0; i < unknownCount; i++)
+        if (unknownLogged[i] == h) return;
+    if (unknownCount == MaxUnknownLogged) return;
+    unknownLogged[unknownCount++] = h;
+    std::cout << "osc: unknown address " << printable(address) << std::endl;
+}
+
+void logWrong(OscEntry& e) {
+    if (e.warned) return;
+    e.warned = true;
+    std::cout << "osc: ignored " << e.address << " (wrong type, count or range; expects \"" << e.types
+              << "\")" << std::endl;
+}
+
+// Converts one received argument to the registered type; false when it does not fit.
+bool convert(char want, char got, const lo_arg* a, OscArg& out) {
+    if (want == 'i') {
+        if (got == 'i') {
+            out.i = a->i;
+            return true;
+        }
+        if (got == 'f' && std::isfinite(a->f) && a->f == std::floor(a->f) && std::fabs(a->f) < 1e9f) {
+            out.i = int32_t(a->f);
+            return true;
+        }
+        return false;
+    }
+    if (want == 'f') {
+        if (got == 'f' && std::isfinite(a->f)) {
+            out.f = a->f;
+            return true;
+        }
+        if (got == 'i') {
+            out.f = float(a->i);
+            return true;
+        }
+        return false;
+    }
+    if (want == 's' && (got == 's' || got == 'S')) {
+        out.s = &a->s;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool addOscAddress(const char* address, const char* types, OscHandler handler, int32_t param) {
+    if (!address || !types || !handler || address[0] != '/') return false;
+    if (strlen(address) > size_t(MaxOscAddressChars) || strlen(types) > size_t(MaxOscArgs)) return false;
+    for (const char* t = types; *t; t++)
+        if (*t != 'i' && *t != 'f' && *t != 's') return false;
+    OscEntry* e = nullptr;
+    for (int i = 0; i < entryCount; i++)
+        if (strcmp(entries[i].address, address) == 0) e = &entries[i];
+    if (!e) {
+        if (entryCount == MaxOscAddresses) return false;
+        e = &entries[entryCount++];
+    }
+    snprintf(e->address, sizeof e->address, "%s", address);
+    snprintf(e->types, sizeof e->types, "%s", types);
+    e->handler = handler;
+    e->param = param;
+    e->warned = false;
+    return true;
+}
+
+bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
+    if (!address) return false;
+    if (!types) types = "";
+    OscEntry* e = nullptr;
+    for (int i = 0; i < entryCount && !e; i++)
+        if (strcmp(entries[i].address, address) == 0) e = &entries[i];
+    if (!e) {
+        logUnknown(address);
+        return false;
+    }
+    const int want = int(strlen(e->types));
+    if (argc != want || int(strnlen(types, MaxOscArgs + 1)) != want) {
+        logWrong(*e);
+        return false;
+    }
+    OscArg args[MaxOscArgs] = {};
+    for (int k = 0; k < want; k++) {
+        if (!convert(e->types[k], types[k], static_cast<const lo_arg*>(argv[k]), args[k])) {
+            logWrong(*e);
+            return false;
+        }
+    }
+    if (!e->handler(args, e->param)) {
+        logWrong(*e);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Big-endian 32-bit read; the caller has checked that four bytes are there.
+uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+void handleMessageBytes(const uint8_t* data, size_t size) {
+    // liblo checks the whole message (padding, type tags, argument sizes) before it builds it.
+    int result = 0;
+    lo_message m = lo_message_deserialise(const_cast<uint8_t*>(data), size, &result);
+    if (!m) return;
+    // The address is the first, null-terminated string; deserialise has checked it.
+    const char* address = reinterpret_cast<const char*>(data);
+    const char* types = lo_message_get_types(m);
+    const int argc = lo_message_get_argc(m);
+    lo_arg** argv = lo_message_get_argv(m);
+    handleOscMessage(address, types, reinterpret_cast<void* const*>(argv), argc);
+    lo_message_free(m);
+}
+
+// Walks one bundle: "#bundle", an 8-byte time tag, then elements of a 32-bit size and that many
+// bytes. budget counts the messages left for this packet; depth bounds the nesting.
+void handleBundle(const uint8_t* data, size_t size, int& budget, int depth) {
+    static const char tag[8] = {'#', 'b', 'u', 'n', 'd', 'l', 'e', 0};
+    if (size < 16 || memcmp(data, tag, 8) != 0 || depth > 8) return;
+    size_t at = 16;
+    while (budget > 0 && size - at >= 4) {
+        const uint32_t n = be32(data + at);
+        at += 4;
+        if (n == 0 || n % 4 != 0 || n > size - at) return;
+        const uint8_t* element = data + at;
+        if (element[0] == '#') handleBundle(element, n, budget, depth + 1);
+        else if (element[0] == '/') {
+            budget--;
+            handleMessageBytes(element, n);
+        }
+        at += n;
+    }
+}
+
+}  // namespace
+
+void handleOscPacket(const uint8_t* data, size_t size) {
+    if (!data || size < 4 || size % 4 != 0) return;
+    int budget = MaxOscMessagesPerPacket;
+    if (data[0] == '#') handleBundle(data, size, budget, 0);
+    else if (data[0] == '/') handleMessageBytes(data, size);
+}
+
+void resetOscWarnings() {
+    for (int i = 0; i < entryCount; i++) entries[i].warned = false;
+    unknownCount = 0;
+}
