@@ -238,18 +238,18 @@ TEST(Recording, TimestampsFollowThePresentedFramesOrASteadyRate) {
 
 TEST(Recording, Mp4IsReadableWithItsSizeAndEveryFrame) {
     Harness h(session());
-    launchOptions.recordScale = 4;
+    launchOptions.recordScale = 2;
     perform(h);
     const std::string file = h.dir + "/performance.mp4";
     recorder.start(file.c_str());
-    recordedFrame(h, 40);
+    recordedFrame(h, 25);
     recorder.finish();
     const Decoded d = decode(file);
     EXPECT_EQ("h264", d.codec);
-    EXPECT_EQ(1280, d.width);
-    EXPECT_EQ(960, d.height);
-    EXPECT_EQ(40u, d.ms.size());
-    EXPECT_EQ(40, recorder.framesWritten);
+    EXPECT_EQ(640, d.width);
+    EXPECT_EQ(480, d.height);
+    EXPECT_EQ(25u, d.ms.size());
+    EXPECT_EQ(25, recorder.framesWritten);
 }
 
 TEST(Recording, StreamsOverUdpToAReceiver) {
