@@ -112,12 +112,7 @@ long firstDifference(const std::vector<uint16_t>& decoded, const Picture& screen
 
 // The bundled playlist loaded and playing on the Mix screen, chooser closed, overlay hidden.
 void perform(Harness& h) {
-    appState.screen = Screen::Mix;
-    appState.mixView = ChoosingPlaylist;
-    h.frame();
-    h.tap(ButtonB);
-    h.frame();
-    for (int i = 0; i < 400 && mix.loadPosition < mix.playlists[mix.loadingPlaylist].trackCount; i++) h.frame();
+    h.loadFirstPlaylist();
     decks.blendMode = 2;
     decks.decks[0].track = 1;
 }

@@ -48,6 +48,9 @@ public:
     void keyDown(int sym);
     void keyUp(int sym);
     void quit();
+    // On the Mix screen, loads the chooser's highlighted (first) playlist with B and runs frames
+    // until every clip of it is loaded (at most 400).
+    void loadFirstPlaylist();
 
     // Advances the fake clock past the frame interval and runs one frame, n times. Returns the
     // running flag after the last one.
