@@ -77,6 +77,8 @@ bool startUp() {
     decks = Decks();
     decks.resetDecks();
     queuedTrack = 0;
+    // Cleared before the playlists are read: reading them can post a notice.
+    notice = Notice();
     mix.init();
     mix.loadXML();
     mix.scanPlaylists();
@@ -88,7 +90,6 @@ bool startUp() {
     registerRecordingControls();
     openRemote();
 
-    notice = Notice();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

@@ -1,5 +1,7 @@
 // The playlist chooser: a small panel over the performance picture listing the playlists; the
 // stick moves the marker, ButtonB loads the marked playlist while the decks keep playing.
+#include <algorithm>
+
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "controls/Screens.h"
@@ -9,8 +11,16 @@
 #include "mixer/Decks.h"
 
 int32_t chooserSelection = 0;
+int32_t chooserTop = 0;
 
 namespace {
+
+// The panel is 100 pixels high from y 70 and its rows 10 apart from y 87: eight rows fit in it.
+constexpr int ChooserRows = 8;
+constexpr int BarHeight = 80;  // the scroll mark beside the rows, x 244-246
+// Names end before the count column (x 222); the large title before the right edge of the screen.
+constexpr int NameRoom = 222 - 82 - 4;
+constexpr int TitleRoom = 320 - 82 - 2;
 
 // The editor can delete playlists while the marker points at one of the last ones; the marker then
 // stands on the new last playlist instead of an empty row past the list.
@@ -22,18 +32,47 @@ int32_t markedPlaylist() {
     return s;
 }
 
+int32_t listedPlaylists() { return mix.playlistCount < MaxPlaylists ? mix.playlistCount : MaxPlaylists; }
+
+// The first row shown: the window moves only as far as it must to keep the marked row inside it,
+// as the editor's lists scroll.
+int32_t windowTop(int32_t top) {
+    const int32_t marked = markedPlaylist();
+    if (marked < top) top = marked;
+    if (marked > top + ChooserRows - 1) top = marked - (ChooserRows - 1);
+    const int32_t last = listedPlaylists() - ChooserRows;
+    if (top > last) top = last;
+    return top < 0 ? 0 : top;
+}
+
 }  // namespace
 
 void drawChooser(SDL_Surface* screen) {
     fillRect(screen, 70, 70, 180, 100, 0);
-    const int32_t marked = markedPlaylist();
-    drawText(uiFonts, screen, mix.playlists[marked].name.c_str(), 82, 60, 0xFFFFFF, 1);
-    // The list does not scroll: rows past the bottom edge are clipped by the surface.
-    for (int i = 0; i < mix.playlistCount && i < MaxPlaylists; i++) {
-        const int y = 87 + 10 * i;
-        drawTextSmooth(uiFonts, screen, mix.playlists[i].name.c_str(), 82, y, uiGrey, 0);
-        drawNumber(uiFonts, screen, mix.playlists[i].trackCount, 222, y, uiGrey, 0);
-        if (i == marked) drawTextSmooth(uiFonts, screen, ">", 73, y, uiGrey, 0);
+    // With no playlists the records past the list still hold a deleted playlist's name.
+    if (mix.playlistCount <= 0) {
+        drawText(uiFonts, screen, "no playlists", 82, 60, 0xFFFFFF, 1);
+    } else {
+        const int32_t marked = markedPlaylist();
+        const std::string title = fitText(uiFonts, 1, mix.playlists[marked].name, TitleRoom, false);
+        drawText(uiFonts, screen, title.c_str(), 82, 60, 0xFFFFFF, 1);
+        // The rows that fit in the panel, from the window that keeps the marker in view.
+        const int top = windowTop(chooserTop);
+        for (int r = 0; r < ChooserRows && top + r < listedPlaylists(); r++) {
+            const int i = top + r;
+            const int y = 87 + 10 * r;
+            const std::string name = fitText(uiFonts, 0, mix.playlists[i].name, NameRoom, false);
+            drawTextSmooth(uiFonts, screen, name.c_str(), 82, y, uiGrey, 0);
+            drawNumber(uiFonts, screen, mix.playlists[i].trackCount, 222, y, uiGrey, 0);
+            if (i == marked) drawTextSmooth(uiFonts, screen, ">", 73, y, uiGrey, 0);
+        }
+        // A longer list shows where the window stands in it, as the editor's scroll bars do.
+        const int hidden = listedPlaylists() - ChooserRows;
+        if (hidden > 0) {
+            const int thumb = std::max(6, BarHeight * ChooserRows / listedPlaylists());
+            fillRect(screen, 244, 87, 3, BarHeight, toRgb565(0x444444));
+            fillRect(screen, 244, 87 + (BarHeight - thumb) * top / hidden, 3, thumb, toRgb565(uiGrey));
+        }
     }
     drawLabel(uiFonts, screen, "B load   X home", 72, 210, uiGrey, 0, 0x000000);
 }
@@ -53,6 +92,7 @@ void handleChooser() {
     if (controller.pressed(ButtonHome)) appState.mixView = Performing;
     if (controller.pressed(StickDown) && chooserSelection < mix.playlistCount - 1) chooserSelection++;
     if (controller.pressed(StickUp) && chooserSelection > 0) chooserSelection--;
+    chooserTop = windowTop(chooserTop);
     if (controller.pressed(ButtonX)) {
         appState.screen = Screen::Home;
         mix.clearMix();

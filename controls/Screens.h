@@ -31,6 +31,7 @@ extern SplashScreen splashScreen;
 extern HomeScreen homeScreen;
 extern VideoOutScreen videoOutScreen;
 extern int32_t chooserSelection;
+extern int32_t chooserTop;  // the first playlist row the chooser shows
 
 void drawChooser(SDL_Surface* screen);
 // What the chooser's ButtonB does: frees the tracks, resets the decks, starts loading playlist

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/AppState.h"
+#include "core/Utf8.h"
 #include "draw/Colours.h"
 
 TTF_Font* uiFonts[2] = {nullptr, nullptr};
@@ -60,8 +61,15 @@ void drawPanel(int32_t x, int32_t y, int32_t w, int32_t h, int32_t colour, int32
 static void renderText(TTF_Font** fonts, SDL_Surface* dst, const char* text, int32_t x, int32_t y, int32_t colour,
                        int32_t fontIndex, bool smooth, const int32_t* background) {
     if (!fonts || !dst || !text || !*text || fontIndex < 0 || fontIndex > 1 || !fonts[fontIndex]) return;
-    SDL_Surface* s = smooth ? TTF_RenderText_Blended(fonts[fontIndex], text, sdlColour(colour))
-                            : TTF_RenderText_Solid(fonts[fontIndex], text, sdlColour(colour));
+    TTF_Font* font = fonts[fontIndex];
+    SDL_Surface* s;
+    if (isUtf8(text) && !isAscii(text)) {
+        s = smooth ? TTF_RenderUTF8_Blended(font, text, sdlColour(colour))
+                   : TTF_RenderUTF8_Solid(font, text, sdlColour(colour));
+    } else {
+        s = smooth ? TTF_RenderText_Blended(font, text, sdlColour(colour))
+                   : TTF_RenderText_Solid(font, text, sdlColour(colour));
+    }
     if (!s) return;
     if (background) {
         // Colours are mapped with the 320x240 picture's format, whatever the window is.
@@ -94,4 +102,37 @@ void drawNumber(TTF_Font** fonts, SDL_Surface* dst, int32_t n, int32_t x, int32_
     char buffer[16];
     snprintf(buffer, sizeof buffer, "%d", n);
     drawTextSmooth(fonts, dst, buffer, x, y, colour, fontIndex);
+}
+
+int32_t textWidth(TTF_Font** fonts, int32_t fontIndex, const std::string& text) {
+    if (!fonts || fontIndex < 0 || fontIndex > 1 || !fonts[fontIndex] || text.empty()) return 0;
+    int w = 0, h = 0;
+    const bool utf8 = isUtf8(text) && !isAscii(text);
+    if ((utf8 ? TTF_SizeUTF8 : TTF_SizeText)(fonts[fontIndex], text.c_str(), &w, &h) != 0) return 0;
+    return w;
+}
+
+std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width, bool keepEnd) {
+    if (textWidth(fonts, fontIndex, text) <= width) return text;
+    static const std::string mark = "...";
+    const bool utf8 = isUtf8(text);
+    // The longest part that fits with the mark: widths grow with the part, so a binary search over
+    // its byte length finds it in a few measurements (a name may be drawn on every row every frame).
+    auto piece = [&](size_t n) {
+        if (!keepEnd) return text.substr(0, utf8Boundary(text, n, utf8)) + mark;
+        size_t from = text.size() - n;
+        // From the front, a cut inside a sequence moves forward to the next character.
+        while (utf8 && from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) from++;
+        return mark + text.substr(from);
+    };
+    size_t low = 0, high = text.size();
+    while (low < high) {
+        const size_t middle = (low + high + 1) / 2;
+        if (textWidth(fonts, fontIndex, piece(middle)) <= width) {
+            low = middle;
+        } else {
+            high = middle - 1;
+        }
+    }
+    return piece(low);
 }

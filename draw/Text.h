@@ -4,6 +4,7 @@
 #include <SDL/SDL.h>
 #include <SDL/SDL_ttf.h>
 #include <cstdint>
+#include <string>
 
 extern TTF_Font* uiFonts[2];   // 0: 9 point, 1: 18 point
 extern SDL_Surface* workSurface;
@@ -20,6 +21,15 @@ void drawTextSmooth(TTF_Font** fonts, SDL_Surface* dst, const char* text, int32_
                     int32_t colour, int32_t fontIndex);
 void drawNumber(TTF_Font** fonts, SDL_Surface* dst, int32_t n, int32_t x, int32_t y, int32_t colour,
                 int32_t fontIndex);
+
+// Text is drawn as UTF-8 when its bytes are well-formed UTF-8 and as Latin-1 otherwise, so that a
+// name keeps the characters it was written with.
+// The width in pixels of text drawn in a font; 0 without the font.
+int32_t textWidth(TTF_Font** fonts, int32_t fontIndex, const std::string& text);
+// text cut to at most width pixels, with "..." where it was cut: at the end, or at the front when
+// keepEnd (file names, whose ends tell them apart). Text that fits, or without a font to measure
+// it, comes back whole.
+std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width, bool keepEnd);
 
 // Fills a rectangle of the screen surface with a raw RGB565 value (SDL_FillRect with clipping).
 void fillRect(SDL_Surface* dst, int32_t x, int32_t y, int32_t w, int32_t h, uint16_t pixel);

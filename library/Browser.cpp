@@ -9,12 +9,32 @@
 #include "library/Mix.h"
 
 #include "core/AppState.h"
+#include "core/Notice.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct BrowserEntry {
+    bool folder;
+    std::string name;
+};
+
+// Folders first; names without regard to case, then byte for byte so that the order is total.
+bool listedBefore(const BrowserEntry& a, const BrowserEntry& b) {
+    if (a.folder != b.folder) return a.folder;
+    const int c = strcasecmp(a.name.c_str(), b.name.c_str());
+    return c != 0 ? c < 0 : a.name < b.name;
+}
+
+}  // namespace
 
 // An absolute path with "//", "." and ".." resolved by name; ".." at the root stays at the root.
 std::string normalisePath(const std::string& path) {
@@ -98,9 +118,10 @@ void Mix::readDir(const std::string& path) {
         return;
     }
 
-    while (n < BrowserRows) {
-        struct dirent* entry = readdir(browserDir);
-        if (!entry) break;
+    // Every entry is read, then sorted: folders first, then by name, so that what a performer looks
+    // for is where they expect it and no listing order can hide a clip past the last row.
+    std::vector<BrowserEntry> entries;
+    while (struct dirent* entry = readdir(browserDir)) {
         std::string name = entry->d_name;
         if (name == "." || name == ".." || name.compare(0, 2, "._") == 0) continue;
 
@@ -112,15 +133,22 @@ void Mix::readDir(const std::string& path) {
             std::string full = browserPath + "/" + name;
             if (lstat(full.c_str(), &entryInfo) == 0 && S_ISREG(entryInfo.st_mode)) type = DT_REG;
         }
-        if (type == DT_REG) {
-            if (!isClipName(name)) continue;
-            browserNames[n] = name;
-            browserIsDir[n] = 0;
-        } else {
-            browserNames[n] = name;
-            browserIsDir[n] = 1;
-        }
+        if (type == DT_REG && !isClipName(name)) continue;
+        entries.push_back({type != DT_REG, name});
+    }
+    std::sort(entries.begin(), entries.end(), listedBefore);
+
+    const int shown = std::min(int(entries.size()), BrowserRows - n);
+    for (int i = 0; i < shown; i++) {
+        browserNames[n] = entries[i].name;
+        browserIsDir[n] = entries[i].folder ? 1 : 0;
         n++;
+    }
+    if (shown < int(entries.size())) {
+        char text[NoticeChars];
+        snprintf(text, sizeof text, "%d entries of this folder are not shown", int(entries.size()) - shown);
+        std::cout << text << std::endl;
+        postNotice(text);
     }
     for (int i = n; i < BrowserRows; i++) browserNames[i] = "error";
     closedir(browserDir);

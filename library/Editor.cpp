@@ -9,7 +9,10 @@
 #include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
+#include "core/Notice.h"
 #include "library/Mix.h"
+#include "library/StoredNames.h"
+#include "library/XmlReader.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -21,20 +24,15 @@ constexpr int32_t Red = 0xDD0000;
 constexpr int32_t LightGrey = 0xCCCCCC;
 constexpr int MaxInsertCount = 49;  // the editor adds or moves entries only below this count
 
-// Copies a playlist's content (not its scan figures, which stay with the record position).
-void copyPlaylist(Playlist& to, const Playlist& from) {
-    to.name = from.name;
-    for (int j = 0; j < MaxPlaylistTracks; j++) to.tracks[j].file = from.tracks[j].file;
-    to.trackCount = from.trackCount;
-}
-
 // Where an item taken from `from` lands so that it ends just before the item that was at `to`.
 int landingIndex(int from, int to) { return to > from ? to - 1 : to; }
 
-std::string shortName(const std::string& name) {
-    if (name.size() > 26) return "..." + name.substr(name.size() - 24);
-    return name;
-}
+// Room for text in a list: from its x to the next column or scroll bar, less a small gap.
+constexpr int ListRoom = 145;
+constexpr int NameRoom = 93 - 3 - 3;  // a playlist's name ends before its percentage
+
+// A file name cut from the front to its list's room: its end tells clips apart.
+std::string shortName(const std::string& name) { return fitText(uiFonts, 0, name, ListRoom, true); }
 
 void text(SDL_Surface* screen, const std::string& s, int x, int y, int32_t colour) {
     drawTextSmooth(uiFonts, screen, s.c_str(), x, y, colour, 0);
@@ -75,7 +73,7 @@ void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) 
             highlight(screen, 1, r);
             colour = uiBlack;
         }
-        text(screen, p.name, 3, y, colour);
+        text(screen, fitText(uiFonts, 0, p.name, NameRoom, false), 3, y, colour);
         char percent[16];
         snprintf(percent, sizeof percent, "%d%%", p.ramPercent);
         text(screen, percent, 93, y, colour);
@@ -171,7 +169,7 @@ bool drawPreview(Mix& m, SDL_Surface* screen) {
     if (SDL_MUSTLOCK(screen)) SDL_UnlockSurface(screen);
 
     fillRect(screen, 0, 4, m.previewFrame * 320 / t->frameCount, 1, 0xFFFF);
-    drawLabel(uiFonts, screen, t->name.c_str(), 10, 10, uiWhite, 0, uiBlack);
+    drawLabel(uiFonts, screen, fitText(uiFonts, 0, t->name, 300, true).c_str(), 10, 10, uiWhite, 0, uiBlack);
     drawLabel(uiFonts, screen, t->hasAlpha ? "RVBA" : "RVB", 10, 20, uiWhite, 0, uiBlack);
     return true;
 }
@@ -229,11 +227,16 @@ void Mix::addPlaylist() {
 
 void Mix::deletePlaylist(int index) {
     if (index < 0 || index >= playlistCount) return;
-    for (int i = index; i + 1 < playlistCount; i++) copyPlaylist(playlists[i], playlists[i + 1]);
+    // Whole records move, scan figures included, so that every figure stays with its playlist.
+    for (int i = index; i + 1 < playlistCount; i++) playlists[i] = playlists[i + 1];
     playlistCount--;
     Playlist& last = playlists[playlistCount];
-    for (int j = 0; j < last.trackCount && j < MaxPlaylistTracks; j++) last.tracks[j].file = "q2x/none";
+    for (int j = 0; j < last.trackCount && j < MaxPlaylistTracks; j++) last.tracks[j] = PlaylistTrack{"q2x/none"};
     last.trackCount = 0;
+    last.name.clear();
+    last.ramPercent = 0;
+    last.missingCount = 0;
+    unsavedEdits = 1;
 }
 
 void Mix::movePlaylist(int from, int to) {
@@ -242,14 +245,14 @@ void Mix::movePlaylist(int from, int to) {
     if (to > playlistCount) to = playlistCount;
     int dest = landingIndex(from, to);
     if (dest == from) return;
-    Playlist moved;
-    copyPlaylist(moved, playlists[from]);
+    const Playlist moved = playlists[from];
     if (dest > from) {
-        for (int i = from; i < dest; i++) copyPlaylist(playlists[i], playlists[i + 1]);
+        for (int i = from; i < dest; i++) playlists[i] = playlists[i + 1];
     } else {
-        for (int i = from; i > dest; i--) copyPlaylist(playlists[i], playlists[i - 1]);
+        for (int i = from; i > dest; i--) playlists[i] = playlists[i - 1];
     }
-    copyPlaylist(playlists[dest], moved);
+    playlists[dest] = moved;
+    unsavedEdits = 1;
 }
 
 void Mix::deleteTrack(int playlist, int index) {
@@ -257,8 +260,10 @@ void Mix::deleteTrack(int playlist, int index) {
     Playlist& p = playlists[playlist];
     // An index past the entries would otherwise drop the last entry.
     if (p.trackCount <= 0 || index < 0 || index >= p.trackCount) return;
-    for (int j = index; j + 1 < p.trackCount; j++) p.tracks[j].file = p.tracks[j + 1].file;
+    // Entries move whole: a missing mark stays with its file.
+    for (int j = index; j + 1 < p.trackCount; j++) p.tracks[j] = p.tracks[j + 1];
     p.trackCount--;
+    unsavedEdits = 1;
     setScrollerCount(0, p.trackCount);
 }
 
@@ -270,13 +275,15 @@ void Mix::moveTrack(int from, int to) {
     if (to < 0) to = 0;
     if (to > p.trackCount) to = p.trackCount;
     int dest = landingIndex(from, to);
-    std::string moved = p.tracks[from].file;
+    if (dest == from) return;
+    const PlaylistTrack moved = p.tracks[from];
     if (dest > from) {
-        for (int j = from; j < dest; j++) p.tracks[j].file = p.tracks[j + 1].file;
+        for (int j = from; j < dest; j++) p.tracks[j] = p.tracks[j + 1];
     } else {
-        for (int j = from; j > dest; j--) p.tracks[j].file = p.tracks[j - 1].file;
+        for (int j = from; j > dest; j--) p.tracks[j] = p.tracks[j - 1];
     }
-    p.tracks[dest].file = moved;
+    p.tracks[dest] = moved;
+    unsavedEdits = 1;
     setScrollerCount(0, p.trackCount);
 }
 
@@ -286,11 +293,19 @@ void Mix::insertTrack(const std::string& file, int playlist, int position) {
     if (p.trackCount >= MaxInsertCount) return;
     std::string prefix;
     if (!browserPrefix(*this, prefix)) return;
+    const std::string stored = prefix + file;
+    if (const char* problem = storedNameProblem(stored, XmlReader::longestText("track"))) {
+        std::cout << "not added: " << stored << ": " << problem << std::endl;
+        postNotice((std::string("not added: ") + problem).c_str());
+        return;
+    }
     if (position < 0) position = 0;
     if (position > p.trackCount) position = p.trackCount;
-    for (int j = p.trackCount; j > position; j--) p.tracks[j].file = p.tracks[j - 1].file;
-    p.tracks[position].file = prefix + file;
+    for (int j = p.trackCount; j > position; j--) p.tracks[j] = p.tracks[j - 1];
+    // Not scanned yet: leaving the tracks view saves and scans.
+    p.tracks[position] = PlaylistTrack{stored};
     p.trackCount++;
+    unsavedEdits = 1;
     setScrollerCount(0, p.trackCount);
 }
 
@@ -318,6 +333,7 @@ void Mix::startPreview() {
         if (r == 2) break;
         if (r == 0) {
             previewing = 0;
+            markUnplayable(name);
             break;
         }
     }

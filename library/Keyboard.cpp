@@ -34,7 +34,8 @@ void Mix::drawKeyboard(SDL_Surface* screen) {
     const char* title = playlistCount >= MaxPlaylists ? "the list is full: 50 playlists" : "create a new playlist";
     drawText(uiFonts, screen, title, 10, 7, uiPink, 0);
     fillRect(screen, 10, 25, 130, 20, 0);
-    drawText(uiFonts, screen, newName.c_str(), 13, 30, uiWhite, 0);
+    // Twenty wide letters are wider than the box: the end being typed stays in view.
+    drawText(uiFonts, screen, fitText(uiFonts, 0, newName, 124, true).c_str(), 13, 30, uiWhite, 0);
     fillRect(screen, 10 + KeyPitch * (keyCursor % 10), KeysTop + KeyPitch * (keyCursor / 10), 25, 25, toRgb565(uiPink));
     for (int r = 0; r < 6; r++) {
         for (int c = 0; c < 10; c++) {

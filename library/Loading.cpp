@@ -3,6 +3,7 @@
 
 #include "core/AppState.h"
 #include "library/Mix.h"
+#include "library/RefusedClips.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -19,32 +20,66 @@ int usedTracks(const Playlist& playlist) {
 
 std::string clipPath(const std::string& file) { return appState.workingDir + "/videos/" + file; }
 
+// ramPercent and missingCount from the entries' flags and estimates.
+void recountFigures(Playlist& playlist) {
+    // 64 bits: 51 estimates of large headers overflow a 32-bit sum.
+    int64_t sum = 0;
+    playlist.missingCount = 0;
+    const int used = usedTracks(playlist);
+    for (int j = 0; j < used; j++) {
+        const PlaylistTrack& entry = playlist.tracks[j];
+        if (entry.missing) {
+            playlist.missingCount++;
+        } else {
+            sum += entry.estimate;
+        }
+    }
+    playlist.ramPercent = static_cast<int32_t>(sum / RamPercentDivisor);
+}
+
 }  // namespace
 
 void Mix::scanPlaylists() {
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
     for (int p = 0; p < count; p++) {
         Playlist& playlist = playlists[p];
-        // 64 bits: 51 estimates of large headers overflow a 32-bit sum.
-        int64_t sum = 0;
-        playlist.missingCount = 0;
         const int used = usedTracks(playlist);
         for (int j = 0; j < used; j++) {
             PlaylistTrack& entry = playlist.tracks[j];
-            int32_t estimate = Track::probe(clipPath(entry.file));
-            if (estimate != 0) {
-                sum += estimate;
-                entry.missing = 0;
-            } else {
-                playlist.missingCount++;
-                entry.missing = 1;
-            }
+            const std::string path = clipPath(entry.file);
+            int32_t estimate = Track::probe(path);
+            // The header alone can look right on a clip that loading refused further in.
+            if (estimate != 0 && refusedClips.holds(path)) estimate = 0;
+            entry.estimate = estimate;
+            entry.missing = estimate == 0 ? 1 : 0;
         }
-        playlist.ramPercent = static_cast<int32_t>(sum / RamPercentDivisor);
+        recountFigures(playlist);
+    }
+}
+
+void Mix::markUnplayable(const std::string& file) {
+    refusedClips.remember(clipPath(file));
+    const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
+    for (int p = 0; p < count; p++) {
+        Playlist& playlist = playlists[p];
+        bool changed = false;
+        const int used = usedTracks(playlist);
+        for (int j = 0; j < used; j++) {
+            PlaylistTrack& entry = playlist.tracks[j];
+            if (entry.file != file || entry.missing) continue;
+            entry.missing = 1;
+            changed = true;
+        }
+        if (changed) recountFigures(playlist);
     }
 }
 
 void Mix::saveAndScan() {
+    if (!unsavedEdits) {
+        std::cout << "playlists unchanged: nothing saved" << std::endl;
+        return;
+    }
+    unsavedEdits = 0;
     saveXML();
     scanPlaylists();
 }
@@ -93,6 +128,7 @@ void Mix::continueLoading() {
     // A clip rejected after its header was read still owns buffers; the slot is reused for the
     // next file and must be empty before it is assigned again.
     if (track.allocated) track.releaseBuffers();
+    markUnplayable(playlist.tracks[loadPosition - 1].file);
     track.ready = 0;
     if (loadPosition >= used) {
         finishLoading();

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "library/RefusedClips.h"
 #include "tracks/Track.h"
 
 Mix mix;
@@ -29,6 +30,8 @@ void Mix::init() {
     browserCount = 0;
     dragActive = 0;
     dropRow = 0;
+    unsavedEdits = 0;
+    refusedClips.forget();
 
     for (Playlist& playlist : playlists) {
         playlist.ramPercent = 0;

@@ -12,7 +12,7 @@ class Controller;
 
 constexpr int MaxPlaylists = 50;
 constexpr int MaxPlaylistTracks = 51;
-constexpr int BrowserRows = 100;
+constexpr int BrowserRows = 1000;  // a folder with more says how many are not shown
 constexpr int VisibleRows = 15;
 
 enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
@@ -20,6 +20,7 @@ enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
 struct PlaylistTrack {
     std::string file;
     int32_t missing = 0;
+    int32_t estimate = 0;  // the probe's size estimate at the last scan (0 when missing)
 };
 
 struct Playlist {
@@ -66,6 +67,9 @@ public:
     Track* preview = nullptr;
     int32_t previewing = 0;
     int32_t previewFrame = 0;
+    // 1 once an editing operation changed the playlists since the last saveAndScan: a pick and
+    // drop that moves nothing saves nothing.
+    int32_t unsavedEdits = 0;
 
     void init();
     void clearMix();
@@ -80,6 +84,9 @@ public:
     void loadPlaylist(int index);
     void continueLoading();
     void finishLoading();  // logs the completion line and ends the run
+    // A clip that loading refused: every entry naming it is missing from now on (until the file
+    // changes), and the figures of their playlists drop it.
+    void markUnplayable(const std::string& file);
 
     // file browser
     void readDir(const std::string& path);

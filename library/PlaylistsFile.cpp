@@ -1,6 +1,9 @@
 #include <algorithm>
 #include <iostream>
 
+#include "core/Notice.h"
+#include "core/Utf8.h"
+
 #include "library/Mix.h"
 #include "library/SafeSave.h"
 #include "library/XmlReader.h"
@@ -15,6 +18,41 @@ const std::string EndOfPlaylist = "</playlist>";
 // would only be filled with those 0xFF bytes.
 bool exhausted(FILE* stream) { return feof(stream) || ferror(stream); }
 
+// Both declarations are 44 bytes with their line end, the length the reader discards. Names are
+// written as their bytes: they are declared UTF-8 when every one of them is UTF-8 text (the
+// padding before "?>" is allowed by XML), else iso-8859-1, under which any byte is a character.
+const char* const Latin1Declaration = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n";
+const char* const Utf8Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"     ?>\n";
+
+const char* declarationFor(const Mix& m, int count) {
+    bool ascii = true;
+    for (int p = 0; p < count; p++) {
+        const Playlist& playlist = m.playlists[p];
+        const int tracksUsed = std::min(std::max(playlist.trackCount, 0), MaxPlaylistTracks);
+        std::string names = playlist.name;
+        for (int t = 0; t < tracksUsed; t++) names += playlist.tracks[t].file;
+        if (!isUtf8(names)) return Latin1Declaration;
+        ascii = ascii && isAscii(names);
+    }
+    // Plain ASCII reads the same under both; the older declaration keeps such files as they were.
+    return ascii ? Latin1Declaration : Utf8Declaration;
+}
+
+// A playlist in the file with more entries than a playlist holds loses the rest at the next
+// save: the performer hears of it when the file is read, before anything is saved.
+void reportCutPlaylists(int cut, const std::string& firstName, int firstCount) {
+    if (cut == 0) return;
+    char text[NoticeChars];
+    if (cut == 1) {
+        snprintf(text, sizeof text, "only %d of %d tracks kept in %s", MaxPlaylistTracks, firstCount,
+                 firstName.c_str());
+    } else {
+        snprintf(text, sizeof text, "only %d tracks kept in %d playlists, first %s", MaxPlaylistTracks, cut,
+                 firstName.c_str());
+    }
+    postNotice(text);
+}
+
 }  // namespace
 
 void Mix::loadXML() {
@@ -25,6 +63,8 @@ void Mix::loadXML() {
     for (Playlist& playlist : playlists) playlist.trackCount = 0;
 
     int i = 0;
+    int cut = 0, firstCutCount = 0;
+    std::string firstCutName;
     if (!xmlFile) {
         std::cout << "can't find playlists XML file" << std::endl;
     } else {
@@ -39,9 +79,11 @@ void Mix::loadXML() {
             playlist.name = result;
 
             playlist.trackCount = 0;
+            int seen = 0;
             for (;;) {
                 result = XmlReader::readElement(xmlFile, "track");
                 if (result == EndOfPlaylist || result == EndOfDocument || exhausted(xmlFile)) break;
+                seen++;
                 // A playlist holds 51 entries; further ones are read and dropped so that the
                 // scan stays in step and finds this playlist's end, not the next one's.
                 if (playlist.trackCount < MaxPlaylistTracks) {
@@ -52,6 +94,14 @@ void Mix::loadXML() {
             if (result != EndOfPlaylist) {
                 playlist.trackCount = 0;  // not counted: keep "just past the last" empty
                 break;
+            }
+            if (seen > MaxPlaylistTracks) {
+                std::cout << "playlist " << playlist.name << " has " << seen << " tracks: only the first "
+                          << MaxPlaylistTracks << " are kept" << std::endl;
+                if (cut++ == 0) {
+                    firstCutName = playlist.name;
+                    firstCutCount = seen;
+                }
             }
             i++;
         }
@@ -64,13 +114,14 @@ void Mix::loadXML() {
     std::cout << "end XML loading" << std::endl;
     std::cout << "decks: " << playlistCount << std::endl;
     std::cout << " " << std::endl;
+    reportCutPlaylists(cut, firstCutName, firstCutCount);
 }
 
 void Mix::saveXML() {
     std::cout << "saveXML()" << std::endl;
 
-    std::string content = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
     const int count = std::min(std::max(playlistCount, 0), MaxPlaylists);
+    std::string content = std::string(declarationFor(*this, count)) + "\n<all>\n";
     for (int p = 0; p < count; p++) {
         const Playlist& playlist = playlists[p];
         content += "\t<playlist>\n\t\t<name>" + playlist.name + "</name>\n";

@@ -62,3 +62,8 @@ void XmlReader::readPrologue(FILE* stream) {
     for (int i = 0; i < DeclarationBytes; i++) readByte(stream, declaration);
     readUntil(stream, "<all>");
 }
+
+size_t XmlReader::longestText(const std::string& name) {
+    // The text and its closing tag are read within one element limit.
+    return ElementLimit - (name.size() + 3);
+}

@@ -10,4 +10,6 @@ public:
     static std::string readElement(FILE* stream, const std::string& name);
     // Discards the 44-byte declaration line, then skips to "<all>".
     static void readPrologue(FILE* stream);
+    // The longest text an element of this name can hold and still be read back whole.
+    static size_t longestText(const std::string& name);
 };

@@ -28,16 +28,6 @@ void writeSolidClip(const std::string& path, uint16_t colour, int frames) {
     ASSERT_TRUE(clip.writeFile(path)) << path;
 }
 
-std::string playlistsXml(const std::vector<std::pair<std::string, std::vector<std::string>>>& lists) {
-    std::string s = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
-    for (const auto& l : lists) {
-        s += "\t<playlist>\n\t\t<name>" + l.first + "</name>\n";
-        for (const std::string& f : l.second) s += "\t\t<track>" + f + "</track>\n";
-        s += "\t</playlist>\n";
-    }
-    return s + "</all>\n";
-}
-
 const char* PrefsModeB =
     "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n\t<mode>1</mode>\n\t<topbar>0</topbar>\n"
     "\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n"

@@ -66,14 +66,15 @@ TEST_F(Editing, MovePlaylistPutsItJustBeforeTheTarget) {
     EXPECT_EQ(order(), "CAB") << "a source past the end does nothing";
 }
 
-TEST_F(Editing, ScanFiguresStayWithTheRecordPosition) {
+TEST_F(Editing, ScanFiguresMoveWithTheirPlaylists) {
     playlists({"A", "B"});
     mix.playlists[0].ramPercent = 7;
     mix.playlists[0].tracks[0].missing = 1;
     mix.movePlaylist(0, 2);
     EXPECT_EQ(order(), "BA");
-    EXPECT_EQ(mix.playlists[0].ramPercent, 7);
-    EXPECT_EQ(mix.playlists[0].tracks[0].missing, 1);
+    EXPECT_EQ(mix.playlists[1].ramPercent, 7);
+    EXPECT_EQ(mix.playlists[1].tracks[0].missing, 1);
+    EXPECT_EQ(mix.playlists[0].ramPercent, 0);
 }
 
 TEST_F(Editing, DeletePlaylistShiftsTheRestAndEmptiesTheLastRecord) {

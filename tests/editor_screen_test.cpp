@@ -15,13 +15,7 @@
 namespace {
 
 std::string playlistsFile(std::initializer_list<std::pair<std::string, std::vector<std::string>>> lists) {
-    std::string s = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
-    for (const auto& l : lists) {
-        s += "\t<playlist>\n\t\t<name>" + l.first + "</name>\n";
-        for (const std::string& t : l.second) s += "\t\t<track>" + t + "</track>\n";
-        s += "\t</playlist>\n";
-    }
-    return s + "</all>\n";
+    return playlistsXml({lists.begin(), lists.end()});
 }
 
 HarnessOptions withPlaylists(const std::string& xml) {

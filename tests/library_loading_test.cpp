@@ -2,6 +2,7 @@
 // written by the clip writer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include "core/AppState.h"
@@ -32,15 +33,17 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     writeWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// A file whose header alone makes the probe return estimate (frameCount 255, no entries, the
-// timeline size chosen to reach it): enough for the scan, which only probes.
+// A file whose header makes the probe return estimate (frameCount 255, no entries, the timeline
+// size chosen to reach it), as long as the sections its header claims: enough for the scan, which
+// only probes.
 void writeProbeOnly(const std::string& path, uint32_t estimate) {
-    std::vector<uint8_t> bytes(20 + 512 + 4 * 1200 + 480 * 255, 0);
+    const uint32_t timelineUnits = estimate - (240 * 255 + 1757);
+    std::vector<uint8_t> bytes(20 + 512 + std::max<size_t>(4 * 1200, 2 * size_t(timelineUnits) - 1200) + 480 * 255, 0);
     bytes[0] = 17;
     putU16(bytes, 2, 320);
     putU16(bytes, 4, 240);
     putU16(bytes, 8, 255);
-    putU32(bytes, 16, estimate - (240 * 255 + 1757));
+    putU32(bytes, 16, timelineUnits);
     writeBytes(path, bytes);
 }
 
@@ -248,6 +251,7 @@ TEST_F(Loading, ScanAddsUpEstimatesAndMarksMissingFiles) {
     // The file turns up: saving and scanning again clears its mark, and the file is written.
     writeProbeOnly(video("gone.q17"), 300000);
     LogCapture log;
+    mix.unsavedEdits = 1;  // as an edit leaves it
     mix.saveAndScan();
     EXPECT_EQ(mix.playlists[1].missingCount, 1);
     EXPECT_EQ(mix.playlists[1].tracks[1].missing, 0);

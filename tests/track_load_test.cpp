@@ -230,6 +230,11 @@ std::vector<uint8_t> base18(size_t* dictionaryAt) {
     return bytes;
 }
 
+void halveTimelineUnits(std::vector<uint8_t>& b) {
+    const uint32_t units = uint32_t(b[16]) | uint32_t(b[17]) << 8 | uint32_t(b[18]) << 16 | uint32_t(b[19]) << 24;
+    putU32(b, 16, (units + 1) / 2);
+}
+
 struct Malformed {
     const char* what;
     int format;
@@ -257,8 +262,13 @@ const Malformed malformed[] = {
     {"class counts off", 18, [](auto& b, size_t) { putU16(b, 24, 2); }, "class counts"},
     {"unused alpha header", 18, [](auto& b, size_t d) { b[d + 4 + 6] = 0x40; }, "alpha header"},
     {"four runs short of 64", 18, [](auto& b, size_t d) { putU16(b, d, 0x8000); }, "runs of entry 0"},
-    {"file ends in the dictionary", 18, [](auto& b, size_t) { b.resize(b.size() - 3); }, "file ends inside entry 1"},
-    {"file ends in the mode words", 17, [](auto& b, size_t d) { b.resize(d - 100); }, "mode words"},
+    {"file shorter than its header claims", 18, [](auto& b, size_t) { b.resize(b.size() - 3); }, "too short"},
+    // A header may claim half the timeline it holds (the slot reserves 4 bytes per unit): then
+    // only the step that reaches the end sees it.
+    {"file ends in the dictionary", 18, [](auto& b, size_t) { b.resize(b.size() - 3); halveTimelineUnits(b); },
+     "file ends inside entry 1"},
+    {"file ends in the mode words", 17, [](auto& b, size_t d) { b.resize(d - 100); halveTimelineUnits(b); },
+     "mode words"},
 };
 
 class MalformedClip : public testing::TestWithParam<Malformed> {};

@@ -1,6 +1,7 @@
 // Assigning a clip to a slot, probing it, and loading it step by step. Every byte of the file goes
 // through ClipReader and every rule the decoders rely on is checked here, once, so that playback
 // can trust the buffers completely. A refused clip leaves the slot empty and in state 0.
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -50,10 +51,15 @@ const char* headerProblem(const ClipHeader& h, uint64_t fileSize) {
     if (h.timelineUnits > MaxTimelineUnits) return "timelineUnits is larger than any timeline";
     if (uint64_t(h.dictionaryUnits) * 2 > uint64_t(h.entryCount) * MaxEntryBytes + 2)
         return "dictionaryUnits is larger than entryCount entries can be";
-    // Smallest possible sections: a 4-byte record per block, the mode words, 2 bytes per entry.
-    uint64_t least = HeaderBytes + (h.format == 18 ? 16u * (h.hasAlpha + 1) : 0) + 512 + 4u * Blocks +
-                     480u * h.frameCount + 2u * h.entryCount;
-    if (fileSize < least) return "file is too short for the counts in its header";
+    // The sections the header claims: the timeline's in-memory units are its file bytes but for at
+    // most one unused half unit per record, and the dictionary's units round its bytes up; neither
+    // is below the smallest possible sections (a 4-byte record per block, 2 bytes per entry). A
+    // file shorter than that was cut short: the scan sees it from the header alone.
+    const uint64_t timeline = std::max<uint64_t>(4u * Blocks, 2 * uint64_t(h.timelineUnits) - std::min<uint64_t>(2 * uint64_t(h.timelineUnits), Blocks));
+    const uint64_t dictionary = std::max<uint64_t>(2u * h.entryCount, 2 * uint64_t(h.dictionaryUnits) - (h.dictionaryUnits ? 1 : 0));
+    uint64_t least = HeaderBytes + (h.format == 18 ? 16u * (h.hasAlpha + 1) : 0) + 512 + timeline +
+                     480u * h.frameCount + dictionary;
+    if (fileSize < least) return "file is too short for the sections its header claims";
     return nullptr;
 }
 

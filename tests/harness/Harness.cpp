@@ -205,3 +205,13 @@ void Harness::writeFile(const std::string& relativePath, const std::string& cont
     std::ofstream out(dir + "/" + relativePath, std::ios::binary | std::ios::trunc);
     out << content;
 }
+
+std::string playlistsXml(const std::vector<std::pair<std::string, std::vector<std::string>>>& lists) {
+    std::string s = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n\n<all>\n";
+    for (const auto& l : lists) {
+        s += "\t<playlist>\n\t\t<name>" + l.first + "</name>\n";
+        for (const std::string& f : l.second) s += "\t\t<track>" + f + "</track>\n";
+        s += "\t</playlist>\n";
+    }
+    return s + "</all>\n";
+}

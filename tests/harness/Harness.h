@@ -4,6 +4,7 @@
 #include <SDL/SDL.h>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Controller.h"
@@ -72,3 +73,6 @@ private:
 
 // Paths of the build's run folder (pictures, font, demo clips).
 std::string builtRunDir();
+
+// data/playlists.xml as the program writes it, for playlists given as a name and clip files each.
+std::string playlistsXml(const std::vector<std::pair<std::string, std::vector<std::string>>>& lists);
