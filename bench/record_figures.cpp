@@ -73,7 +73,9 @@ static int cpu(const char* target, int scale, int secs) {
     // The same stretch of playing without recording, then with: the difference is the recording's.
     const int base = std::min(secs, 30);
     const double main0 = threadCpu(), all0 = processCpu();
+    const int64_t playFrames0 = framesRun;
     play(uint32_t(base) * 1000);
+    const double playFps = double(framesRun - playFrames0) / base;
     const double playMain = (threadCpu() - main0) / base * secs;
     const double playOthers = (processCpu() - all0) / base * secs - playMain;
     recorder.start(target);
@@ -87,8 +89,8 @@ static int cpu(const char* target, int scale, int secs) {
                 (long long)recorder.framesDropped, (long long)recorder.framesWritten);
     std::printf("  recording threads %.1f %% of a core (other threads while only playing: %.1f %%)\n",
                 100 * recOthers / secs, 100 * playOthers / secs);
-    std::printf("  main loop %.1f %% of a core recording, %.1f %% playing\n", 100 * recMain / secs,
-                100 * playMain / secs);
+    std::printf("  main loop %.1f %% of a core recording, %.1f %% playing; %.2f fps recording, %.2f fps playing\n",
+                100 * recMain / secs, 100 * playMain / secs, double(framesRun - frames0) / secs, playFps);
     tearDownForTests();
     return 0;
 }

@@ -5,10 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include "core/LaunchOptions.h"
 #include "core/Notice.h"
@@ -30,8 +27,6 @@ int Recorder::interrupted(void* self) {
 }
 
 void Recorder::run() {
-    // Below the performance: the encoder and the threads it starts get the processor last.
-    setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 5);
     bool ok = writer.open(target, launchOptions.recordScale, launchOptions.recordConstantRate, interrupted, this);
     if (ok) {
         while (const QueuedFrame* f = queue.front()) {
