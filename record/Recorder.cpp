@@ -144,7 +144,7 @@ void Recorder::join() {
         std::cout << "recording failed: " << target << ": " << failure << " (" << framesWritten << " frames written)"
                   << std::endl;
         char text[NoticeChars];
-        std::snprintf(text, sizeof text, "recording stopped: %s", failure);
+        std::snprintf(text, sizeof text, "recording stopped: %.60s", failure);
         postNotice(text);
     } else {
         std::cout << "recording stopped: " << target << ", " << framesTaken << " frames, " << framesDropped
