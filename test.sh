@@ -19,6 +19,17 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -D
 cmake --build build-sanitize -j"$jobs"
 (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$jobs")
 
+echo "== the plain pixel kernels and block decoders, as processors without a vector unit run them"
+cmake -S . -B build-plain -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPMIXER_KERNELS=plain -DLOOPMIXER_BENCH=OFF \
+  -DLOOPMIXER_DEMO_TOOL="$PWD/build/tools/clip/loopmixer-clip" -DLOOPMIXER_FOOTAGE=OFF >/dev/null
+plain_tests="track_decode_test track_decode_levels_test track_playback_test clip_golden_test mixer_kernels_test
+  mixer_compositor_test mixer_filters_test"
+cmake --build build-plain -j"$jobs" --target $plain_tests
+for t in $plain_tests; do (cd build-plain && "tests/$t" --gtest_brief=1); done
+
+echo "== the console's core for armel, tested under emulation"
+scripts/console-build.sh build
+
 echo "== fuzzers (${fuzz_seconds}s each)"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPMIXER_FUZZ=ON \
   -DLOOPMIXER_TESTS=OFF -DLOOPMIXER_BENCH=OFF >/dev/null

@@ -31,6 +31,13 @@ static void recordScreen() {
     recorder.submit(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2, uint32_t(lastFrameTick));
 }
 
+// Loading goes on while the frame has time to spare: what the interval leaves after the rest of
+// the frame's work (as the last frame measured it) and a margin for the scheduler.
+constexpr uint64_t LoadingMarginUs = 3000;
+static uint64_t frameStartUs = 0;
+static uint64_t loadingUs = 0;  // spent in this frame's extra loading
+static uint64_t lastWorkUs = 0; // the last frame's time without its extra loading
+
 static int16_t frameInterval() {
     int fps = decks.targetFps + 1;
     return int16_t(1000 / (fps > 0 ? fps : 1));
@@ -42,8 +49,23 @@ uint32_t msUntilNextFrame() {
     return wait > 0 ? uint32_t(wait) : 0;
 }
 
+static void continueLoadingInSpareTime() {
+    mix.continueLoading();  // the least a frame loads, however busy it is
+    const uint64_t budget = uint64_t(frameInterval() + 1) * 1000;
+    const uint64_t reserve = lastWorkUs + LoadingMarginUs;
+    if (budget <= reserve) return;
+    const uint64_t deadline = frameStartUs + budget - reserve;
+    const uint64_t start = platform::microseconds();
+    uint64_t now = start;
+    while (mix.loading && now < deadline) {
+        mix.continueLoading();
+        now = platform::microseconds();
+    }
+    loadingUs = now - start;
+}
+
 static void drawPerformance() {
-    mix.continueLoading();
+    continueLoadingInSpareTime();
     const bool clean = recordingCleanPicture();
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
@@ -57,7 +79,7 @@ static void drawPerformance() {
             t1.decodeFrame(1, d1.position, decks.blendMode);
             if (decks.blendMode != 0 && d0.track != d1.track) tracks[d0.track].decodeFrame(0, d0.position, decks.blendMode);
             const Deck& sel = decks.decks[decks.selectedDeck];
-            composite(decks, sel.position, tracks[sel.track].frameCount);
+            composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
             if (clean) recordScreen();
             cleanPictureTaken = clean;
             if (appState.mode == ModeA) decks.advance();
@@ -104,10 +126,14 @@ int runFrame() {
     measuredFps = 1000 / elapsed;
     lastFrameTick = now;
     framesRun++;
+    frameStartUs = platform::microseconds();
+    loadingUs = 0;
 
     decks.trackCount = mix._totalTracks;
     controller.poll();
     controller.dispatch();
+    // The next frames' keys type while the keyboard names a playlist.
+    platform::setTextEntry(appState.screen == Screen::Editor && mix.editorView == NewPlaylistView);
 
     switch (appState.screen) {
     case Screen::Splash:
@@ -125,6 +151,7 @@ int runFrame() {
     recordFrame();
     drawRecordingMark();
     platform::present();
+    lastWorkUs = platform::microseconds() - frameStartUs - loadingUs;
     sendRemoteFeedback();
     return running;
 }

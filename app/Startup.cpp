@@ -87,9 +87,9 @@ bool startUp() {
     options.initOptions();
     videoOutScreen.init();
     splashScreen.init();
-    registerRecordingControls();
-    openRemote();
 
+    // After the notice is cleared: a controller that cannot be opened says so on screen.
+    openRemote();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;

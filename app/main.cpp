@@ -4,7 +4,6 @@
 #include <ctime>
 #include <string>
 
-#include "Frame/DGE_Frame.h"
 #include "app/CommandLine.h"
 #include "app/MainLoop.h"
 #include "core/Platform.h"
@@ -32,7 +31,6 @@ int main(int argc, char** argv) {
         std::fputs(commandLineUsage().c_str(), stdout);
         return 0;
     }
-    (void)&g_cFrame;  // the vendor frame object is part of the program
     // Ended from outside (SIGTERM, or Ctrl-C in a terminal): quit as the home menu does, so that a
     // recording is closed properly.
     struct sigaction term = {};

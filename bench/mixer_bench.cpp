@@ -3,8 +3,6 @@
 // 153,600-byte frame in the same run.
 #include <benchmark/benchmark.h>
 
-#include <SDL/SDL.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,13 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "core/AppState.h"
 #include "core/FrameBuffers.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
-#include "mixer/Options.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -107,8 +103,6 @@ BENCHMARK(FlashPass)->Name("Flash");
 // fade and flash, and the copy into the screen.
 void WorstComposite(benchmark::State& state) {
     randomFrames();
-    SDL_Surface* screen = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
-    screenSurface = screen;
     const int ids[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
     effectTable.clearEffects();
     for (int d = 0; d < 2; d++)
@@ -119,13 +113,10 @@ void WorstComposite(benchmark::State& state) {
     tracks[0].hasAlpha = 1;
     decks.fade = 5;
     decks.flash = 7;
-    options.showTopLine = 1;
     for (auto _ : state) {
-        composite(decks, 50, 100);
+        composite(decks, 50, 100, true);
         benchmark::ClobberMemory();
     }
-    screenSurface = nullptr;
-    SDL_FreeSurface(screen);
 }
 BENCHMARK(WorstComposite);
 

@@ -1,9 +1,11 @@
 // The playlist chooser: a small panel over the performance picture listing the playlists; the
 // stick moves the marker, ButtonB loads the marked playlist while the decks keep playing.
 #include <algorithm>
+#include <cstdio>
 
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
@@ -74,7 +76,9 @@ void drawChooser(SDL_Surface* screen) {
             fillRect(screen, 244, 87 + (BarHeight - thumb) * top / hidden, 3, thumb, toRgb565(uiGrey));
         }
     }
-    drawLabel(uiFonts, screen, "B load   X home", 72, 210, uiGrey, 0, 0x000000);
+    char hint[48];
+    std::snprintf(hint, sizeof hint, "%s load   %s home", controlName(ButtonB), controlName(ButtonX));
+    drawLabel(uiFonts, screen, hint, 72, 210, uiGrey, 0, 0x000000);
 }
 
 void loadChosenPlaylist(int32_t index) {

@@ -62,6 +62,16 @@ void held(const Controller& c) {
     dragScrollers(c);
 }
 
+bool playlistMarked() { return mix.editPlaylist >= 0 && mix.editPlaylist < mix.playlistCount; }
+
+void openTracksView() {
+    // From the top clip folder by its absolute path: the browser may have been left anywhere.
+    mix.readDir(videosRoot(mix));
+    mix.resetScroller(0, tracksOfEdited());
+    mix.resetScroller(1, mix.browserCount);
+    mix.editorView = TracksView;
+}
+
 void playlistsInput(const Controller& c) {
     if (c.pressed(ButtonX)) {
         mix.exitEditor();
@@ -83,8 +93,16 @@ void playlistsInput(const Controller& c) {
             mix.setScrollerCount(1, mix.playlists[i].trackCount);
         } else if (inside(x, 143, 191) && inside(y, 215, 231)) {
             mix.newName = "";
+            mix.renamingPlaylist = -1;
             mix.editorView = NewPlaylistView;
             mix.keyCursor = 0;
+        } else if (inside(x, RenameX0, RenameX1) && inside(y, 215, 234) && playlistMarked()) {
+            mix.newName = mix.playlists[mix.editPlaylist].name;
+            mix.renamingPlaylist = mix.editPlaylist;
+            mix.editorView = NewPlaylistView;
+            mix.keyCursor = 0;
+        } else if (inside(x, 75, 137) && inside(y, 215, 234) && playlistMarked()) {
+            openTracksView();  // a click on EDIT edits the marked playlist, as a drop onto it does
         } else if (inside(x, 267, 315) && inside(y, 215, 231)) {
             mix.exitEditor();
             appState.screen = Screen::Home;
@@ -106,11 +124,7 @@ void playlistsInput(const Controller& c) {
         mix.setScrollerCount(0, mix.playlistCount);
         mix.setScrollerCount(1, tracksOfEdited());
     } else if (y >= 220 && inside(x, 75, 137)) {
-        // From the top clip folder by its absolute path: the browser may have been left anywhere.
-        mix.readDir(videosRoot(mix));
-        mix.resetScroller(0, tracksOfEdited());
-        mix.resetScroller(1, mix.browserCount);
-        mix.editorView = TracksView;
+        openTracksView();
     } else if (inside(x, 0, 130) && inside(y, 20, 215)) {
         int target = mix.scrollers[0].top + rowAt(y);
         if (target > mix.playlistCount) target = mix.playlistCount;

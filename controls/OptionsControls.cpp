@@ -40,15 +40,27 @@ void handleOptions() {
         if (c.touchDown && inZone(20, 20, 170, 227)) {
             options.keyToAssign = (c.touchY - 20) / 13;
             options.view = WaitingForKeyView;
+            options.refusedInput = -1;
         }
         return;
     }
 
     if (options.view == WaitingForKeyView) {
+        // Home (Escape on the desktop) gives up; a console button cannot be a glove key (its key
+        // never reaches the program as a key), so it is refused rather than awaited for ever.
+        if (c.pressed(ButtonHome)) {
+            options.view = KeysView;
+            options.refusedInput = -1;
+            return;
+        }
         if (c.key > 0) {
             options.keys[options.keyToAssign] = c.key;
             options.view = KeysView;
+            options.refusedInput = -1;
+            return;
         }
+        for (int i = 0; i < InputCount; i++)
+            if (c.pressed(Input(i))) options.refusedInput = i;
         return;
     }
 

@@ -7,6 +7,7 @@
 #include "core/Controller.h"
 #include "core/TvOut.h"
 #include "draw/Colours.h"
+#include "draw/KeyDiamond.h"
 #include "draw/Text.h"
 
 VideoOutScreen videoOutScreen;
@@ -16,6 +17,7 @@ void VideoOutScreen::init() { buttons = loadPicture("data/abxy.png"); }
 void VideoOutScreen::draw(SDL_Surface* screen, SDL_Surface* texture) {
     fillRect(screen, 0, 0, 320, 240, 0);
     blitPiece(buttons, 0, 0, 96, 96, screen, 112, 72);
+    if (buttons) labelDiamondKeys(screen, 112, 72);
     // Each label sits beside the face button that picks it.
     drawTextSmooth(uiFonts, screen, "LCD", 152, 60, uiAmber, 0);
     drawTextSmooth(uiFonts, screen, "TV PAL", 75, 112, uiAmber, 0);

@@ -1,7 +1,6 @@
 #include "core/AppState.h"
 
 #include <SDL/SDL_image.h>
-#include <unistd.h>
 
 AppState appState;
 SDL_Surface* screenSurface = nullptr;
@@ -10,13 +9,6 @@ int running = 1;
 int32_t lastFrameTick = 0;
 int32_t currentTick = 0;
 int32_t measuredFps = 0;
-
-std::string currentDirectory() {
-    char* d = getcwd(nullptr, 0);
-    std::string s = d ? d : "";
-    free(d);
-    return s;
-}
 
 void AppState::init() {
     mode = ModeA;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/CurrentDirectory.h"
+
 // Screens are scoped (Screen::Mix) because Mix and Options are also the names of their classes.
 struct Screen {
     enum : int32_t { Splash = 0, Home = 1, Editor = 2, Mix = 3, Options = 4, VideoOut = 5 };
@@ -39,8 +41,6 @@ extern int32_t lastFrameTick;
 extern int32_t currentTick;
 extern int32_t measuredFps;
 
-// The process's current directory as getcwd gives it ("" when it cannot).
-std::string currentDirectory();
 
 // Loads a PNG from the run folder; a missing or broken picture gives nullptr, which every blit
 // accepts and ignores.

@@ -21,6 +21,11 @@ public:
     int32_t keyDown;
     int32_t keyHeld;
     int32_t touchX, touchY;
+    int32_t releasePending;
+    // Characters typed since the last frame, in order: printable ASCII, and '\b' (Backspace),
+    // '\r' (Enter) and 27 (Escape); key repeat types again.
+    char typed[16];
+    int32_t typedCount;  // pressed and released since the last frame: released in the next
     int32_t clip;  // mode-B clip pad held on a controller (1..16, the i-th clip), 0 for none
 
     void clear();

@@ -3,10 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <unistd.h>
 
 #include "core/AppState.h"
+#include "core/FrameBuffers.h"
 #include "core/TvOut.h"
 
 namespace platform {
@@ -21,6 +23,9 @@ bool headless = false;
 uint32_t pixelLut[65536];  // RGB565 -> window pixel
 
 bool fakeClock = false;
+constexpr uint32_t DefaultFakeMicrosPerReading = 1000000;
+uint32_t fakeMicrosPerReading = DefaultFakeMicrosPerReading;
+uint64_t fakeMicros = 0;
 uint32_t fakeNow = 0;
 
 SDL_Joystick* joystick = nullptr;
@@ -51,6 +56,7 @@ const Binding bindings[] = {
 bool keyDownNow[10];
 bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
 bool arrowDown[4];    // up, down, left, right
+bool arrowLatched[4]; // went down since the last frame's reading, like keyLatched
 
 struct KeyAction {
     SDLKey key;
@@ -72,7 +78,11 @@ std::deque<SDL_Event> injected;
 int tvCalls = 0;
 bool exitEnabled = true;
 
+bool textEntry = false;
+
 const Binding* bindingFor(SDLKey key) {
+    // While a name is typed, every key but the arrows types: the arrows still move the cursor.
+    if (textEntry && key != SDLK_UP && key != SDLK_DOWN && key != SDLK_LEFT && key != SDLK_RIGHT) return nullptr;
     for (const Binding& b : bindings)
         if (b.key == key) return &b;
     return nullptr;
@@ -100,6 +110,7 @@ void applyBinding(const Binding& b, bool down) {
     }
     int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
     arrowDown[i] = down;
+    if (down) arrowLatched[i] = true;
 }
 
 void buildLut() {
@@ -155,7 +166,12 @@ bool openVideo() {
         return false;
     }
     if (!headless) SDL_WM_SetCaption("loopmixer", "loopmixer");
-    screenSurface = SDL_CreateRGBSurface(SDL_SWSURFACE, 320, 240, 16, 0xF800, 0x07E0, 0x001F, 0);
+    // Over the frame buffers' screen memory, which the compositor writes without SDL; black at
+    // every start, as a new surface would be.
+    allocateFrameBuffers();
+    std::memset(screenPixels, 0, FrameBytes);
+    screenSurface = SDL_CreateRGBSurfaceFrom(screenPixels, FrameWidth, FrameHeight, 16, FrameWidth * 2, 0xF800, 0x07E0,
+                                             0x001F, 0);
     if (!screenSurface) {
         fprintf(stderr, "loopmixer: cannot create the 320x240 picture: %s\n", SDL_GetError());
         return false;
@@ -178,6 +194,13 @@ int windowScale() { return scale; }
 
 uint32_t ticks() { return fakeClock ? fakeNow : SDL_GetTicks(); }
 
+uint64_t microseconds() {
+    if (fakeClock) return fakeMicros += fakeMicrosPerReading;
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000000u + uint64_t(t.tv_nsec) / 1000u;
+}
+
 void delay(uint32_t ms) {
     if (fakeClock) fakeNow += ms;
     else SDL_Delay(ms);
@@ -191,7 +214,9 @@ bool joystickOpen() { return joystick != nullptr; }
 
 int16_t axis(int index) {
     if (scriptedAxis[index]) return scriptedAxis[index];
-    int keys = index == 1 ? (arrowDown[1] - arrowDown[0]) : (arrowDown[3] - arrowDown[2]);
+    bool held[4];
+    for (int i = 0; i < 4; i++) held[i] = arrowDown[i] || arrowLatched[i];
+    int keys = index == 1 ? (held[1] - held[0]) : (held[3] - held[2]);
     if (keys) return keys * 32767;
     return joystick ? SDL_JoystickGetAxis(joystick, index) : 0;
 }
@@ -201,6 +226,8 @@ void pumpInput() {
     // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
     // pressed since the last frame acts in this one.
     SDL_PumpEvents();
+    // The last frame has read the arrows that went down before it; a new frame starts afresh.
+    memset(arrowLatched, 0, sizeof arrowLatched);
     SDL_Event e[64];
     int n;
     while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {
@@ -269,6 +296,12 @@ int pollEvent(SDL_Event* event) {
         case SDL_MOUSEBUTTONUP:
             // SDL reports a wheel turn as buttons 4 and 5 going down and up: not a tap.
             if (event->button.button == SDL_BUTTON_WHEELUP || event->button.button == SDL_BUTTON_WHEELDOWN) continue;
+            // A press on the black border around the picture (fullscreen) is not a touch; a
+            // release there still ends one.
+            if (event->type == SDL_MOUSEBUTTONDOWN &&
+                (event->button.x < offsetX || event->button.x >= offsetX + 320 * scale ||
+                 event->button.y < offsetY || event->button.y >= offsetY + 240 * scale))
+                continue;
             event->button.x = clampTo((event->button.x - offsetX) / scale, 319);
             event->button.y = clampTo((event->button.y - offsetY) / scale, 239);
             return 1;
@@ -366,7 +399,21 @@ void injectEvent(const SDL_Event& event) {
     if (injected.size() < MaxInjected) injected.push_back(event);
 }
 
-void useFakeClock(bool on) { fakeClock = on; fakeNow = 0; }
+
+void useFakeClock(bool on) {
+    fakeClock = on;
+    fakeNow = 0;
+    fakeMicros = 0;
+    fakeMicrosPerReading = DefaultFakeMicrosPerReading;
+}
+void setFakeMicrosPerReading(uint32_t us) { fakeMicrosPerReading = us; }
+
+void setTextEntry(bool on) {
+    if (on == textEntry) return;
+    textEntry = on;
+    // Keys that were down as console buttons must not stay down once they type.
+    memset(keyDownNow, 0, sizeof keyDownNow);
+}
 void setTicks(uint32_t ms) { fakeNow = ms; }
 void setScriptedButton(int index, bool down) { scriptedButton[index] = down; }
 void setScriptedAxis(int index, int16_t value) { scriptedAxis[index] = value; }
@@ -379,8 +426,10 @@ void clearScriptedInput() {
     memset(remoteDown, 0, sizeof remoteDown);
     memset(remoteLatched, 0, sizeof remoteLatched);
     remoteClipDown = remoteClipLatched = 0;
+    memset(arrowLatched, 0, sizeof arrowLatched);
     pending.clear();
     injected.clear();
+    textEntry = false;
     tvCalls = 0;
 }
 int tvConfigCalls() { return tvCalls; }

@@ -19,6 +19,9 @@ int windowScale();
 
 uint32_t ticks();
 void delay(uint32_t ms);
+// A monotonic microsecond clock for measuring work inside one frame (ticks() counts whole
+// milliseconds). Under the fake clock every reading moves it on by the scripted step.
+uint64_t microseconds();
 
 // Joystick 0, merged with the keyboard keys and gamepad bound to the console's controls.
 void openJoystick();
@@ -36,6 +39,10 @@ void setKeyAction(SDLKey key, void (*action)());
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);
+
+// While on, the keys bound to console buttons type like any other key (the arrows stay the
+// stick): a name is being typed on the physical keyboard.
+void setTextEntry(bool on);
 
 // Shows the screen surface (scaled to the window on the desktop).
 void present();
@@ -66,6 +73,9 @@ void injectEvent(const SDL_Event& event);
 // --- test hooks ---------------------------------------------------------------------------------
 void useFakeClock(bool on);
 void setTicks(uint32_t ms);
+// Under the fake clock, how far each reading of microseconds() moves on. The default is a whole
+// second, so a frame never finds time to spare unless a test says how long the work takes.
+void setFakeMicrosPerReading(uint32_t us);
 void setScriptedButton(int index, bool down);
 void setScriptedAxis(int index, int16_t value);
 void clearScriptedInput();

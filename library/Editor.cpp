@@ -96,6 +96,9 @@ void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) 
     blitPiece(texture, 112, 0, 64, 16, screen, 5, 219);
     blitPiece(texture, 112, 32, 64, 16, screen, 74, 219);
     blitPiece(texture, 0, 0, 48, 16, screen, 143, 219);
+    // RENAME: the marked playlist's name through the keyboard.
+    fillRect(screen, RenameX0, 219, RenameX1 - RenameX0 + 1, 16, toRgb565(0x333333));
+    drawText(uiFonts, screen, "RENAME", RenameX0 + 6, 222, uiWhite, 0);
     blitPiece(texture, 0, 32, 48, 16, screen, 267, 219);
 }
 
@@ -210,6 +213,13 @@ void Mix::setScrollerCount(int s, int n) {
 
 void Mix::exitEditor() {
     puts("exit edit playlist");
+}
+
+void Mix::renamePlaylist(int index, const std::string& name) {
+    if (index < 0 || index >= std::min(playlistCount, MaxPlaylists) || name.empty()) return;
+    if (playlists[index].name == name) return;
+    playlists[index].name = name;
+    saveXML();
 }
 
 void Mix::addPlaylist() {

@@ -1,5 +1,7 @@
 // The on-screen keyboard that names a new playlist: 42 keys in rows of ten, worked with the stylus
 // or with the stick and ButtonB.
+#include <cstring>
+
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "draw/Colours.h"
@@ -31,7 +33,9 @@ void Mix::drawKeyboard(SDL_Surface* screen) {
     fillRect(screen, 0, 0, 320, 240, 0);
     fillRect(screen, 0, 0, 320, 240, 0x2104);
     // With fifty playlists there is no record left for another: say so instead of offering one.
-    const char* title = playlistCount >= MaxPlaylists ? "the list is full: 50 playlists" : "create a new playlist";
+    const char* title = renamingPlaylist >= 0            ? "rename the playlist"
+                        : playlistCount >= MaxPlaylists ? "the list is full: 50 playlists"
+                                                        : "create a new playlist";
     drawText(uiFonts, screen, title, 10, 7, uiPink, 0);
     fillRect(screen, 10, 25, 130, 20, 0);
     // Twenty wide letters are wider than the box: the end being typed stays in view.
@@ -52,6 +56,13 @@ void Mix::pressKey(int k) {
     } else if (k == DelKey) {
         if (!newName.empty()) newName.pop_back();
     } else if (k == OkKey) {
+        if (renamingPlaylist >= 0) {
+            if (newName.empty()) return;
+            renamePlaylist(renamingPlaylist, newName);
+            renamingPlaylist = -1;
+            editorView = PlaylistsView;
+            return;
+        }
         if (newName.empty() || playlistCount >= MaxPlaylists) return;
         editorView = PlaylistsView;
         addPlaylist();
@@ -60,7 +71,23 @@ void Mix::pressKey(int k) {
     }
 }
 
+bool Mix::nameCharacterAllowed(char ch) {
+    // What a playlist name can hold and the playlists file keeps as it is: no markup characters,
+    // no path separators, no quotes.
+    if (ch < 32 || ch > 126) return false;
+    return !std::strchr("<>&/\\\"", ch);
+}
+
+void Mix::typeCharacter(char ch) {
+    if (ch == '\b') pressKey(DelKey);
+    else if (ch == '\r') pressKey(OkKey);
+    else if (ch == 27) editorView = PlaylistsView;
+    else if (nameCharacterAllowed(ch) && newName.size() < MaxNameLength) newName += ch;
+}
+
 void Mix::keyboardInput(const Controller& c) {
+    for (int i = 0; i < c.typedCount && editorView == NewPlaylistView; i++) typeCharacter(c.typed[i]);
+    if (editorView != NewPlaylistView) return;
     if (c.touchDown && c.touchY >= KeysTop) {
         int k = ((c.touchY - KeysTop) / KeyPitch) * 10 + (c.touchX - 10) / KeyPitch;
         if (k >= 0 && k < KeyCount) {

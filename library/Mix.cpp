@@ -1,6 +1,6 @@
 #include "library/Mix.h"
 
-#include "core/AppState.h"
+#include "core/CurrentDirectory.h"
 
 #include <cstdlib>
 #include <iostream>

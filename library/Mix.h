@@ -1,12 +1,12 @@
 // The library: every playlist, the run that loads one playlist into the track slots, and the
 // playlist editor's state (browser rows, keyboard text, the two lists, drag and drop, preview).
 #pragma once
-#include <SDL/SDL.h>
 #include <cstdint>
 #include <cstdio>
 #include <dirent.h>
 #include <string>
 
+struct SDL_Surface;
 class Track;
 class Controller;
 
@@ -16,6 +16,8 @@ constexpr int BrowserRows = 1000;  // a folder with more says how many are not s
 constexpr int VisibleRows = 15;
 
 enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
+// The playlists view's RENAME button, beside NEW in the bottom bar (y 219..234).
+constexpr int RenameX0 = 197, RenameX1 = 260;
 
 struct PlaylistTrack {
     std::string file;
@@ -50,6 +52,7 @@ public:
     int32_t loading = 0;
     int32_t editorView = PlaylistsView;
     int32_t editPlaylist = 0;
+    int32_t renamingPlaylist = -1;  // the keyboard renames this playlist; -1: it names a new one
     int32_t keyCursor = 0;
     int32_t selectedTrack = 0;
     int32_t selectedEntry = 0;
@@ -95,6 +98,7 @@ public:
     // editor
     void exitEditor();
     void addPlaylist();
+    void renamePlaylist(int index, const std::string& name);
     void deletePlaylist(int index);
     void movePlaylist(int from, int to);
     void deleteTrack(int playlist, int index);
@@ -108,7 +112,11 @@ public:
     static const char* keyLabel(int k);
     void drawKeyboard(SDL_Surface* screen);
     void pressKey(int k);
-    void keyboardInput(const Controller& c);  // the keyboard view's input rules, once per frame
+    void keyboardInput(const Controller& c);
+    // The physical keyboard: a printable character types (if a name can hold it), Backspace
+    // deletes, Enter is OK, Escape cancels.
+    void typeCharacter(char ch);
+    static bool nameCharacterAllowed(char ch);  // the keyboard view's input rules, once per frame
 };
 
 extern Mix mix;

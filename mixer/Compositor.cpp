@@ -1,21 +1,16 @@
 // The compositor: bring the decoded decks into mixFrames (copied, or read by a deck's first filter),
-// filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen
-// surface and draw the playback line. Each blend mode and
-// colour pass has its own loop, chosen once per frame.
+// filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen's
+// memory and draw the playback line. Each blend mode and colour pass has its own loop, chosen once
+// per frame. Nothing here calls SDL: the console's core builds without it.
 #include "mixer/Compositor.h"
-
-#include <SDL/SDL.h>
 
 #include <cstring>
 
-#include "core/AppState.h"
 #include "core/FrameBuffers.h"
-#include "draw/Text.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/FilterPasses.h"
 #include "mixer/Filters.h"
-#include "mixer/Options.h"
 #include "mixer/PixelKernel.h"
 #include "tracks/Track.h"
 
@@ -25,15 +20,16 @@ namespace {
 
 // Exact divisions by the three constants over the ranges the blends produce (products of a channel
 // and a level or of two channels), as one high multiply each: the loops carry no division.
-inline u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
-inline u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
-inline u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
+constexpr u16 div15(u16 x) { return u16((uint32_t(x) * 4370u) >> 16); }  // x <= 945
+constexpr u16 div31(u16 x) { return u16((uint32_t(x) * 2115u) >> 16); }  // x <= 2258
+constexpr u16 div63(u16 x) { return u16(u16((uint32_t(x) * 2081u) >> 16) >> 1); }  // x <= 4227
 
 // Per-channel saturated sum, each field added in place: a + b held at the top t of the field is
 // min(a, t - b) + b, which never carries out of the field. Masked with 0xF81F a pixel has red at the
 // top of its high byte and blue at the bottom of its low byte, so byte-wise min does both at once
 // (t - b and the sum stay within each byte, so 16-bit subtract and add serve); green, in place,
 // takes a 16-bit min. The same as adding the channels apart and clamping each.
+#if !PLAIN_KERNELS
 template <int Width>
 VECTOR_BODY void addVectors(u16* a, const u16* b) {
     typedef PixelVector<Width> V;
@@ -59,6 +55,52 @@ void (*const addKernel)(u16*, const u16*) = pickWidest(addVectors64, addVectors3
 PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) a[i] = u16(((a[i] >> 1) & 0x7BEF) + ((b[i] >> 1) & 0x7BEF));
 }
+#else
+// Without a vector unit, two pixels go in one 32-bit word (which half holds which pixel depends on
+// the byte order; either serves, as both halves are treated alike). Words are read and written
+// through memcpy at even pixels of the frames (allocated aligned), which the compiler then knows to
+// be whole aligned words: one load or store each, where a pixel pointer alone would take bytes.
+inline uint32_t pixelPair(const u16* frame, int i) {
+    uint32_t w;
+    std::memcpy(&w, static_cast<const u16*>(__builtin_assume_aligned(frame, 4)) + i, 4);
+    return w;
+}
+inline void putPair(u16* frame, int i, uint32_t w) {
+    std::memcpy(static_cast<u16*>(__builtin_assume_aligned(frame, 4)) + i, &w, 4);
+}
+
+// Saturated add of both pixels of a word. The six fields are split into two sets that each leave
+// room above every field: set A (mask 0x07E0F81F) holds the low pixel's blue and red and the high
+// pixel's green, set B (the word shifted right by 5, mask 0x07C0F83F) the low pixel's green and the
+// high pixel's blue and red. Added within a set, a field that passes its top sets the bit just
+// above it; that bit, spread down over the field, sets the field to its top.
+inline uint32_t saturate(uint32_t sum, uint32_t carries, int width) {
+    const uint32_t c = sum & carries;
+    return sum | (c - (c >> width));
+}
+PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
+    const uint32_t maskA = 0x07E0F81F, maskB = 0x07C0F83F;
+    for (int i = 0; i < FramePixels; i += 2) {
+        const uint32_t x = pixelPair(a, i), y = pixelPair(b, i);
+        // Set A: 5-bit fields carry into bits 5 and 16, the 6-bit green into bit 27; the green's
+        // spread takes one more bit (c >> 6) than the others.
+        uint32_t sumA = (x & maskA) + (y & maskA);
+        const uint32_t carryA = sumA & 0x08010020;
+        sumA |= (carryA - (carryA >> 5)) | (carryA >> 6);
+        // Set B: the 6-bit green carries into bit 6, the 5-bit fields into bits 16 and 27; spread
+        // by 6 they also set the bit below the field, which is masked off.
+        const uint32_t sumB = saturate(((x >> 5) & maskB) + ((y >> 5) & maskB), 0x08010040, 6);
+        putPair(a, i, (sumA & maskA) | ((sumB & maskB) << 5));
+    }
+}
+
+// 50/50 mix of two words at once: halved, the bit each field shifted into its neighbour masked
+// off (0x7BEF in each half), and added without carries between fields.
+PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
+    for (int i = 0; i < FramePixels; i += 2)
+        putPair(a, i, ((pixelPair(a, i) >> 1) & 0x7BEF7BEF) + ((pixelPair(b, i) >> 1) & 0x7BEF7BEF));
+}
+#endif
 
 // Black in deck 1 is transparent.
 PIXEL_KERNEL void blackChromaKernel(u16* __restrict a, const u16* __restrict b) {
@@ -76,6 +118,7 @@ inline u16 scaleFields(u16 p, u16 k) {
     return merge(mulHigh(p & 0xF800, k), merge(mulHigh(p & 0x07E0, k), mulHigh(p & 0x001F, k), 0x07E0), 0xF800);
 }
 
+#if !PLAIN_KERNELS
 // Read once from memory so that the compiler keeps one multiply instead of a chain of shifts and
 // adds for w * 4370 (4370 has four bits set).
 volatile u16 levelScale = 4370;
@@ -95,6 +138,41 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
     }
 }
 
+#else
+// Without a vector unit, the two terms of each channel are looked up in a table of floor(c * w / 15)
+// (a row per level, 64 channel values), and the whole pixels of alpha 0 and 15 skip the blend:
+// clips with alpha are mostly transparent or opaque.
+struct LevelProducts {
+    uint8_t row[16][64];
+    constexpr LevelProducts() : row{} {
+        for (int w = 0; w < 16; w++)
+            for (int c = 0; c < 64; c++) row[w][c] = uint8_t(c * w / 15);
+    }
+};
+constexpr LevelProducts levelProducts;
+const u16 levelScale = 0;  // unused by this kernel
+
+PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha, u16) {
+    for (int i = 0; i < FramePixels; i++) {
+        const unsigned w = alpha[i];
+        if (w == 0) continue;
+        const u16 y = b[i];
+        if (w >= 15) {
+            a[i] = y;
+            continue;
+        }
+        const u16 x = a[i];
+        const uint8_t* keep = levelProducts.row[15 - w];
+        const uint8_t* take = levelProducts.row[w];
+        const unsigned r = keep[x >> 11] + take[y >> 11];
+        const unsigned g = keep[(x >> 5) & 63] + take[(y >> 5) & 63];
+        const unsigned bl = keep[x & 31] + take[y & 31];
+        a[i] = u16(r << 11 | g << 5 | bl);
+    }
+}
+#endif
+
+#if !PLAIN_KERNELS
 PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) {
         u16 x = a[i], y = b[i];
@@ -104,11 +182,30 @@ PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
         a[i] = u16((r << 11) | (g << 5) | bl);
     }
 }
+#else
+// Without a vector unit, the normalised products are looked up: red and blue in a 32x32 table,
+// green in a 64x64 one.
+struct ChannelProducts {
+    uint8_t fives[32 * 32], sixes[64 * 64];
+    constexpr ChannelProducts() : fives{}, sixes{} {
+        for (int i = 0; i < 32 * 32; i++) fives[i] = uint8_t(div31(u16((i >> 5) * (i & 31))));
+        for (int i = 0; i < 64 * 64; i++) sixes[i] = uint8_t(div63(u16((i >> 6) * (i & 63))));
+    }
+};
+constexpr ChannelProducts channelProducts;
 
-// d * 4370 for d = 0..14 (see scaleFields).
-PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 k) {
-    for (int i = 0; i < FramePixels; i++) f[i] = scaleFields(f[i], k);
+PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
+    const uint8_t* const fives = channelProducts.fives;
+    const uint8_t* const sixes = channelProducts.sixes;
+    for (int i = 0; i < FramePixels; i++) {
+        const unsigned x = a[i], y = b[i];
+        const unsigned r = fives[(x >> 11) << 5 | y >> 11];
+        const unsigned g = sixes[((x >> 5) & 63) << 6 | ((y >> 5) & 63)];
+        const unsigned bl = fives[(x & 31) << 5 | (y & 31)];
+        a[i] = u16(r << 11 | g << 5 | bl);
+    }
 }
+#endif
 
 // Brightens towards white by level 1..15: (31 f + (15 - f) C) / 15 for red and blue, (126 f +
 // (31 - 2 f) G) / 31 for green.
@@ -123,6 +220,12 @@ struct Flash {
         return u16((r << 11) | (g << 5) | b);
     }
 };
+
+#if !PLAIN_KERNELS
+// d * 4370 for d = 0..14 (see scaleFields).
+PIXEL_KERNEL void fadeKernel(u16* __restrict f, u16 k) {
+    for (int i = 0; i < FramePixels; i++) f[i] = scaleFields(f[i], k);
+}
 
 PIXEL_KERNEL void flashKernel(u16* __restrict f, u16 level) {
     const Flash flash(level);
@@ -157,28 +260,48 @@ PIXEL_KERNEL void flashPresentKernel(u16* __restrict f, u16* __restrict screen, 
         screen[i] = v;
     }
 }
+#else
+// Without a vector unit, fade and flash look each pixel up: both change every channel on its own,
+// so one table for red and green together (indexed by the pixel's top 11 bits) and one for blue,
+// built per frame from the formulas above, give the whole pixel in two loads.
+struct ChannelTables {
+    u16 redGreen[2048];
+    uint8_t blue[32];
+    template <class Colour>
+    explicit ChannelTables(Colour colour) {
+        for (int v = 0; v < 2048; v++) redGreen[v] = u16(colour(u16(v << 5)) & 0xFFE0);
+        for (int v = 0; v < 32; v++) blue[v] = uint8_t(colour(u16(v)) & 31);
+    }
+};
 
-// The screen's pixels when they are one 320x240 frame without padding (always so on the console).
-u16* plainScreen() {
-    SDL_Surface* s = screenSurface;
-    if (s && s->pixels && s->pitch == FrameWidth * 2 && s->w == FrameWidth && s->h == FrameHeight)
-        return static_cast<u16*>(s->pixels);
-    return nullptr;
-}
-
-void present(const u16* frame) {
-    SDL_Surface* s = screenSurface;
-    if (!s || !s->pixels) return;
-    if (plainScreen()) {
-        std::memcpy(s->pixels, frame, FrameBytes);
+// Into the frame, and into the screen as well when there is one (one loop each).
+PIXEL_KERNEL void tableKernel(u16* __restrict f, u16* __restrict screen, const ChannelTables& t) {
+    const u16* const redGreen = t.redGreen;
+    const uint8_t* const blue = t.blue;
+    if (!screen) {
+#pragma GCC unroll 4
+        for (int i = 0; i < FramePixels; i++) f[i] = u16(redGreen[f[i] >> 5] | blue[f[i] & 31]);
         return;
     }
-    // A surface of another shape (never the case on the console) gets what fits.
-    const int rows = s->h < FrameHeight ? s->h : FrameHeight;
-    const int cols = s->w < FrameWidth ? s->w : FrameWidth;
-    for (int y = 0; y < rows; y++)
-        std::memcpy(static_cast<uint8_t*>(s->pixels) + y * s->pitch, frame + y * FrameWidth, cols * 2);
+#pragma GCC unroll 4
+    for (int i = 0; i < FramePixels; i++) {
+        const u16 v = u16(redGreen[f[i] >> 5] | blue[f[i] & 31]);
+        f[i] = v;
+        screen[i] = v;
+    }
 }
+
+void fadeKernel(u16* f, u16 k) { tableKernel(f, nullptr, ChannelTables([k](u16 x) { return scaleFields(x, k); })); }
+void flashKernel(u16* f, u16 level) { tableKernel(f, nullptr, ChannelTables(Flash(level))); }
+void fadeFlashKernel(u16* f, u16* screen, u16 k, u16 level) {
+    const Flash flash(level);
+    tableKernel(f, screen, ChannelTables([k, flash](u16 x) { return flash(scaleFields(x, k)); }));
+}
+void fadePresentKernel(u16* f, u16* screen, u16 k) {
+    tableKernel(f, screen, ChannelTables([k](u16 x) { return scaleFields(x, k); }));
+}
+void flashPresentKernel(u16* f, u16* screen, u16 level) { tableKernel(f, screen, ChannelTables(Flash(level))); }
+#endif
 
 }  // namespace
 
@@ -229,7 +352,7 @@ bool filterFrom(int id, int deck, int value, const u16* source) {
 }
 }  // namespace
 
-void composite(Decks& d, int32_t position, int32_t frameCount) {
+void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine) {
     const int32_t mode = d.blendMode;
     // The decoded frames to bring into mixFrames (only deck 1's in blend mode 0). A deck whose first
     // filter changes each pixel on its own reads its decoded frame directly, which saves the copy;
@@ -270,7 +393,7 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     blendDecks(mode, hasAlpha);
 
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
-    u16* screen = plainScreen();
+    u16* screen = screenPixels;
     if (d.fade > 0 && d.flash > 0 && screen) {
         fadeFlashKernel(out, screen, fadeScale(d.fade), flashLevel(d.flash));
     } else if (d.fade > 0 && screen) {
@@ -280,9 +403,12 @@ void composite(Decks& d, int32_t position, int32_t frameCount) {
     } else {
         fadeFrame(out, d.fade);
         flashFrame(out, d.flash);
-        present(out);
+        if (screen) std::memcpy(screen, out, FrameBytes);
     }
 
-    if (options.showTopLine && frameCount > 0)
-        fillRect(screenSurface, 0, 5, int32_t(int64_t(position) * FrameWidth / frameCount), 1, 0xFFFF);
+    if (playbackLine && frameCount > 0 && screen) {
+        const int64_t width = int64_t(position) * FrameWidth / frameCount;
+        const int n = width < 0 ? 0 : width > FrameWidth ? FrameWidth : int(width);
+        for (int x = 0; x < n; x++) screen[5 * FrameWidth + x] = 0xFFFF;
+    }
 }

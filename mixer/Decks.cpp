@@ -110,7 +110,7 @@ void Decks::resetDecks() {
     page = 0;
     overlayShown = 0;
     flash = 0;
-    fade = 0;
+    fade = fadeRest;  // 0 unless an external fader holds a level: it has not moved
 }
 
 void Decks::advance() {

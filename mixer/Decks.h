@@ -24,7 +24,7 @@ public:
     int32_t flash = 0;
     int32_t fade = 0;
     // The level an external fader holds (0..15): in mode A the fade returns to it, not to 0, while
-    // ButtonA is up. Only a controller sets it; a playlist load leaves it, the fader has not moved.
+    // ButtonA is up, and resetDecks starts the fade there. Only a controller sets it.
     int32_t fadeRest = 0;
 
     void resetDecks();

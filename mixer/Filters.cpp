@@ -3,6 +3,7 @@
 // code with the variant chosen before the loop starts.
 #include "mixer/Filters.h"
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -19,7 +20,7 @@ namespace {
 u16* deckFrame(int deck) { return mixFrames + (deck == 0 ? 0 : FramePixels); }
 
 // Brightness sum L = 2R + G + 2B (0..187): the three channels weighed equally on a 6-bit scale.
-inline u16 brightness(u16 v) { return u16(((v >> 11) << 1) + ((v >> 5) & 63) + ((v & 31) << 1)); }
+constexpr u16 brightness(u16 v) { return u16(((v >> 11) << 1) + ((v >> 5) & 63) + ((v & 31) << 1)); }
 
 // The pointwise kernels read pixel i of src and write pixel i of f; src may be f itself, so neither
 // is restrict. The compiler's overlap test before its vector loop lets equal pointers through.
@@ -27,60 +28,115 @@ PIXEL_KERNEL void invertKernel(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) f[i] = u16(src[i] ^ 0xFFFF);
 }
 
-// L is at most 187, so it is compared as a signed 16-bit number: one compare instruction where
-// an unsigned compare would take two.
-PIXEL_KERNEL void burnedKernel(const u16* src, u16* f, u16 colour) {
-    for (int i = 0; i < FramePixels; i++) f[i] = int16_t(brightness(src[i])) > 89 ? colour : 0;
+// BURNED's colour for a brightness L. L is at most 187, so it is compared as a signed 16-bit
+// number: one compare instruction where an unsigned compare would take two.
+inline u16 burnedShade(int16_t l, u16 colour) { return l > 89 ? colour : 0; }
+
+// GAME BOY's shade: the darkest plus the step to each next shade whose threshold L passes: three
+// compares and masks instead of a chain of branches.
+inline u16 gameBoyShade(int16_t l) {
+    return u16(0x39E0 + (u16(-u16(l > 45)) & (0x6304 - 0x39E0)) + (u16(-u16(l > 90)) & (0xAD4D - 0x6304)) +
+               (u16(-u16(l > 135)) & (0xFFFD - 0xAD4D)));
 }
 
-// The darkest shade plus the step to each next shade whose threshold the pixel passes: three
-// compares and masks instead of a chain of branches.
-PIXEL_KERNEL void gameBoyKernel(const u16* src, u16* f) {
+// HUE's brightness g = R + B + G/2 (0..93) and the colour of each tint for it. Each tint has its
+// own loop so that its divisors are constants; equal input pixels give equal outputs, which is
+// all that skipping runs would save.
+constexpr u16 hueLevel(u16 v) { return u16((v >> 11) + (v & 31) + ((v >> 6) & 31)); }
+
+inline u16 greyTint(u16 g) {
+    u16 l = u16(g / 3);  // at most 31
+    return u16((l << 11) | (l << 6) | l);
+}
+
+inline u16 redTint(u16 g) {
+    u16 l = g < 31 ? g : 31;
+    u16 e = u16((g - l) >> 1);
+    return u16((l << 11) | (e << 6) | e);
+}
+
+inline u16 greenTint(u16 g) {
+    u16 l = g < 31 ? g : 31;
+    u16 e = u16((g - l) >> 1);
+    return u16((e << 11) | (l << 6) | e);
+}
+
+inline u16 yellowTint(u16 g) {
+    u16 h = u16(g >> 1);
+    u16 l = h < 31 ? h : 31;
+    u16 e = u16(g - (l << 1));
+    return u16((l << 11) | (l << 6) | e);
+}
+
+#if PLAIN_KERNELS
+// Without a vector unit each pixel goes alone, so the brightness filters look their output up:
+// the brightness as the sum of a table for the pixel's high byte and one for its low byte (green
+// straddles the two bytes, but both brightness sums split at the byte boundary), and the colour
+// for each brightness from a third table built per frame.
+struct LevelSplit {
+    uint8_t high[256], low[256];
+    template <class Level>
+    constexpr explicit LevelSplit(Level level) : high{}, low{} {
+        for (int v = 0; v < 256; v++) high[v] = uint8_t(level(u16(v << 8))), low[v] = uint8_t(level(u16(v)));
+    }
+};
+constexpr LevelSplit brightnessSplit([](u16 v) { return brightness(v); });
+constexpr LevelSplit hueSplit([](u16 v) { return hueLevel(v); });
+static_assert(hueSplit.high[0xFF] + hueSplit.low[0xFF] == 93, "the halves of HUE's level add up");
+
+// Entries are words, which the processor indexes with a scaled register.
+PIXEL_KERNEL void levelKernel(const u16* src, u16* f, const LevelSplit& split, const uint32_t* colours) {
+    const uint8_t* const high = split.high;
+    const uint8_t* const low = split.low;
+#pragma GCC unroll 4
     for (int i = 0; i < FramePixels; i++) {
-        int16_t l = int16_t(brightness(src[i]));
-        f[i] = u16(0x39E0 + (u16(-u16(l > 45)) & (0x6304 - 0x39E0)) + (u16(-u16(l > 90)) & (0xAD4D - 0x6304)) +
-                   (u16(-u16(l > 135)) & (0xFFFD - 0xAD4D)));
+        const u16 x = src[i];
+        f[i] = u16(colours[high[x >> 8] + low[x & 255]]);
     }
 }
 
-// HUE's brightness g = R + B + G/2 (0..93). Each tint has its own loop so that its divisors are
-// constants; equal input pixels give equal outputs, which is all that skipping runs would save.
-inline u16 hueLevel(u16 v) { return u16((v >> 11) + (v & 31) + ((v >> 6) & 31)); }
+template <class Colour>
+void levelPass(const u16* src, u16* f, const LevelSplit& split, int levels, Colour colour) {
+    uint32_t colours[188];
+    for (int l = 0; l < levels; l++) colours[l] = colour(u16(l));
+    levelKernel(src, f, split, colours);
+}
+
+void burnedKernel(const u16* src, u16* f, u16 colour) {
+    levelPass(src, f, brightnessSplit, 188, [colour](u16 l) { return burnedShade(int16_t(l), colour); });
+}
+void gameBoyKernel(const u16* src, u16* f) {
+    levelPass(src, f, brightnessSplit, 188, [](u16 l) { return gameBoyShade(int16_t(l)); });
+}
+void hueGrey(const u16* src, u16* f) { levelPass(src, f, hueSplit, 94, greyTint); }
+void hueRed(const u16* src, u16* f) { levelPass(src, f, hueSplit, 94, redTint); }
+void hueGreen(const u16* src, u16* f) { levelPass(src, f, hueSplit, 94, greenTint); }
+void hueYellow(const u16* src, u16* f) { levelPass(src, f, hueSplit, 94, yellowTint); }
+#else
+PIXEL_KERNEL void burnedKernel(const u16* src, u16* f, u16 colour) {
+    for (int i = 0; i < FramePixels; i++) f[i] = burnedShade(int16_t(brightness(src[i])), colour);
+}
+
+PIXEL_KERNEL void gameBoyKernel(const u16* src, u16* f) {
+    for (int i = 0; i < FramePixels; i++) f[i] = gameBoyShade(int16_t(brightness(src[i])));
+}
 
 PIXEL_KERNEL void hueGrey(const u16* src, u16* f) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 l = u16(hueLevel(src[i]) / 3);  // at most 31
-        f[i] = u16((l << 11) | (l << 6) | l);
-    }
+    for (int i = 0; i < FramePixels; i++) f[i] = greyTint(hueLevel(src[i]));
 }
 
 PIXEL_KERNEL void hueRed(const u16* src, u16* f) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(src[i]);
-        u16 l = g < 31 ? g : 31;
-        u16 e = u16((g - l) >> 1);
-        f[i] = u16((l << 11) | (e << 6) | e);
-    }
+    for (int i = 0; i < FramePixels; i++) f[i] = redTint(hueLevel(src[i]));
 }
 
 PIXEL_KERNEL void hueGreen(const u16* src, u16* f) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(src[i]);
-        u16 l = g < 31 ? g : 31;
-        u16 e = u16((g - l) >> 1);
-        f[i] = u16((e << 11) | (l << 6) | e);
-    }
+    for (int i = 0; i < FramePixels; i++) f[i] = greenTint(hueLevel(src[i]));
 }
 
 PIXEL_KERNEL void hueYellow(const u16* src, u16* f) {
-    for (int i = 0; i < FramePixels; i++) {
-        u16 g = hueLevel(src[i]);
-        u16 h = u16(g >> 1);
-        u16 l = h < 31 ? h : 31;
-        u16 e = u16(g - (l << 1));
-        f[i] = u16((l << 11) | (l << 6) | e);
-    }
+    for (int i = 0; i < FramePixels; i++) f[i] = yellowTint(hueLevel(src[i]));
 }
+#endif
 
 // SNOW's shift s = d - 10 on all three channels with clamping, as "hold the channel within lo..hi,
 // the range the shift cannot carry out of, then add the shift", done byte-wise on two views of
@@ -96,6 +152,7 @@ struct alignas(64) SnowTables {
     u16 lo[MaxLength], hi[MaxLength], add[MaxLength];
 };
 
+#if !PLAIN_KERNELS
 template <int Width>
 VECTOR_BODY void snowVectors(const u16* src, u16* f, const SnowTables& t, int k) {
     typedef PixelVector<Width> V;
@@ -121,6 +178,37 @@ VECTOR_BODY void snowVectors(const u16* src, u16* f, const SnowTables& t, int k)
 }
 VECTOR_KERNEL(snowVectors, (const u16* src, u16* f, const SnowTables& t, int k), (src, f, t, k))
 void (*const snowKernel)(const u16*, u16*, const SnowTables&, int) = pickWidest(snowVectors64, snowVectors32, snowVectors16);
+#else
+// Without a vector unit, each pixel looks its three channels up in the table of its noise value:
+// the channel after the shift, clamped (red and blue share one table, as they take the same shift
+// and range).
+struct SnowLevel {
+    uint32_t redBlue[32], green[64];
+};
+struct SnowLevels {
+    SnowLevel level[20];
+    constexpr SnowLevels() : level{} {
+        for (int d = 0; d < 20; d++) {
+            const int s = d - 10;
+            for (int c = 0; c < 32; c++) level[d].redBlue[c] = uint32_t(c + s < 0 ? 0 : c + s > 31 ? 31 : c + s);
+            for (int c = 0; c < 64; c++) level[d].green[c] = uint32_t(c + 2 * s < 0 ? 0 : c + 2 * s > 63 ? 63 : c + 2 * s);
+        }
+    }
+};
+constexpr SnowLevels snowLevels;
+
+// Green is found from the level's start as entry G + 32, taken as ((x & 0x7E0) + 0x400) >> 5:
+// one mask and one add, the shift going into the load's scaled index.
+PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const SnowLevel* const* levels) {
+    static_assert(offsetof(SnowLevel, green) == 32 * sizeof(uint32_t), "green follows red and blue");
+#pragma GCC unroll 4
+    for (int i = 0; i < SnowTables::Chunk; i++) {
+        const uint32_t x = src[i];
+        const uint32_t* l = levels[i]->redBlue;
+        f[i] = u16(l[x >> 11] << 11 | l[((x & 0x7E0) + 0x400) >> 5] << 5 | l[x & 31]);
+    }
+}
+#endif
 
 // Each row's one half copied reversed over the other, with the widest reversing shuffles the CPU has.
 PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
@@ -249,6 +337,7 @@ void applyZoom(int deck, int value) {
     zoomKernel(f, centre.get(), value != 0);
 }
 
+#if !PLAIN_KERNELS
 // The table entries of SNOW for each noise value d (0..19), shift s = d - 10, looked up: working
 // them out per entry takes branches on the sign that the random values defeat. High byte for red
 // and green (a step of s is 8, top 0xFC), low byte for blue (a step is 1, top 31).
@@ -265,6 +354,20 @@ constexpr SnowEntry snowEntries[20] = {
     snowEntry(0),  snowEntry(1),  snowEntry(2),  snowEntry(3),  snowEntry(4),  snowEntry(5),  snowEntry(6),
     snowEntry(7),  snowEntry(8),  snowEntry(9),  snowEntry(10), snowEntry(11), snowEntry(12), snowEntry(13),
     snowEntry(14), snowEntry(15), snowEntry(16), snowEntry(17), snowEntry(18), snowEntry(19)};
+#endif
+
+namespace {
+// Runs a table of one period of n entries on to Chunk entries past the period, so that a chunk of
+// pixels starting anywhere in the pattern reads its entries as one straight run.
+template <class Entry>
+void repeatPattern(Entry* table, int n) {
+    for (int done = n; done < n + SnowTables::Chunk;) {
+        const int len = done < n + SnowTables::Chunk - done ? done : n + SnowTables::Chunk - done;
+        std::memcpy(table + done, table, len * sizeof(Entry));
+        done += len;
+    }
+}
+}  // namespace
 
 void applySnow(int deck, int value) { snowInto(deck, value, deckFrame(deck)); }
 void snowInto(int deck, int value, const uint16_t* source) {
@@ -280,9 +383,15 @@ void snowInto(int deck, int value, const uint16_t* source) {
     // starting anywhere in the pattern reads its shifts as one straight run.
     enum { Chunk = SnowTables::Chunk };
     static_assert(FramePixels % Chunk == 0, "the frame is walked in whole chunks");
-    SnowTables t;
     int noise[497];
     fillRandom(noise, n);
+#if PLAIN_KERNELS
+    const SnowLevel* levels[SnowTables::MaxLength];
+    for (int k = 0; k < n; k++) levels[k == 0 ? n - 1 : k - 1] = &snowLevels.level[noise[k] % 20];
+    repeatPattern(levels, n);
+    for (int i = 0; i < FramePixels; i += Chunk) snowPlain(source + i, f + i, levels + i % n);
+#else
+    SnowTables t;
     for (int k = 0; k < n; k++) {
         const SnowEntry& e = snowEntries[noise[k] % 20];
         const int at = k == 0 ? n - 1 : k - 1;
@@ -290,13 +399,11 @@ void snowInto(int deck, int value, const uint16_t* source) {
         t.hi[at] = e.hi;
         t.add[at] = e.add;
     }
-    u16* const tables[3] = {t.lo, t.hi, t.add};
-    for (int done = n; done < n + Chunk;) {
-        const int len = done < n + Chunk - done ? done : n + Chunk - done;
-        for (u16* table : tables) std::memcpy(table + done, table, len * sizeof(u16));
-        done += len;
-    }
+    repeatPattern(t.lo, n);
+    repeatPattern(t.hi, n);
+    repeatPattern(t.add, n);
     for (int i = 0; i < FramePixels; i += Chunk) snowKernel(source + i, f + i, t, i % n);
+#endif
 }
 
 void applyScroll(int deck, int value, int paused) {

@@ -27,6 +27,7 @@ public:
     int32_t showTopLine = 0;
     int32_t keys[16] = {};
     int32_t keyToAssign = 0;
+    int32_t refusedInput = -1;  // the console button last pressed while a key was awaited
 
     void initOptions();
     void loadPrefs();

@@ -6,7 +6,9 @@
 
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
 #include "draw/Colours.h"
+#include "draw/KeyDiamond.h"
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
@@ -19,6 +21,7 @@ namespace {
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     SDL_FillRect(screen, nullptr, 0);
     blitPiece(o.abxyImage, 0, 0, 96, 96, screen, 18, 18);
+    if (o.abxyImage) labelDiamondKeys(screen, 18, 18);
 
     // The top, right, bottom and left buttons of the picture.
     static const int32_t spots[4][2] = {{74, 24}, {106, 56}, {74, 88}, {42, 56}};
@@ -50,14 +53,12 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
 void drawKeysView(Options& o, SDL_Surface* screen) {
     char text[32];
     drawTextSmooth(uiFonts, screen, "wait / don't wait", 20, 20, uiWhite, 0);
-    std::snprintf(text, sizeof text, "%d", o.keys[0]);
-    drawTextSmooth(uiFonts, screen, text, 130, 20, uiWhite, 0);
+    drawTextSmooth(uiFonts, screen, keyName(o.keys[0]).c_str(), 130, 20, uiWhite, 0);
     for (int k = 1; k < 16; k++) {
         const int32_t y = 20 + 13 * k;
         std::snprintf(text, sizeof text, "go to track %d", k + 1);
         drawTextSmooth(uiFonts, screen, text, 20, y, uiWhite, 0);
-        std::snprintf(text, sizeof text, "%d", o.keys[k]);
-        drawTextSmooth(uiFonts, screen, text, 130, y, uiWhite, 0);
+        drawTextSmooth(uiFonts, screen, keyName(o.keys[k]).c_str(), 130, y, uiWhite, 0);
     }
 }
 
@@ -72,10 +73,18 @@ void drawOptions(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     case LearnView:
         if (learnPageHooks.draw) learnPageHooks.draw(screen);
         break;
-    case WaitingForKeyView:
+    case WaitingForKeyView: {
         drawText(uiFonts, screen, "waiting for input...", 40, 40, uiWhite, 0);
         drawNumber(uiFonts, screen, o.keyToAssign + 1, 40, 53, uiWhite, 0);
+        if (o.refusedInput >= 0 && o.refusedInput < InputCount) {
+            char text[96];
+            std::snprintf(text, sizeof text, "%s is a console control: press another key", controlName(Input(o.refusedInput)));
+            drawText(uiFonts, screen, text, 40, 80, uiAmber, 0);
+        }
+        std::string cancel = std::string(controlName(ButtonHome)) + " cancels";
+        drawText(uiFonts, screen, cancel.c_str(), 40, 100, uiGrey, 0);
         break;
+    }
     default: break;
     }
     blitPiece(texture, 0, 32, 48, 16, screen, 267, 219);

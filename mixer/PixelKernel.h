@@ -5,7 +5,17 @@
 // constant, hence the dynamic model.
 #pragma once
 
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#include "core/KernelVariant.h"
+
+#if defined(LOOPMIXER_FORCE_KERNELS) && defined(__x86_64__) && defined(__GNUC__)
+#if LOOPMIXER_FORCE_KERNELS == 64
+#define PIXEL_KERNEL __attribute__((target("arch=x86-64-v4"), noinline))
+#elif LOOPMIXER_FORCE_KERNELS == 32
+#define PIXEL_KERNEL __attribute__((target("avx2"), noinline))
+#else
+#define PIXEL_KERNEL __attribute__((noinline))
+#endif
+#elif defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
 #define PIXEL_KERNEL \
     __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), noinline, optimize("vect-cost-model=dynamic")))
 #elif defined(__x86_64__) && defined(__linux__) && defined(__clang__)
@@ -59,7 +69,9 @@ struct PixelVector {
 
 template <class Kernel>
 Kernel pickWidest(Kernel wide64, Kernel wide32, Kernel wide16) {
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(LOOPMIXER_FORCE_KERNELS)
+    return LOOPMIXER_FORCE_KERNELS == 64 ? wide64 : LOOPMIXER_FORCE_KERNELS == 32 ? wide32 : wide16;
+#elif defined(__x86_64__) && defined(__GNUC__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
         __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&

@@ -12,16 +12,29 @@
 
 namespace {
 
-struct Input {
+// One RtMidi port object: the program's own port, connected to the peer port named (one
+// connection per object, as RtMidi makes them), or to none.
+struct InputPort {
     std::unique_ptr<RtMidiIn> port;
+    bool open = false;
+    std::string peer;  // "" for a port of its own, or one whose peer went away
     MidiParser parser;
     double seconds = 0;  // sum of RtMidi's time deltas: the input's own clock
 };
 
-std::vector<Input> inputs;
-std::vector<std::unique_ptr<RtMidiOut>> outputs;
+struct OutputPort {
+    std::unique_ptr<RtMidiOut> port;
+    bool open = false;
+    std::string peer;
+};
+
+std::vector<InputPort> inputs;
+std::vector<OutputPort> outputs;
+std::vector<std::string> patterns;
 RtMidi::Api api = RtMidi::UNSPECIFIED;
 bool outputsNew = false;
+uint32_t lastScan = 0;
+int objectsMade[2];  // per side, for JACK client names
 std::vector<unsigned char> message;
 
 // RtMidi reports errors through this instead of throwing once a port object exists.
@@ -34,7 +47,7 @@ std::string lower(std::string s) {
     return s;
 }
 
-bool matches(const std::string& portName, const std::vector<std::string>& patterns) {
+bool matches(const std::string& portName) {
     const std::string name = lower(portName);
     if (name.find("loopmixer") != std::string::npos) return false;  // never ourselves
     for (const std::string& p : patterns)
@@ -53,71 +66,93 @@ bool jackServerRunning() {
 }
 
 // JACK gives every RtMidi object a client of its own, and client names are unique there.
-std::string clientName(bool output, size_t index) {
+std::string clientName(bool output) {
+    const int made = objectsMade[output]++;
     if (api == RtMidi::LINUX_ALSA) return "loopmixer";
     std::string name = output ? "loopmixer-out" : "loopmixer";
-    if (index > 0) name += "-" + std::to_string(index + 1);
+    if (made > 0) name += "-" + std::to_string(made + 1);
     return name;
 }
 
-template <class Port>
-std::unique_ptr<Port> makePort(bool output, size_t index);
-
-template <>
-std::unique_ptr<RtMidiIn> makePort<RtMidiIn>(bool output, size_t index) {
-    std::unique_ptr<RtMidiIn> p(new RtMidiIn(api, clientName(output, index), MidiQueueLimit));
-    p->setErrorCallback(quietError, nullptr);
-    return p;
+void makePort(InputPort& p) {
+    p.port.reset(new RtMidiIn(api, clientName(false), MidiQueueLimit));
+    p.port->setErrorCallback(quietError, nullptr);
+    p.port->ignoreTypes(true, false, true);  // SysEx and active sensing dropped; clock kept
 }
 
-template <>
-std::unique_ptr<RtMidiOut> makePort<RtMidiOut>(bool output, size_t index) {
-    std::unique_ptr<RtMidiOut> p(new RtMidiOut(api, clientName(output, index)));
-    p->setErrorCallback(quietError, nullptr);
-    return p;
+void makePort(OutputPort& p) {
+    p.port.reset(new RtMidiOut(api, clientName(true)));
+    p.port->setErrorCallback(quietError, nullptr);
 }
 
-// Opens the object's own port connected to each matching port (one object per connection, as
-// RtMidi connects one port per object), or a port of its own that others connect to.
+// Brings one side up to date with the ports there are now: connections whose peer went away are
+// dropped, every matching port not yet connected gets one, and without any the first object opens
+// a port of its own that others connect to. The first object stays for the whole run: it lists
+// the ports.
 template <class Port>
-void openSide(bool output, const std::vector<std::string>& patterns, std::vector<std::unique_ptr<Port>>& opened) {
+void scanSide(std::vector<Port>& side, bool output) {
     const char* portName = output ? "midi_out" : "midi_in";
-    std::unique_ptr<Port> probe = makePort<Port>(output, 0);
-    std::vector<unsigned> found;
-    for (unsigned i = 0; i < probe->getPortCount() && found.size() < size_t(MaxMidiConnections); i++)
-        if (matches(probe->getPortName(i), patterns)) found.push_back(i);
-    if (found.empty()) {
-        probe->openVirtualPort(portName);
-        if (probe->isPortOpen() || api == RtMidi::LINUX_ALSA) opened.push_back(std::move(probe));
-        return;
+    if (side.empty()) {
+        side.emplace_back();
+        makePort(side[0]);
     }
-    for (size_t k = 0; k < found.size(); k++) {
-        std::unique_ptr<Port> p = k == 0 ? std::move(probe) : makePort<Port>(output, k);
-        const std::string name = p->getPortName(found[k]);
-        p->openPort(found[k], portName);
-        std::cout << "midi: " << (output ? "output to " : "input from ") << name << std::endl;
-        opened.push_back(std::move(p));
+    std::vector<std::string> names;
+    for (unsigned i = 0, n = side[0].port->getPortCount(); i < n; i++) names.push_back(side[0].port->getPortName(i));
+    auto present = [&](const std::string& name) {
+        for (const std::string& s : names)
+            if (s == name) return true;
+        return false;
+    };
+    for (size_t k = side.size(); k-- > 0;) {
+        if (side[k].peer.empty() || present(side[k].peer)) continue;
+        std::cout << "midi: " << (output ? "output to " : "input from ") << side[k].peer << " gone" << std::endl;
+        if (k == 0) side[0].peer.clear();
+        else side.erase(side.begin() + long(k));
     }
+    for (unsigned i = 0; i < names.size() && side.size() <= size_t(MaxMidiConnections); i++) {
+        if (!matches(names[i])) continue;
+        bool connected = false;
+        for (const Port& p : side) connected |= p.peer == names[i];
+        if (connected) continue;
+        if (side[0].open) {
+            side.emplace_back();
+            makePort(side.back());
+        }
+        Port& p = side[0].open ? side.back() : side[0];
+        // The list may have changed since the first object read it.
+        if (p.port->getPortName(i) != names[i]) {
+            if (&p != &side[0]) side.pop_back();
+            continue;
+        }
+        p.port->openPort(i, portName);
+        p.open = true;
+        p.peer = names[i];
+        if (output) outputsNew = true;
+        std::cout << "midi: " << (output ? "output to " : "input from ") << names[i] << std::endl;
+    }
+    if (!side[0].open) {
+        side[0].port->openVirtualPort(portName);
+        side[0].open = true;
+        if (output) outputsNew = true;
+    }
+}
+
+void scan() {
+    scanSide(inputs, false);
+    scanSide(outputs, true);
 }
 
 }  // namespace
 
-bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& patterns) {
+bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& connect) {
     closeMidiPorts();
+    patterns = connect;
     if (apiName == "alsa") api = RtMidi::LINUX_ALSA;
     else if (apiName == "jack") api = RtMidi::UNIX_JACK;
     else api = access("/dev/snd/seq", R_OK | W_OK) == 0 ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
     try {
         if (api == RtMidi::UNIX_JACK && !jackServerRunning()) throw RtMidiError("no JACK server running");
-        std::vector<std::unique_ptr<RtMidiIn>> in;
-        openSide(false, patterns, in);
-        for (auto& p : in) {
-            p->ignoreTypes(true, false, true);  // SysEx and active sensing dropped; clock kept
-            Input input;
-            input.port = std::move(p);
-            inputs.push_back(std::move(input));
-        }
-        openSide(true, patterns, outputs);
+        scan();
     } catch (const RtMidiError& e) {
         // Thrown by RtMidi's constructors before an error callback can be set: no server, no
         // sequencer.
@@ -129,7 +164,6 @@ bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& p
         postNotice(api == RtMidi::UNIX_JACK ? "MIDI: no JACK server running" : "MIDI: cannot open the sequencer");
         return false;
     }
-    outputsNew = !outputs.empty();
     std::cout << "midi: open through " << midiApiName() << std::endl;
     return true;
 }
@@ -138,6 +172,7 @@ void closeMidiPorts() {
     inputs.clear();
     outputs.clear();
     outputsNew = false;
+    objectsMade[0] = objectsMade[1] = 0;
 }
 
 bool midiPortsOpen() { return !inputs.empty() || !outputs.empty(); }
@@ -145,8 +180,18 @@ bool midiPortsOpen() { return !inputs.empty() || !outputs.empty(); }
 const char* midiApiName() { return api == RtMidi::LINUX_ALSA ? "alsa" : "jack"; }
 
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
+    if (!midiPortsOpen()) return;
+    // Controllers plugged in later are connected on the next scan.
+    if (!patterns.empty() && ticks - lastScan >= MidiRescanMs) {
+        lastScan = ticks;
+        try {
+            scan();
+        } catch (const RtMidiError& e) {
+            std::cout << "midi: " << e.getMessage() << std::endl;
+        }
+    }
     int budget = MaxMidiMessagesPerFrame;
-    for (Input& in : inputs) {
+    for (InputPort& in : inputs) {
         while (budget > 0) {
             const double delta = in.port->getMessage(&message);
             if (message.empty()) break;
@@ -158,7 +203,8 @@ void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
 }
 
 void sendMidi(const uint8_t* bytes, int count) {
-    for (auto& out : outputs) out->sendMessage(bytes, size_t(count));
+    for (OutputPort& out : outputs)
+        if (out.open) out.port->sendMessage(bytes, size_t(count));
 }
 
 bool midiOutputsJustOpened() {

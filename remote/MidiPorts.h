@@ -11,6 +11,7 @@
 constexpr int MaxMidiConnections = 8;
 constexpr int MaxMidiMessagesPerFrame = 256;
 constexpr unsigned MidiQueueLimit = 1024;
+constexpr uint32_t MidiRescanMs = 2000;  // how often the ports are scanned for new matches
 
 // api: "alsa", "jack" or "auto" (ALSA when /dev/snd/seq can be opened, JACK otherwise). Every port
 // (input or output) whose name contains one of the patterns (letter case ignored) is connected;
@@ -23,6 +24,8 @@ bool midiPortsOpen();
 const char* midiApiName();
 
 // Reads what arrived (at most MaxMidiMessagesPerFrame messages) through the parser into sink.
+// With patterns, every MidiRescanMs it also connects matching ports that appeared since and drops
+// connections whose port went away.
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink);
 // Sends one short message on every output.
 void sendMidi(const uint8_t* bytes, int count);

@@ -54,32 +54,47 @@ void logWrong(OscEntry& e) {
               << "\")" << std::endl;
 }
 
+// liblo's argument pointers are only 4-byte aligned, less than its union asks for: the values are
+// copied out.
+int32_t intAt(const void* p) {
+    int32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+float floatAt(const void* p) {
+    float v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Converts one received argument to the registered type; false when it does not fit.
-bool convert(char want, char got, const lo_arg* a, OscArg& out) {
+bool convert(char want, char got, const void* a, OscArg& out) {
     if (want == 'i') {
         if (got == 'i') {
-            out.i = a->i;
+            out.i = intAt(a);
             return true;
         }
-        if (got == 'f' && std::isfinite(a->f) && a->f == std::floor(a->f) && std::fabs(a->f) < 1e9f) {
-            out.i = int32_t(a->f);
+        const float f = got == 'f' ? floatAt(a) : 0.5f;
+        if (got == 'f' && std::isfinite(f) && f == std::floor(f) && std::fabs(f) < 1e9f) {
+            out.i = int32_t(f);
             return true;
         }
         return false;
     }
     if (want == 'f') {
-        if (got == 'f' && std::isfinite(a->f)) {
-            out.f = a->f;
+        if (got == 'f' && std::isfinite(floatAt(a))) {
+            out.f = floatAt(a);
             return true;
         }
         if (got == 'i') {
-            out.f = float(a->i);
+            out.f = float(intAt(a));
             return true;
         }
         return false;
     }
     if (want == 's' && (got == 's' || got == 'S')) {
-        out.s = &a->s;
+        out.s = static_cast<const char*>(a);
         return true;
     }
     return false;
@@ -124,7 +139,7 @@ bool handleOscMessage(const char* address, const char* types, void* const* argv,
     }
     OscArg args[MaxOscArgs] = {};
     for (int k = 0; k < want; k++) {
-        if (!convert(e->types[k], types[k], static_cast<const lo_arg*>(argv[k]), args[k])) {
+        if (!convert(e->types[k], types[k], argv[k], args[k])) {
             logWrong(*e);
             return false;
         }

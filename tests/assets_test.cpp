@@ -6,8 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
+
+#include "harness/Harness.h"
+#include "mixer/EffectTable.h"
+#include "mixer/Filters.h"
 
 namespace {
 
@@ -220,3 +226,14 @@ TEST(Font, TheFontFileRendersText) {
 }
 
 }  // namespace
+
+// The default set starts with a filter in each of the four effect slots the controls reach.
+TEST(DefaultSet, StartsWithFiltersInTheFourSlots) {
+    HarnessOptions options;
+    std::ifstream in(builtRunDir() + "/data/prefs.xml");
+    options.prefsXml.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(options.prefsXml.empty());
+    Harness h(options);
+    for (int deck = 0; deck < 2; deck++)
+        for (int slot = 0; slot < 4; slot++) EXPECT_NE(FilterNone, effectTable.slots[deck][slot].effectId) << deck << slot;
+}

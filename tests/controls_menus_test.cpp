@@ -9,6 +9,7 @@
 #include "core/Platform.h"
 #include "core/TvOut.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
 #include "controls/Screens.h"
 #include "controls_input.h"
 #include "library/Mix.h"
@@ -270,6 +271,26 @@ TEST_F(Menus, OptionsTeachAGloveKeyAndLeaveFromAnyView) {
     appState.screen = Screen::Options;
     opts({ButtonX});
     EXPECT_EQ(appState.screen, Screen::Home) << "ButtonX leaves while waiting for a key";
+}
+
+TEST_F(Menus, TeachingAKeyRefusesConsoleButtonsAndHomeCancels) {
+    appState.screen = Screen::Options;
+    options.view = WaitingForKeyView;
+    options.keyToAssign = 2;
+    opts({ButtonY});
+    EXPECT_EQ(options.view, WaitingForKeyView);
+    EXPECT_EQ(options.refusedInput, ButtonY) << "said on screen, not silently awaited";
+    opts({ButtonHome});
+    EXPECT_EQ(options.view, KeysView);
+    EXPECT_EQ(options.keys[2], 0);
+    EXPECT_EQ(appState.screen, Screen::Options) << "Home cancels the teaching, not the screen";
+
+    // The list names the keys as the keyboard does (SDL names keys once its video is up).
+    ASSERT_EQ(0, SDL_InitSubSystem(SDL_INIT_VIDEO));
+    const std::pair<int32_t, const char*> names[] = {
+        {0, "-"}, {SDLK_z, "z"}, {SDLK_1, "1"}, {SDLK_F5, "F5"}, {SDLK_LCTRL, "left ctrl"}};
+    for (const auto& n : names) EXPECT_EQ(keyName(n.first), n.second);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
 }  // namespace

@@ -309,3 +309,36 @@ TEST_F(Session, TwentyPlaylistsTheLastOnesLoadFromBelowTheEdge) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without a gamepad the keyboard stands in for the console: the face-button picture of VIDEO OUT
+// names the desktop keys over the console's letters (the rest of the picture as it was).
+TEST(DesktopHints, TheFaceButtonPictureNamesTheDesktopKeys) {
+    Harness h;
+    h.frame(41);
+    appState.screen = Screen::VideoOut;
+    h.frame();
+    std::vector<uint16_t> shown, plain;
+    auto region = [&](std::vector<uint16_t>& out) {
+        for (int y = 72; y < 168; y++)
+            for (int x = 112; x < 208; x++) out.push_back(h.pixel(x, y));
+    };
+    region(shown);
+    SDL_Rect at = {112, 72, 96, 96};
+    SDL_BlitSurface(videoOutScreen.buttons, nullptr, screenSurface, &at);
+    region(plain);
+    size_t changed = 0, firstRow = 96, lastRow = 0;
+    for (size_t i = 0; i < shown.size(); i++)
+        if (shown[i] != plain[i]) {
+            changed++;
+            firstRow = std::min(firstRow, i / 96);
+            lastRow = std::max(lastRow, i / 96);
+        }
+    EXPECT_GT(changed, 50u) << "the four letters are redrawn";
+    EXPECT_LT(changed, 4u * 13 * 15) << "only under the letters";
+    EXPECT_GE(firstRow, 8u);
+    EXPECT_LE(lastRow, 88u);
+}
+
+}  // namespace

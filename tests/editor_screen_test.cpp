@@ -310,3 +310,47 @@ TEST(EditorScreen, TheKeyboardNamesAndSavesANewPlaylist) {
     EXPECT_EQ(s.names(), "Ahi1");
     EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>hi1</name>"), std::string::npos);
 }
+
+TEST(EditorScreen, RenameAndAClickOnEditActOnTheMarkedPlaylist) {
+    EditorSession s(playlistsFile({{"first", {"a.q17"}}, {"second", {}}}));
+    s.enter();
+    s.tap(LeftX, rowY(0));
+    s.tap(RenameX0 + 5, 225);
+    ASSERT_EQ(mix.editorView, NewPlaylistView);
+    EXPECT_EQ(mix.newName, "first") << "the keyboard starts from the name";
+    s.h.type("\b\b\b\b\bNew name\r");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    EXPECT_EQ(s.names(), "New namesecond");
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>New name</name>\n\t\t<track>a.q17</track>"), std::string::npos);
+
+    s.tap(100, 225);
+    EXPECT_EQ(mix.editorView, TracksView) << "a click on EDIT edits the marked playlist";
+    EXPECT_EQ(mix.editPlaylist, 0);
+}
+
+// On the desktop the physical keyboard types the name: capitals, spaces, the keys that otherwise
+// stand for console buttons; markup characters are refused; Backspace, Enter and Escape edit, confirm
+// and cancel.
+TEST(EditorScreen, ThePhysicalKeyboardTypesTheName) {
+    EditorSession s(playlistsFile({{"A", {}}}));
+    s.enter();
+    s.tap(160, BottomY);
+    ASSERT_EQ(mix.editorView, NewPlaylistView);
+    s.h.type("My <set>x\b 2");
+    s.h.frame();
+    EXPECT_EQ(mix.newName, "My set 2");
+    s.h.type("\r");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView);
+    EXPECT_NE(s.h.readFile("data/playlists.xml").find("<name>My set 2</name>"), std::string::npos);
+
+    s.tap(160, BottomY);
+    s.h.type("wasd\x1b");
+    s.h.frame();
+    EXPECT_EQ(mix.editorView, PlaylistsView) << "Escape cancels";
+    EXPECT_EQ(mix.playlistCount, 2);
+    s.h.type("\x1b");
+    s.h.frame(2);
+    EXPECT_EQ(appState.screen, Screen::Editor) << "keys are console buttons again once the name is given up";
+}

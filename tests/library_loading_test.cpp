@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "core/AppState.h"
+#include "core/Platform.h"
 #include "harness/Harness.h"
 #include "mixer/Decks.h"
 #include "library/Mix.h"
@@ -293,4 +294,31 @@ TEST(LoadingInTheProgram, StartUpReadsAndScansThenFramesLoadThePlaylist) {
     EXPECT_EQ(decks.trackCount, 2);
     EXPECT_EQ(tracks[1].name, "two.q18");
     EXPECT_EQ(countOf(h.log(), ">> playlist loading complete\n\n"), 1);
+}
+
+// Each frame loads at least one step; with time to spare before its deadline it goes on loading.
+// The fake clock says how long each step takes: 1 ms lets a 40 ms frame take some thirty steps, a whole
+// second (no time to spare) holds it to one step per frame.
+TEST(LoadingInTheProgram, AFrameGoesOnLoadingWhileItHasTimeToSpare) {
+    struct Case { uint32_t usPerReading; int minFrames, maxFrames; };
+    const Case cases[] = {{1000000, 12, 40}, {1000, 1, 3}};
+    int framesTaken[2] = {};
+    for (int c = 0; c < 2; c++) {
+        HarnessOptions options;
+        options.demoClips = true;
+        Harness h(options);
+        h.frame(41);
+        appState.screen = Screen::Mix;
+        appState.mixView = Performing;
+        mix.loadPlaylist(0);
+        platform::setFakeMicrosPerReading(cases[c].usPerReading);
+        int frames = 0;
+        while (mix.loading && frames < 100) frames += h.frame() ? 1 : 100;
+        framesTaken[c] = frames;
+        EXPECT_EQ(mix.loading, 0);
+        EXPECT_GE(frames, cases[c].minFrames);
+        EXPECT_LE(frames, cases[c].maxFrames);
+        EXPECT_EQ(mix._totalTracks, mix.playlists[0].trackCount - mix.playlists[0].missingCount);
+    }
+    EXPECT_LT(framesTaken[1], framesTaken[0]);
 }

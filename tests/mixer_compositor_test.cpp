@@ -7,14 +7,11 @@
 #include <cstring>
 #include <vector>
 
-#include "core/AppState.h"
 #include "core/FrameBuffers.h"
-#include "harness/Harness.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
-#include "mixer/Options.h"
 #include "mixer/Random.h"
 #include "tracks/Track.h"
 
@@ -27,7 +24,8 @@ uint16_t rgb(int r, int g, int b) { return uint16_t(r << 11 | g << 5 | b); }
 
 class Compositor : public ::testing::Test {
 protected:
-    Harness h{HarnessOptions::withoutPictures()};
+    // The decks' state of a fresh start, the compositor's only input besides the frames.
+    Decks decks;
 
     uint16_t* mix(int deck) { return mixFrames + deck * FramePixels; }
     uint16_t* decoded(int deck) { return deckFrames + deck * FramePixels; }
@@ -46,10 +44,10 @@ protected:
         return mix(0)[12345];
     }
     void SetUp() override {
-        decks.resetDecks();
+        allocateFrameBuffers();
         effectTable.clearEffects();
-        options.showTopLine = 0;
     }
+    static uint16_t pixel(int x, int y) { return screenPixels[y * FrameWidth + x]; }
 };
 
 TEST_F(Compositor, AddSaturatesEachChannel) {
@@ -178,9 +176,9 @@ TEST_F(Compositor, BlendModeZeroShowsDeckOneAlone) {
     fill(decoded(0), 0xF800);
     fill(decoded(1), 0x07E0);
     effectTable.slots[0][0] = EffectSlot{Invert, 0, 1, 0};
-    composite(decks, 0, 0);
-    EXPECT_EQ(0x07E0, h.pixel(0, 0));
-    EXPECT_EQ(0x07E0, h.pixel(319, 239));
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0x07E0, pixel(0, 0));
+    EXPECT_EQ(0x07E0, pixel(319, 239));
     EXPECT_EQ(0x07E0, mix(1)[0]) << "the output is deck 1's half";
 }
 
@@ -189,16 +187,16 @@ TEST_F(Compositor, FiltersRunInTheirFixedOrder) {
     fill(decoded(1), 0x0000);
     effectTable.slots[1][0] = EffectSlot{Burned, 0, 1, 0};
     effectTable.slots[1][3] = EffectSlot{Invert, 0, 1, 0};
-    composite(decks, 0, 0);
-    EXPECT_EQ(0xF800, h.pixel(160, 120));
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0xF800, pixel(160, 120));
 
     // BURNED before GAME BOY: black stays black, then takes the darkest shade. The other way
     // round the shade would burn back to black.
     effectTable.clearEffects();
     effectTable.slots[1][0] = EffectSlot{GameBoy, 0, 1, 0};
     effectTable.slots[1][1] = EffectSlot{Burned, 0, 1, 0};
-    composite(decks, 0, 0);
-    EXPECT_EQ(0x39E0, h.pixel(160, 120));
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0x39E0, pixel(160, 120));
 }
 
 // A deck whose first filter works pixel by pixel reads the decoded frame directly instead of a copy
@@ -251,11 +249,11 @@ TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
         fill(mix(0), 0x1234);  // stale content that must not show
         fill(mix(1), 0x4321);
         seedRandom(31);
-        composite(decks, 0, 0);
+        composite(decks, 0, 0, false);
         const int set_ = int(&set - sets);
         ASSERT_TRUE(std::equal(expected.begin(), expected.end(), mix(0))) << "set " << set_;
         ASSERT_TRUE(std::equal(filtered1.begin(), filtered1.end(), mix(1))) << "set " << set_;
-        ASSERT_EQ(expected[40000], h.pixel(0, 125)) << "set " << set_;
+        ASSERT_EQ(expected[40000], pixel(0, 125)) << "set " << set_;
         ASSERT_TRUE(std::equal(source.begin(), source.end(), deckFrames)) << "set " << set_ << ": decoded frames changed";
     }
 }
@@ -264,16 +262,16 @@ TEST_F(Compositor, BlendThenFadeThenFlashReachTheScreen) {
     fill(decoded(0), 0xF800);
     fill(decoded(1), 0x001F);
     decks.blendMode = 1;
-    composite(decks, 0, 0);
-    EXPECT_EQ(0xF81F, h.pixel(50, 50));
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0xF81F, pixel(50, 50));
     EXPECT_EQ(0xF800, decoded(0)[0]) << "the decoded frames are only read";
 
     decks.fade = 15;
-    composite(decks, 0, 0);
-    EXPECT_EQ(0x0000, h.pixel(50, 50));
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0x0000, pixel(50, 50));
     decks.flash = 15;
-    composite(decks, 0, 0);
-    EXPECT_EQ(0xFF9F, h.pixel(50, 50)) << "flash comes after fade";
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0xFF9F, pixel(50, 50)) << "flash comes after fade";
 }
 
 TEST_F(Compositor, AlphaModeUsesTheAlphaPlaneOnlyForClipsThatHaveOne) {
@@ -283,31 +281,29 @@ TEST_F(Compositor, AlphaModeUsesTheAlphaPlaneOnlyForClipsThatHaveOne) {
     decks.blendMode = 3;
     decks.decks[0].track = 1;
     tracks[0].hasAlpha = 0;
-    composite(decks, 0, 0);
-    EXPECT_EQ(0x001F, h.pixel(5, 5)) << "no alpha plane: every non-black pixel of deck 1 covers";
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0x001F, pixel(5, 5)) << "no alpha plane: every non-black pixel of deck 1 covers";
     tracks[0].hasAlpha = 1;
-    composite(decks, 0, 0);
-    EXPECT_EQ(0xF800, h.pixel(5, 5)) << "alpha 0 everywhere: deck 0 shows";
+    composite(decks, 0, 0, false);
+    EXPECT_EQ(0xF800, pixel(5, 5)) << "alpha 0 everywhere: deck 0 shows";
     tracks[0].hasAlpha = 0;
 }
 
 TEST_F(Compositor, PlaybackLine) {
     fill(decoded(1), 0x0000);
-    options.showTopLine = 1;
-    composite(decks, 99, 100);
-    EXPECT_EQ(0xFFFF, h.pixel(0, 5));
-    EXPECT_EQ(0xFFFF, h.pixel(315, 5));
-    EXPECT_EQ(0x0000, h.pixel(316, 5));
-    EXPECT_EQ(0x0000, h.pixel(0, 4));
-    EXPECT_EQ(0x0000, h.pixel(0, 6));
+    composite(decks, 99, 100, true);
+    EXPECT_EQ(0xFFFF, pixel(0, 5));
+    EXPECT_EQ(0xFFFF, pixel(315, 5));
+    EXPECT_EQ(0x0000, pixel(316, 5));
+    EXPECT_EQ(0x0000, pixel(0, 4));
+    EXPECT_EQ(0x0000, pixel(0, 6));
 
-    composite(decks, 0, 100);
-    EXPECT_EQ(0x0000, h.pixel(0, 5)) << "position 0: width 0";
-    composite(decks, 5, 0);
-    EXPECT_EQ(0x0000, h.pixel(0, 5)) << "no frames: no line";
-    options.showTopLine = 0;
-    composite(decks, 99, 100);
-    EXPECT_EQ(0x0000, h.pixel(0, 5)) << "option off";
+    composite(decks, 0, 100, true);
+    EXPECT_EQ(0x0000, pixel(0, 5)) << "position 0: width 0";
+    composite(decks, 5, 0, true);
+    EXPECT_EQ(0x0000, pixel(0, 5)) << "no frames: no line";
+    composite(decks, 99, 100, false);
+    EXPECT_EQ(0x0000, pixel(0, 5)) << "option off";
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "core/FrameBuffers.h"
-#include "harness/Harness.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/Random.h"
@@ -17,7 +16,10 @@ namespace {
 
 class Filters : public ::testing::Test {
 protected:
-    Harness h{HarnessOptions::withoutPictures()};
+    void SetUp() override {
+        allocateFrameBuffers();
+        effectTable.clearEffects();
+    }
 
     uint16_t* frame(int deck) { return mixFrames + deck * FramePixels; }
     uint16_t& at(int deck, int x, int y) { return frame(deck)[y * FrameWidth + x]; }

@@ -10,12 +10,10 @@
 #include <vector>
 
 #include "core/FrameBuffers.h"
-#include "harness/Harness.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
-#include "mixer/Options.h"
 #include "mixer/Random.h"
 #include "tracks/Track.h"
 
@@ -29,7 +27,8 @@ int clamp(int v, int hi) { return std::min(std::max(v, 0), hi); }
 
 class Kernels : public ::testing::Test {
 protected:
-    Harness h{HarnessOptions::withoutPictures()};
+    // The decks' state of a fresh start, the compositor's only input besides the frames.
+    Decks decks;
 
     uint16_t* mix(int deck) { return mixFrames + deck * FramePixels; }
     uint16_t* decoded(int deck) { return deckFrames + deck * FramePixels; }
@@ -37,10 +36,10 @@ protected:
         for (int i = 0; i < FramePixels; i++) f[i] = uint16_t(rand());
     }
     void SetUp() override {
-        decks.resetDecks();
+        allocateFrameBuffers();
         effectTable.clearEffects();
-        options.showTopLine = 0;
     }
+    static uint16_t pixel(int x, int y) { return screenPixels[y * FrameWidth + x]; }
 };
 
 TEST_F(Kernels, SnowShiftsEveryPixelOfARandomFrameWithClamping) {
@@ -167,7 +166,7 @@ TEST_F(Kernels, FadeAndFlashTogetherReachTheScreenAsTheTwoFormulasInTurn) {
         for (int i = 0; i < FramePixels; i++) decoded(1)[i] = uint16_t(i * 13 + l[0]);
         decks.fade = l[0];
         decks.flash = l[1];
-        composite(decks, 0, 0);
+        composite(decks, 0, 0, false);
         const int d = 15 - l[0], f = l[1];
         for (int y = 0; y < FrameHeight; y += 7) {
             for (int x = 0; x < FrameWidth; x++) {
@@ -176,7 +175,7 @@ TEST_F(Kernels, FadeAndFlashTogetherReachTheScreenAsTheTwoFormulasInTurn) {
                 if (f > 0)
                     p = rgb((31 * f + (15 - f) * R(p)) / 15, (126 * f + (31 - 2 * f) * G(p)) / 31,
                             (31 * f + (15 - f) * B(p)) / 15);
-                ASSERT_EQ(p, h.pixel(x, y)) << "fade " << l[0] << " flash " << l[1] << " at " << x << "," << y;
+                ASSERT_EQ(p, pixel(x, y)) << "fade " << l[0] << " flash " << l[1] << " at " << x << "," << y;
                 ASSERT_EQ(p, mix(1)[y * FrameWidth + x]) << "the output half holds the picture too";
             }
         }

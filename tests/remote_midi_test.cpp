@@ -233,6 +233,13 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
     openPlaying(h);
     ASSERT_TRUE(remoteMidiOn());
+    auto portNames = [](RtMidi& m) {
+        std::string all;
+        for (unsigned i = 0; i < m.getPortCount(); i++) all += m.getPortName(i) + "\n";
+        return all;
+    };
+    EXPECT_NE(portNames(pads).find("loopmixer:midi_in\n"), std::string::npos) << portNames(pads);
+    EXPECT_NE(portNames(padLights).find("loopmixer-out:midi_out\n"), std::string::npos) << portNames(padLights);
     EXPECT_NE(h.readFile("data/midimap.xml").find("<map>note any 36 clip 1</map>"), std::string::npos)
         << "the default map is written on first run";
 
@@ -245,6 +252,14 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     pads.sendMessage(&release);
     EXPECT_TRUE(receive(padLights, h, {0x90, 36, 127})) << "released, clip 1 returns at the clip's end";
     EXPECT_EQ(decks.decks[1].track, 0);
+
+    // A controller plugged in while the program runs is connected at the next scan of the ports.
+    RtMidiOut late(RtMidi::UNIX_JACK, "padbox-late");
+    late.openVirtualPort("out");
+    h.frame(60);  // more than two seconds of frames
+    const std::vector<unsigned char> pad3 = {0x90, 38, 90};
+    late.sendMessage(&pad3);
+    EXPECT_TRUE(receive(padLights, h, {0x90, 38, 127})) << "pad 3 of the late controller plays clip 3";
     launchOptions = LaunchOptions();
 }
 

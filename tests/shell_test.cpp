@@ -204,12 +204,36 @@ TEST(Controller, TouchEdges) {
     EXPECT_EQ(0, controller.touchHeld);
     EXPECT_EQ(120, controller.touchX) << "the release keeps the last position";
 
-    // Down and up between two frames: handlers never see it.
+    // A mouse moved with no button held is no stylus.
+    h.touchMove(200, 200);
+    h.frame();
+    EXPECT_EQ(120, controller.touchX);
+
+    // Down and up between two frames (a quick click): a touch in this frame, a release in the next.
     h.touchDown(10, 10);
     h.touchUp();
     h.frame();
-    EXPECT_EQ(0, controller.touchDown);
-    EXPECT_EQ(0, controller.touchHeld);
+    EXPECT_EQ(1, controller.touchDown);
+    EXPECT_EQ(10, controller.touchX);
+    h.frame();
+    EXPECT_TRUE(controller.touchUp());
+}
+
+TEST(Controller, QuickTapsBetweenFramesCountOnce) {
+    Harness h;
+    h.frame(41);
+    // A click on EDIT that went down and up between two frames opens the editor.
+    h.touchDown(260, 60);
+    h.touchUp();
+    h.frame();
+    EXPECT_EQ(Screen::Editor, appState.screen);
+    // A stick direction tapped between two frames is pressed once.
+    h.keyDown(SDLK_UP);
+    h.keyUp(SDLK_UP);
+    h.frame();
+    EXPECT_EQ(1, controller.counter[StickUp]);
+    h.frame();
+    EXPECT_EQ(0, controller.counter[StickUp]);
 }
 
 TEST(Controller, KeyEdgesAndRepeat) {
@@ -312,6 +336,24 @@ TEST(CommandLine, RefusesWhatItDoesNotKnowAndExplainsTheRest) {
     }
     EXPECT_NE(std::string::npos, commandLineUsage().find("--help"));
     launchOptions = LaunchOptions();
+}
+
+// The vendor frame object is built before main and destroyed after it returns; its messages go to
+// the real standard output.
+TEST(Program, VendorFrameMessagesOpenAndCloseTheOutput) {
+    const std::string command = std::string(LOOPMIXER_BINARY_DIR) + "/loopmixer --help";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[512];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    EXPECT_EQ(0, pclose(pipe));
+    const std::string first = "DGE_Frame :: DGE_Frame done. _[Frame/DGE_Frame.cpp][60]\r\n";
+    const std::string last = "DGE_Frame :: ~DGE_Frame done. _[Frame/DGE_Frame.cpp][77]\r\n";
+    EXPECT_EQ(0u, out.find(first)) << out;
+    ASSERT_GE(out.size(), last.size());
+    EXPECT_EQ(last, out.substr(out.size() - last.size())) << out;
+    EXPECT_NE(std::string::npos, out.find("usage: loopmixer"));
 }
 
 TEST(MainLoop, UnknownScreenDrawsNothing) {

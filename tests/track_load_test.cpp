@@ -74,6 +74,30 @@ TEST(TrackLoad, MissingFileFailsAtOnceAndAllocatesNothing) {
     EXPECT_EQ(Track::probe(scratchDir() + "/videos/no-such-clip.q17"), 0);
 }
 
+// A Format18 four-run entry whose third run passes the 64th pixel is whole: run 2 is cut there and
+// run 3 has no colour. It loads and draws as the same entry with run 2 ending at the 64th pixel.
+TEST(TrackLoad, AFourRunEntryWhoseThirdRunPassesTheBlockIsCutThere) {
+    auto clip = [](bool pastTheEnd) {
+        ClipFile c(18, 0, 1);
+        ClipEntry e = encode18FourRuns(0, {{20, 0xF800, false}, {20, 0x07E0, false}, {24, 0x001F, false}}, noAlpha());
+        if (pastTheEnd) e.bytes[1] |= 0x7C;  // L2 = 32: 20 + 20 + 32 = 72 pixels
+        c.addEntry(e);
+        for (int b = 0; b < BlockCount; b++) c.setSegments(b, {{1, 0}});
+        c.setModeAll(0, 1);
+        return c.serialise();
+    };
+    std::vector<uint16_t> frames[2];
+    for (int past = 0; past < 2; past++) {
+        auto t = newTrack();
+        ASSERT_EQ(loadBytes(*t, "cut.q18", clip(past)).back(), 2) << t->loadError;
+        t->decodeFrame(1, 0, 0);
+        frames[past].assign(deckFrames + FramePixels, deckFrames + 2 * FramePixels);
+        t->releaseBuffers();
+    }
+    EXPECT_EQ(frames[0], frames[1]);
+    EXPECT_EQ(frames[1][FrameWidth * 5 + 7], 0x001F) << "the block's last pixel shows run 2";
+}
+
 TEST(TrackLoad, StepAfterLoadedAnswersTwoAgainAndForcesTwoRedraws) {
     auto t = newTrack();
     ASSERT_EQ(loadBytes(*t, "again.q17", clipWithEntries(17, 3)).back(), 2);

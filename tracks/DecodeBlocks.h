@@ -1,9 +1,10 @@
 // The per-block work of both frame decoders: the redraw test, entry decoding and the scan orders.
 // Deliberately without include guard or includes: a source file includes it inside a namespace of
 // its own once per instruction set, after <cstring> and the intrinsics, with DECODE_LEVEL 0 (the
-// portable build, SSE2 on x86-64) or 1 (AVX2). Everything here runs per frame on
-// bytes the loader has checked, so nothing tests the clip's bytes: ids are below entryCount
-// (Format17), runs and alpha runs cover exactly 64 pixels, the picture is 40 x 30 blocks.
+// portable build: SSE2 when DECODE_SSE2 is 1, else plain integer code) or 1 (AVX2). Everything
+// here runs per frame on bytes the loader has checked, so nothing tests the clip's bytes: ids are
+// below entryCount (Format17), runs and alpha runs cover exactly 64 pixels, the picture is 40 x 30
+// blocks.
 //
 // A run-coded entry is expanded into the 64 colours of its scan order (a "line"), then one copy
 // kernel, chosen once per block from the fill mode and variant, puts the line into the block.
@@ -21,7 +22,7 @@ inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 // A run's colour repeated across a register, written whole (8, 16 or 32 pixels) whatever the
 // run's length. The track's paletteWide holds each palette colour repeated four times, so that a
 // palette run takes its colour in one load.
-#if defined(__SSE2__)
+#if DECODE_SSE2
 using Fill = __m128i;
 inline Fill paletteFill(const uint64_t* wide, unsigned i) { return _mm_set1_epi64x(int64_t(wide[i])); }
 #if DECODE_LEVEL >= 1
@@ -272,7 +273,7 @@ void scatter(uint16_t* dst, const uint16_t* line) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y1 * Stride), _mm256_extracti128_si256(out[k], 1));
     }
 }
-#elif defined(__SSE2__)
+#elif DECODE_SSE2
 // Eight 16-byte rows: a rows order moves each line row to its block row (reversed in three
 // shuffles when it runs right to left); a columns order is the 8x8 transpose of the line.
 inline __m128i reversed(__m128i v) {
@@ -352,7 +353,7 @@ inline void palettePixels(uint16_t* cursor, const uint8_t* p, const uint16_t* pa
         for (int x = 0; x < 8; x++) cursor[x] = palette[*p++];
 }
 
-#if defined(__SSE2__)
+#if DECODE_SSE2
 // Two rows per 16-byte load, stored as its low and high halves.
 inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
 #pragma GCC unroll 4
@@ -420,7 +421,7 @@ inline void repeatRow(uint8_t* plane, uint64_t row, int blocks) {
     }
     if (blocks & 2) _mm_storeu_si128(reinterpret_cast<__m128i*>(plane), _mm256_castsi256_si128(v)), plane += 16;
     if (blocks & 1) _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), _mm256_castsi256_si128(v));
-#elif defined(__SSE2__)
+#elif DECODE_SSE2
     const __m128i v = _mm_set1_epi64x(int64_t(row));
     for (; blocks >= 2; blocks -= 2, plane += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(plane), v);
     if (blocks) _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), v);
@@ -574,7 +575,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
     };
     // The entry's class is the last one starting at or before it (classes the clip does not have
     // start beyond every id).
-#if defined(__SSE2__)
+#if DECODE_SSE2
     // All sixteen class starts compared at once, as 16-bit values (ids here are below entryCount,
     // so 65535 still lies beyond them) offset by 0x8000 for the signed compare; the classes
     // reached form a run of low bits.

@@ -3,8 +3,13 @@
 // The loader has checked every record and entry, so nothing here tests the clip's bytes.
 #include <climits>
 #include <cstring>
-#if defined(__SSE2__)
+
+#include "core/KernelVariant.h"
+#if defined(__SSE2__) && !PLAIN_KERNELS
+#define DECODE_SSE2 1
 #include <emmintrin.h>
+#else
+#define DECODE_SSE2 0
 #endif
 
 #include "core/FrameBuffers.h"
@@ -39,6 +44,9 @@ const BlockDecoders* blockDecoders = nullptr;
 bool levelSupported(int level) {
     if (level == 0) return true;
 #if defined(LOOPMIXER_WIDE_DECODERS)
+#if defined(LOOPMIXER_FORCE_KERNELS)
+    return LOOPMIXER_FORCE_KERNELS >= 32;  // the AVX2 build, also for 64: there is no wider one
+#endif
     __builtin_cpu_init();
     if (level == 1) return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
 #endif

@@ -32,7 +32,9 @@ struct BlockDecoders {
 namespace decodePortable {
 extern const BlockDecoders decoders;
 }
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include "core/KernelVariant.h"
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && !PLAIN_KERNELS && \
+    (!defined(LOOPMIXER_FORCE_KERNELS) || LOOPMIXER_FORCE_KERNELS >= 32)
 #define LOOPMIXER_WIDE_DECODERS 1
 namespace decodeAvx2 {
 extern const BlockDecoders decoders;

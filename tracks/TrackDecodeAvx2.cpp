@@ -19,6 +19,7 @@
 #endif
 
 namespace decodeAvx2 {
+#define DECODE_SSE2 1
 #define DECODE_LEVEL 1
 #include "tracks/DecodeBlocks.h"
 #undef DECODE_LEVEL

@@ -360,6 +360,8 @@ static bool readEntry18(Track& t, ClipReader& r, EntryBytes& e, int index, int c
                 colours = 4;
                 // Run 3 covers what is left, at most 32 pixels.
                 total = total >= 32 ? 64 : total + 32;
+            } else {
+                total = 64;  // run 2 passing the 64th pixel is cut there: the block is whole
             }
         }
         e.copy(r, colours * (h & 0x8000 ? 1 : 2));

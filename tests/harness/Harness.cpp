@@ -1,5 +1,6 @@
 #include "harness/Harness.h"
 
+#include <cctype>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -116,20 +117,39 @@ static void pushMouse(Uint8 type, int x, int y) {
     SDL_PushEvent(&e);
 }
 
-void Harness::touchDown(int x, int y) { pushMouse(SDL_MOUSEBUTTONDOWN, x, y); }
-void Harness::touchMove(int x, int y) { pushMouse(SDL_MOUSEMOTION, x, y); }
-void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, 0, 0); }
+// The stylus goes up where it last was, as a real one does.
+void Harness::touchDown(int x, int y) {
+    stylusX = x;
+    stylusY = y;
+    pushMouse(SDL_MOUSEBUTTONDOWN, x, y);
+}
+void Harness::touchMove(int x, int y) {
+    stylusX = x;
+    stylusY = y;
+    pushMouse(SDL_MOUSEMOTION, x, y);
+}
+void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, stylusX, stylusY); }
 
-static void pushKey(Uint8 type, int sym) {
+static void pushKey(Uint8 type, int sym, int unicode = 0) {
     SDL_Event e;
     memset(&e, 0, sizeof e);
     e.type = type;
     e.key.state = type == SDL_KEYDOWN ? SDL_PRESSED : SDL_RELEASED;
     e.key.keysym.sym = SDLKey(sym);
+    e.key.keysym.unicode = Uint16(unicode);
     SDL_PushEvent(&e);
 }
 
 void Harness::keyDown(int sym) { pushKey(SDL_KEYDOWN, sym); }
+void Harness::type(const std::string& text) {
+    for (unsigned char ch : text) {
+        // Upper case comes from shifted lower-case keys, as on a real keyboard.
+        const int sym = ch == '\b' ? SDLK_BACKSPACE : ch == '\r' ? SDLK_RETURN : ch == 27 ? SDLK_ESCAPE : std::tolower(ch);
+        pushKey(SDL_KEYDOWN, sym, ch >= 32 ? ch : 0);
+        pushKey(SDL_KEYUP, sym);
+    }
+}
+
 void Harness::keyUp(int sym) { pushKey(SDL_KEYUP, sym); }
 
 void Harness::quit() {

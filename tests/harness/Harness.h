@@ -45,9 +45,12 @@ public:
     // Stylus and keys arrive as SDL events before the next frame.
     void touchDown(int x, int y);
     void touchMove(int x, int y);
-    void touchUp();
+    void touchUp();  // where the stylus last was
     void keyDown(int sym);
     void keyUp(int sym);
+    // Each character pressed and released as its key, with its character ("\b" Backspace,
+    // "\r" Enter, "\x1b" Escape).
+    void type(const std::string& text);
     void quit();
     // On the Mix screen, loads the chooser's highlighted (first) playlist with B and runs frames
     // until every clip of it is loaded (at most 400).
@@ -69,6 +72,7 @@ public:
 private:
     std::string previousDir;
     std::vector<Input> tapped;
+    int stylusX = 0, stylusY = 0;
 };
 
 // Paths of the build's run folder (pictures, font, demo clips).

@@ -121,6 +121,16 @@ int main(int argc, char** argv) {
     shot(h, "11-video-out");
     tapAndRun(h, ButtonX, 2);
 
+    // EDIT: the first playlist marked, then the keyboard renaming it.
+    touch(h, 250, 50);
+    touch(h, 40, 24);
+    shot(h, "12-editor");
+    touch(h, 210, 226);
+    shot(h, "13-editor-keyboard");
+    h.type("\x1b");
+    h.frame();
+    tapAndRun(h, ButtonX, 2);
+
     // MIX: load the first playlist and let it arrive, deck 1 on the second clip.
     touch(h, 150, 60);
     tapAndRun(h, ButtonB);
