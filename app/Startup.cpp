@@ -89,6 +89,7 @@ bool startUp() {
     splashScreen.init();
 
     // After the notice is cleared: a controller that cannot be opened says so on screen.
+    registerRecordingControls();
     openRemote();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
