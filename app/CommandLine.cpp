@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/LaunchOptions.h"
+#include "record/VideoWriter.h"
 
 LaunchOptions launchOptions;
 
@@ -68,6 +69,27 @@ const Flag flags[] = {
          launchOptions.oscFeedback.push_back(v);
          return true;
      }},
+    // Recording.
+    {"--record", "TARGET", "record from launch on: FILE.mkv, FILE.mp4, udp://HOST:PORT, srt://..., /dev/videoN",
+     [](const char* v, std::string& error) {
+         if (targetKind(v) == TargetKind::Unknown) {
+             error = std::string("--record: ") + v + " is not a .mkv or .mp4 file, udp://, srt:// or /dev/videoN";
+             return false;
+         }
+         launchOptions.recordTarget = v;
+         return true;
+     }},
+    {"--record-scale", "N", "enlarge the recorded picture N times, sharp pixels (1..8, default 1)",
+     [](const char* v, std::string&) {
+         long n;
+         if (!parseInt(v, 1, MaxRecordScale, n)) return false;
+         launchOptions.recordScale = int(n);
+         return true;
+     }},
+    {"--record-constant-rate", nullptr, "record a steady 25 fps (frames repeated or dropped), not the presented timing",
+     [](const char*, std::string&) { return launchOptions.recordConstantRate = true; }},
+    {"--record-as-shown", nullptr, "on the Mix screen record the screen as shown (overlay, chooser), not the clean picture",
+     [](const char*, std::string&) { return launchOptions.recordAsShown = true; }},
 };
 
 }  // namespace

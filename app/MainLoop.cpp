@@ -4,6 +4,8 @@
 #include "core/Platform.h"
 #include "core/TvOut.h"
 #include "core/Controller.h"
+#include "core/FrameBuffers.h"
+#include "core/LaunchOptions.h"
 #include "controls/Screens.h"
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
@@ -12,11 +14,24 @@
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
 #include "mixer/Options.h"
+#include "record/Recorder.h"
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
 int64_t framesRun = 0;
+volatile sig_atomic_t terminateRequested = 0;
+
+// The recorder takes the clean performance picture on the Mix screen (unless the screen as shown is
+// asked for); this frame's has been handed over when cleanPictureTaken is set.
+static bool cleanPictureTaken = false;
+static const uint16_t blackPicture[FramePixels] = {};
+
+static bool recordingCleanPicture() { return recorder.recording() && !launchOptions.recordAsShown; }
+
+static void recordScreen() {
+    recorder.submit(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2, uint32_t(lastFrameTick));
+}
 
 // Loading goes on while the frame has time to spare: what the interval leaves after the rest of
 // the frame's work (as the last frame measured it) and a margin for the scheduler.
@@ -53,8 +68,11 @@ static void continueLoadingInSpareTime() {
 
 static void drawPerformance() {
     continueLoadingInSpareTime();
+    const bool clean = recordingCleanPicture();
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
+        if (clean) recorder.submit(blackPicture, FrameWidth, uint32_t(lastFrameTick));
+        cleanPictureTaken = clean;
     } else {
         Deck& d1 = decks.decks[1];
         Deck& d0 = decks.decks[0];
@@ -64,6 +82,8 @@ static void drawPerformance() {
             if (decks.blendMode != 0 && d0.track != d1.track) tracks[d0.track].decodeFrame(0, d0.position, decks.blendMode);
             const Deck& sel = decks.decks[decks.selectedDeck];
             composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
+            if (clean) recordScreen();
+            cleanPictureTaken = clean;
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
             decks.drawOverlay();
@@ -74,12 +94,33 @@ static void drawPerformance() {
             const int32_t total = mix.playlists[mix.loadingPlaylist].trackCount;
             if (mix.loading && loaded < total && options.showTopLine)
                 fillRect(screenSurface, 0, 7, loaded * 320 / total, 1, 0xFFFF);
+        } else if (clean) {
+            // The picture of the last decoded frame stays on the screen, and in the recording.
+            if (recorder.framesTaken > 0) recorder.submitRepeat(uint32_t(lastFrameTick));
+            else recordScreen();
+            cleanPictureTaken = true;
         }
     }
     if (appState.mixView == ChoosingPlaylist) drawChooser(screenSurface);
 }
 
+// While recording, a small red square beside the frame-rate box of the overlay (on the Mix screen
+// only when the overlay is shown, so that a clean screen stays clean; on the menus always).
+static void drawRecordingMark() {
+    if (!recorder.recording()) return;
+    if (appState.screen == Screen::Mix && !decks.overlayShown) return;
+    fillRect(screenSurface, 286, 9, 6, 6, 0xF800);
+}
+
+// Hands this frame to the recorder: the screen as shown, unless the clean picture went already.
+static void recordFrame() {
+    if (recorder.recording() && !cleanPictureTaken && screenSurface) recordScreen();
+    cleanPictureTaken = false;
+    recorder.update();
+}
+
 int runFrame() {
+    if (terminateRequested) running = 0;
     const int32_t now = int32_t(platform::ticks());
     currentTick = now;
     const int32_t elapsed = now - lastFrameTick;
@@ -120,6 +161,8 @@ int runFrame() {
     default: break;
     }
     drawNoticeLine(screenSurface);
+    recordFrame();
+    drawRecordingMark();
     platform::present();
     lastWorkUs = platform::microseconds() - frameStartUs - loadingUs;
     sendRemoteFeedback();

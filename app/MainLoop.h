@@ -1,4 +1,5 @@
 #pragma once
+#include <csignal>
 #include <cstdint>
 
 // One paced frame: poll, dispatch, draw the current screen, present. Returns the running flag.
@@ -9,3 +10,6 @@ uint32_t msUntilNextFrame();
 constexpr uint32_t TapReadMs = 4;
 // Frames actually run since start-up (for tests and the screenshots tool).
 extern int64_t framesRun;
+// Set by the SIGTERM and SIGINT handler: the next call of runFrame ends the loop as a quit does,
+// so that shutdown closes a recording properly.
+extern volatile sig_atomic_t terminateRequested;

@@ -9,6 +9,7 @@
 
 #include "core/AppState.h"
 #include "core/FrameBuffers.h"
+#include "core/LaunchOptions.h"
 #include "core/Notice.h"
 #include "core/Platform.h"
 #include "core/TvOut.h"
@@ -21,6 +22,8 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "app/RemoteRecording.h"
+#include "record/Recorder.h"
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "remote/TempoControls.h"
@@ -114,15 +117,21 @@ bool startUp() {
     splashScreen.init();
 
     // After the notice is cleared: a controller that cannot be opened says so on screen.
+    registerRecordingControls();
     openRemote();
     registerTempoControls();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
+
+    // F9 starts and stops recording; --record starts it now, so that the whole session is kept.
+    platform::setKeyAction(SDLK_F9, [] { recorder.toggle(); });
+    if (!launchOptions.recordTarget.empty()) recorder.start(launchOptions.recordTarget.c_str());
     return true;
 }
 
 int shutDown() {
+    recorder.finish();
     puts("\nend!");
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
@@ -137,6 +146,7 @@ int shutDown() {
 }
 
 void tearDownForTests() {
+    recorder.finish();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -30,6 +31,12 @@ int main(int argc, char** argv) {
         std::fputs(commandLineUsage().c_str(), stdout);
         return 0;
     }
+    // Ended from outside (SIGTERM, or Ctrl-C in a terminal): quit as the home menu does, so that a
+    // recording is closed properly.
+    struct sigaction term = {};
+    term.sa_handler = [](int) { terminateRequested = 1; };
+    sigaction(SIGTERM, &term, nullptr);
+    sigaction(SIGINT, &term, nullptr);
     if (!checkRunFolder() || !startUp()) return 1;
     bool run = true;
     while (run) {

@@ -12,6 +12,13 @@ struct LaunchOptions {
     int oscPort = -1;  // -1: not given
     std::string oscHost;
     std::vector<std::string> oscFeedback;
+    // Recording (record/): the target recorded from launch on (empty: none), the whole-number
+    // enlargement, a steady 25 fps file instead of the presented timing, and the Mix screen as shown
+    // (overlay and chooser included) instead of the clean picture.
+    std::string recordTarget;
+    int recordScale = 1;
+    bool recordConstantRate = false;
+    bool recordAsShown = false;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

@@ -64,6 +64,13 @@ uint32_t tapTimes[TapQueue];
 int tapQueued = 0;
 bool tapKeyDown = false;
 
+struct KeyAction {
+    SDLKey key;
+    void (*action)();
+};
+KeyAction keyActions[8];
+int keyActionCount = 0;
+
 std::deque<SDL_Event> pending;  // events taken out of SDL's queue that the program still gets
 
 void (*remotePoll)() = nullptr;
@@ -85,6 +92,20 @@ const Binding* bindingFor(SDLKey key) {
     for (const Binding& b : bindings)
         if (b.key == key) return &b;
     return nullptr;
+}
+
+const KeyAction* actionFor(SDLKey key) {
+    for (int i = 0; i < keyActionCount; i++)
+        if (keyActions[i].key == key) return &keyActions[i];
+    return nullptr;
+}
+
+// True when the event is a key with an action: run on the way down, dropped either way.
+bool takeKeyAction(const SDL_Event& e) {
+    const KeyAction* a = actionFor(e.key.keysym.sym);
+    if (!a) return false;
+    if (e.type == SDL_KEYDOWN) a->action();
+    return true;
 }
 
 void applyBinding(const Binding& b, bool down) {
@@ -247,10 +268,15 @@ void pumpInput() {
             const Binding* b = bindingFor(e[i].key.keysym.sym);
             if (b) {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
-            } else if (e[i].key.keysym.sym == TapKey) {
+                continue;
+            }
+            if (e[i].key.keysym.sym == TapKey) {
                 tapKey(e[i].type == SDL_KEYDOWN);
-            } else if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
-                       (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
+                continue;
+            }
+            if (takeKeyAction(e[i])) continue;
+            if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
+                                        (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
                 toggleFullscreen();
             } else {
                 pending.push_back(e[i]);
@@ -272,6 +298,19 @@ int takeTaps(uint32_t* times, int max) {
     for (int i = n; i < tapQueued; i++) tapTimes[i - n] = tapTimes[i];
     tapQueued -= n;
     return n;
+}
+
+void setKeyAction(SDLKey key, void (*action)()) {
+    for (int i = 0; i < keyActionCount; i++) {
+        if (keyActions[i].key != key) continue;
+        if (action) {
+            keyActions[i].action = action;
+        } else {
+            keyActions[i] = keyActions[--keyActionCount];
+        }
+        return;
+    }
+    if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action};
 }
 
 int pollEvent(SDL_Event* event) {
@@ -296,6 +335,7 @@ int pollEvent(SDL_Event* event) {
                 tapKey(event->type == SDL_KEYDOWN);
                 continue;
             }
+            if (takeKeyAction(*event)) continue;
             if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
                 toggleFullscreen();
                 continue;

@@ -35,6 +35,11 @@ void pumpInput();
 int16_t axis(int index);
 uint8_t button(int index);
 
+// Desktop keys with an action of their own (F9 starts and stops recording): taken out of the event
+// stream like the keys bound to console buttons; the action runs, in the main loop, when the key
+// goes down. A null action frees the key.
+void setKeyAction(SDLKey key, void (*action)());
+
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);

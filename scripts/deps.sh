@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [test]   ("test" adds what the tests, sanitizers and fuzzers need)
 set -e
 packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libpng-dev
-  fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
+  fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev ffmpeg
   librtmidi-dev liblo-dev libjack-jackd2-dev"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev

@@ -32,13 +32,7 @@ Performance perform(unsigned seed) {
     Performance p;
     if (!h.started) return p;
 
-    // The chooser is open on the Mix screen; B loads the highlighted (first) playlist.
-    appState.screen = Screen::Mix;
-    appState.mixView = ChoosingPlaylist;
-    h.frame();
-    h.tap(ButtonB);
-    h.frame();
-    for (int i = 0; i < 400 && mix.loadPosition < mix.playlists[mix.loadingPlaylist].trackCount; i++) h.frame();
+    h.loadFirstPlaylist();
     p.tracksLoaded = mix._totalTracks;
 
     options.showTopLine = 1;

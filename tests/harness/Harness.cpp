@@ -16,6 +16,7 @@
 #include "core/Platform.h"
 #include "app/Startup.h"
 #include "draw/PngWriter.h"
+#include "library/Mix.h"
 #include "mixer/Decks.h"
 #include "mixer/Random.h"
 
@@ -156,6 +157,15 @@ void Harness::quit() {
     memset(&e, 0, sizeof e);
     e.type = SDL_QUIT;
     SDL_PushEvent(&e);
+}
+
+void Harness::loadFirstPlaylist() {
+    appState.screen = Screen::Mix;
+    appState.mixView = ChoosingPlaylist;
+    frame();
+    tap(ButtonB);
+    frame();
+    for (int i = 0; i < 400 && mix.loadPosition < mix.playlists[mix.loadingPlaylist].trackCount; i++) frame();
 }
 
 int Harness::frame(int n) {

@@ -52,6 +52,9 @@ public:
     // "\r" Enter, "\x1b" Escape).
     void type(const std::string& text);
     void quit();
+    // On the Mix screen, loads the chooser's highlighted (first) playlist with B and runs frames
+    // until every clip of it is loaded (at most 400).
+    void loadFirstPlaylist();
 
     // Advances the fake clock past the frame interval and runs one frame, n times. Returns the
     // running flag after the last one.
