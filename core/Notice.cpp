@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "core/Platform.h"
+#include "core/Ticks.h"
 
 Notice notice;
 

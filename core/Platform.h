@@ -6,6 +6,8 @@
 #include <SDL/SDL.h>
 #include <cstdint>
 
+#include "core/Ticks.h"
+
 struct TvConfigRecord;
 
 namespace platform {
@@ -21,7 +23,6 @@ void closeVideo();
 void toggleFullscreen();
 int windowScale();
 
-uint32_t ticks();
 void delay(uint32_t ms);
 // A monotonic microsecond clock for measuring work inside one frame (ticks() counts whole
 // milliseconds). Under the fake clock every reading moves it on by the scripted step.
