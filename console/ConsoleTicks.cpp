@@ -1,5 +1,6 @@
-// The console core's clock without SDL: the notice line times itself with the platform's ticks,
-// which the program's SDL platform layer gives and this build takes from the monotonic clock.
+// The platform's ticks without SDL, for the builds of parts of the core that leave the platform
+// layer out (the console's core, the playlists file fuzzer): the notice line times itself with
+// them; here they come from the monotonic clock.
 #include <cstdint>
 #include <ctime>
 
