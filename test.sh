@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds and runs every test: the suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and each fuzzer for a bounded time. Headless.
+# UndefinedBehaviorSanitizer, the decoder and mixer tests on the plain kernels, the console's core
+# for armel under emulation, and each fuzzer for a bounded time. Headless.
 set -e
 cd "$(dirname "$0")"
 scripts/deps.sh test
