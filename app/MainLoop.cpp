@@ -33,12 +33,10 @@ static void recordScreen() {
     recorder.submit(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2, uint32_t(lastFrameTick));
 }
 
-// Loading goes on while the frame has time to spare: what the interval leaves after the rest of
-// the frame's work (as the last frame measured it) and a margin for the scheduler.
+// After the picture is presented, loading goes on in what the frame leaves of its interval, less
+// a margin for the scheduler: pictures keep their pace however much is loaded.
 constexpr uint64_t LoadingMarginUs = 3000;
 static uint64_t frameStartUs = 0;
-static uint64_t loadingUs = 0;  // spent in this frame's extra loading
-static uint64_t lastWorkUs = 0; // the last frame's time without its extra loading
 
 static int16_t frameInterval() {
     int fps = decks.targetFps + 1;
@@ -51,23 +49,15 @@ uint32_t msUntilNextFrame() {
     return wait > 0 ? uint32_t(wait) : 0;
 }
 
-static void continueLoadingInSpareTime() {
-    mix.continueLoading();  // the least a frame loads, however busy it is
+static void loadInSpareTime() {
     const uint64_t budget = uint64_t(frameInterval() + 1) * 1000;
-    const uint64_t reserve = lastWorkUs + LoadingMarginUs;
-    if (budget <= reserve) return;
-    const uint64_t deadline = frameStartUs + budget - reserve;
-    const uint64_t start = platform::microseconds();
-    uint64_t now = start;
-    while (mix.loading && now < deadline) {
-        mix.continueLoading();
-        now = platform::microseconds();
-    }
-    loadingUs = now - start;
+    if (budget <= LoadingMarginUs) return;
+    const uint64_t deadline = frameStartUs + budget - LoadingMarginUs;
+    while (mix.loading && platform::microseconds() < deadline) mix.continueLoading();
 }
 
 static void drawPerformance() {
-    continueLoadingInSpareTime();
+    mix.continueLoading();  // the least a frame loads, however busy it is
     const bool clean = recordingCleanPicture();
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
@@ -134,7 +124,6 @@ int runFrame() {
     lastFrameTick = now;
     framesRun++;
     frameStartUs = platform::microseconds();
-    loadingUs = 0;
 
     decks.trackCount = mix._totalTracks;
     controller.poll();
@@ -164,7 +153,7 @@ int runFrame() {
     recordFrame();
     drawRecordingMark();
     platform::present();
-    lastWorkUs = platform::microseconds() - frameStartUs - loadingUs;
     sendRemoteFeedback();
+    if (appState.screen == Screen::Mix) loadInSpareTime();
     return running;
 }
