@@ -22,9 +22,7 @@ OscArg recordingValue(int32_t) {
 int8_t recordLevel = 0;  // the control's last side of the middle, so that a press acts once
 
 void midiRecord(int32_t, int32_t value) {
-    const int8_t now = value >= 64 ? 1 : 0;
-    if (now && !recordLevel) recorder.toggle();
-    recordLevel = now;
+    if (midiPressed(recordLevel, value)) recorder.toggle();
 }
 
 int32_t recordState(int32_t) { return recorder.recording() ? 1 : 0; }

@@ -156,23 +156,16 @@ bool oscPlaylist(const OscArg* a, int32_t) {
 
 // --- MIDI targets -------------------------------------------------------------------------------
 
-bool rising(int8_t& last, int32_t value) {
-    const int8_t now = value >= 64 ? 1 : 0;
-    const bool rose = now && !last;
-    last = now;
-    return rose;
-}
-
 int8_t slotLevel[EffectSlots];
 int8_t flashLevel, waitLevel;
 
 void midiButton(int32_t input, int32_t value) { platform::setRemoteInput(input, value >= 64); }
 void midiFade(int32_t, int32_t value) { setFadeLevel((value * 15 + 63) / 127); }
 void midiFlash(int32_t, int32_t value) {
-    if (rising(flashLevel, value)) decks.flash = 15;
+    if (midiPressed(flashLevel, value)) decks.flash = 15;
 }
 void midiSlot(int32_t k, int32_t value) {
-    if (rising(slotLevel[k], value)) slotOf(k).on = slotOf(k).on ? 0 : 1;
+    if (midiPressed(slotLevel[k], value)) slotOf(k).on = slotOf(k).on ? 0 : 1;
 }
 int32_t slotState(int32_t k) { return slotOf(k).on ? 1 : 0; }
 void midiClip(int32_t pad, int32_t value) { platform::setRemoteClip(pad, value >= 64); }
@@ -180,7 +173,7 @@ int32_t clipState(int32_t pad) {
     return appState.mode == ModeB && pad - 1 < decks.trackCount && decks.decks[1].track == pad - 1;
 }
 void midiWait(int32_t, int32_t value) {
-    if (rising(waitLevel, value)) appState.waitForClipEnd = 1 - appState.waitForClipEnd;
+    if (midiPressed(waitLevel, value)) appState.waitForClipEnd = 1 - appState.waitForClipEnd;
 }
 int32_t waitState(int32_t) { return appState.waitForClipEnd; }
 

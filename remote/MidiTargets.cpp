@@ -18,6 +18,13 @@ bool validName(const char* name) {
 
 }  // namespace
 
+bool midiPressed(int8_t& last, int32_t value) {
+    const int8_t now = value >= 64 ? 1 : 0;
+    const bool pressed = now && !last;
+    last = now;
+    return pressed;
+}
+
 int addMidiTarget(const char* name, MidiAction act, MidiState state, int32_t param) {
     if (!name || !act || !validName(name)) return -1;
     int index = findMidiTarget(name);

@@ -24,6 +24,10 @@ struct MidiTarget {
 // is full or the entry invalid (empty name, name with a space at either end or a control byte).
 int addMidiTarget(const char* name, MidiAction act, MidiState state = nullptr, int32_t param = 0);
 
+// For targets that act once per press: true when value (0..127) has just crossed to the upper
+// half; last keeps the side of the middle the control was on.
+bool midiPressed(int8_t& last, int32_t value);
+
 int midiTargetCount();
 const MidiTarget& midiTarget(int index);
 // Index of the target with this name, -1 for none.

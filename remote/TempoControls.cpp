@@ -73,22 +73,15 @@ bool oscBeatFlash(const OscArg* a, int32_t) {
 
 int8_t tapLevel, quantiseLevel[4], syncLevel[2];
 
-bool rising(int8_t& last, int32_t value) {
-    const int8_t now = value >= 64 ? 1 : 0;
-    const bool rose = now && !last;
-    last = now;
-    return rose;
-}
-
 void midiTap(int32_t, int32_t value) {
-    if (rising(tapLevel, value)) tempoClock.tap(platform::ticks());
+    if (midiPressed(tapLevel, value)) tempoClock.tap(platform::ticks());
 }
 void midiQuantise(int32_t v, int32_t value) {
-    if (rising(quantiseLevel[v], value)) setQuantise(v);
+    if (midiPressed(quantiseLevel[v], value)) setQuantise(v);
 }
 int32_t quantiseState(int32_t v) { return quantiseValue() == v; }
 void midiSync(int32_t deck, int32_t value) {
-    if (rising(syncLevel[deck], value)) decks.sync[deck] = 1 - decks.sync[deck];
+    if (midiPressed(syncLevel[deck], value)) decks.sync[deck] = 1 - decks.sync[deck];
 }
 int32_t syncState(int32_t deck) { return decks.sync[deck]; }
 
