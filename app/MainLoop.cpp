@@ -127,8 +127,6 @@ int runFrame() {
 
     decks.trackCount = mix._totalTracks;
     controller.poll();
-    uint32_t taps[16];
-    for (int i = 0, n = platform::takeTaps(taps, 16); i < n; i++) tempoClock.tap(taps[i]);
     controller.dispatch();
     beatLock.step(now);
     // The next frames' keys type while the keyboard names a playlist.

@@ -126,6 +126,8 @@ bool startUp() {
 
     // F9 starts and stops recording; --record starts it now, so that the whole session is kept.
     platform::setKeyAction(SDLK_F9, [] { recorder.toggle(); });
+    // A tap is stamped when its key is read, between frames too, not when the frame runs.
+    platform::setKeyAction(platform::TapKey, [] { tempoClock.tap(platform::ticks()); });
     if (!launchOptions.recordTarget.empty()) recorder.start(launchOptions.recordTarget.c_str());
     return true;
 }

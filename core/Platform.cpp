@@ -58,15 +58,10 @@ bool keyLatched[10];  // went down since the last read: a tap between two frames
 bool arrowDown[4];    // up, down, left, right
 bool arrowLatched[4]; // went down since the last frame's reading, like keyLatched
 
-// Tap key presses not yet taken, and whether it is down (key repeat sends more downs).
-constexpr int TapQueue = 16;
-uint32_t tapTimes[TapQueue];
-int tapQueued = 0;
-bool tapKeyDown = false;
-
 struct KeyAction {
     SDLKey key;
     void (*action)();
+    bool down;  // key repeat sends more downs: the action runs once per press
 };
 KeyAction keyActions[8];
 int keyActionCount = 0;
@@ -94,7 +89,7 @@ const Binding* bindingFor(SDLKey key) {
     return nullptr;
 }
 
-const KeyAction* actionFor(SDLKey key) {
+KeyAction* actionFor(SDLKey key) {
     for (int i = 0; i < keyActionCount; i++)
         if (keyActions[i].key == key) return &keyActions[i];
     return nullptr;
@@ -102,9 +97,10 @@ const KeyAction* actionFor(SDLKey key) {
 
 // True when the event is a key with an action: run on the way down, dropped either way.
 bool takeKeyAction(const SDL_Event& e) {
-    const KeyAction* a = actionFor(e.key.keysym.sym);
+    KeyAction* a = actionFor(e.key.keysym.sym);
     if (!a) return false;
-    if (e.type == SDL_KEYDOWN) a->action();
+    if (e.type == SDL_KEYDOWN && !a->down) a->action();
+    a->down = e.type == SDL_KEYDOWN;
     return true;
 }
 
@@ -117,11 +113,6 @@ void applyBinding(const Binding& b, bool down) {
     int i = b.axis == 1 ? (b.sign < 0 ? 0 : 1) : (b.sign < 0 ? 2 : 3);
     arrowDown[i] = down;
     if (down) arrowLatched[i] = true;
-}
-
-void tapKey(bool down) {
-    if (down && !tapKeyDown && tapQueued < TapQueue) tapTimes[tapQueued++] = ticks();
-    tapKeyDown = down;
 }
 
 void buildLut() {
@@ -270,10 +261,6 @@ void pumpInput() {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
                 continue;
             }
-            if (e[i].key.keysym.sym == TapKey) {
-                tapKey(e[i].type == SDL_KEYDOWN);
-                continue;
-            }
             if (takeKeyAction(e[i])) continue;
             if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
                                         (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
@@ -292,14 +279,6 @@ uint8_t button(int index) {
     return down ? 1 : 0;
 }
 
-int takeTaps(uint32_t* times, int max) {
-    const int n = tapQueued < max ? tapQueued : max;
-    for (int i = 0; i < n; i++) times[i] = tapTimes[i];
-    for (int i = n; i < tapQueued; i++) tapTimes[i - n] = tapTimes[i];
-    tapQueued -= n;
-    return n;
-}
-
 void setKeyAction(SDLKey key, void (*action)()) {
     for (int i = 0; i < keyActionCount; i++) {
         if (keyActions[i].key != key) continue;
@@ -310,7 +289,7 @@ void setKeyAction(SDLKey key, void (*action)()) {
         }
         return;
     }
-    if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action};
+    if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action, false};
 }
 
 int pollEvent(SDL_Event* event) {
@@ -329,10 +308,6 @@ int pollEvent(SDL_Event* event) {
         case SDL_KEYUP:
             if (const Binding* b = bindingFor(event->key.keysym.sym)) {
                 applyBinding(*b, event->type == SDL_KEYDOWN);
-                continue;
-            }
-            if (event->key.keysym.sym == TapKey) {
-                tapKey(event->type == SDL_KEYDOWN);
                 continue;
             }
             if (takeKeyAction(*event)) continue;
@@ -473,8 +448,7 @@ void clearScriptedInput() {
     memset(keyDownNow, 0, sizeof keyDownNow);
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
-    tapQueued = 0;
-    tapKeyDown = false;
+    for (int i = 0; i < keyActionCount; i++) keyActions[i].down = false;
     memset(remoteDown, 0, sizeof remoteDown);
     memset(remoteLatched, 0, sizeof remoteLatched);
     remoteClipDown = remoteClipLatched = 0;

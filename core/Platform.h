@@ -38,18 +38,15 @@ uint8_t button(int index);
 
 // Desktop keys with an action of their own (F9 starts and stops recording): taken out of the event
 // stream like the keys bound to console buttons; the action runs, in the main loop, when the key
-// goes down. A null action frees the key.
+// goes down (once a press: key repeat does not run it again). A null action frees the key.
 void setKeyAction(SDLKey key, void (*action)());
 
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);
 
-// The desktop's tap key, F8: taken out of the key stream like the bound keys, each press stamped
-// with the clock at the moment it was read (key repeat does not tap again). Copies up to max
-// stamps, oldest first, and forgets them; returns how many.
+// The desktop's tap key (its action is set at start-up, like the recording's F9).
 constexpr SDLKey TapKey = SDLK_F8;
-int takeTaps(uint32_t* times, int max);
 
 // While on, the keys bound to console buttons type like any other key (the arrows stay the
 // stick): a name is being typed on the physical keyboard.
