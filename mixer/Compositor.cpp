@@ -56,19 +56,6 @@ PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) a[i] = u16(((a[i] >> 1) & 0x7BEF) + ((b[i] >> 1) & 0x7BEF));
 }
 #else
-// Without a vector unit, two pixels go in one 32-bit word (which half holds which pixel depends on
-// the byte order; either serves, as both halves are treated alike). Words are read and written
-// through memcpy at even pixels of the frames (allocated aligned), which the compiler then knows to
-// be whole aligned words: one load or store each, where a pixel pointer alone would take bytes.
-inline uint32_t pixelPair(const u16* frame, int i) {
-    uint32_t w;
-    std::memcpy(&w, static_cast<const u16*>(__builtin_assume_aligned(frame, 4)) + i, 4);
-    return w;
-}
-inline void putPair(u16* frame, int i, uint32_t w) {
-    std::memcpy(static_cast<u16*>(__builtin_assume_aligned(frame, 4)) + i, &w, 4);
-}
-
 // Saturated add of both pixels of a word. The six fields are split into two sets that each leave
 // room above every field: set A (mask 0x07E0F81F) holds the low pixel's blue and red and the high
 // pixel's green, set B (the word shifted right by 5, mask 0x07C0F83F) the low pixel's green and the
@@ -81,7 +68,7 @@ inline uint32_t saturate(uint32_t sum, uint32_t carries, int width) {
 PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
     const uint32_t maskA = 0x07E0F81F, maskB = 0x07C0F83F;
     for (int i = 0; i < FramePixels; i += 2) {
-        const uint32_t x = pixelPair(a, i), y = pixelPair(b, i);
+        const uint32_t x = loadPair(a, i), y = loadPair(b, i);
         // Set A: 5-bit fields carry into bits 5 and 16, the 6-bit green into bit 27; the green's
         // spread takes one more bit (c >> 6) than the others.
         uint32_t sumA = (x & maskA) + (y & maskA);
@@ -90,7 +77,7 @@ PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
         // Set B: the 6-bit green carries into bit 6, the 5-bit fields into bits 16 and 27; spread
         // by 6 they also set the bit below the field, which is masked off.
         const uint32_t sumB = saturate(((x >> 5) & maskB) + ((y >> 5) & maskB), 0x08010040, 6);
-        putPair(a, i, (sumA & maskA) | ((sumB & maskB) << 5));
+        storePair(a, i, (sumA & maskA) | ((sumB & maskB) << 5));
     }
 }
 
@@ -98,7 +85,7 @@ PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
 // off (0x7BEF in each half), and added without carries between fields.
 PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i += 2)
-        putPair(a, i, ((pixelPair(a, i) >> 1) & 0x7BEF7BEF) + ((pixelPair(b, i) >> 1) & 0x7BEF7BEF));
+        storePair(a, i, ((loadPair(a, i) >> 1) & 0x7BEF7BEF) + ((loadPair(b, i) >> 1) & 0x7BEF7BEF));
 }
 #endif
 

@@ -181,31 +181,42 @@ void (*const snowKernel)(const u16*, u16*, const SnowTables&, int) = pickWidest(
 #else
 // Without a vector unit, each pixel looks its three channels up in the table of its noise value:
 // the channel after the shift, clamped (red and blue share one table, as they take the same shift
-// and range).
+// and range). Entries are bytes, which the processor loads with the index shifted on the way:
+// red, the top field of a word, needs no instruction of its own to find its entry.
 struct SnowLevel {
-    uint32_t redBlue[32], green[64];
+    uint8_t redBlue[32], green[64];
 };
 struct SnowLevels {
     SnowLevel level[20];
     constexpr SnowLevels() : level{} {
         for (int d = 0; d < 20; d++) {
             const int s = d - 10;
-            for (int c = 0; c < 32; c++) level[d].redBlue[c] = uint32_t(c + s < 0 ? 0 : c + s > 31 ? 31 : c + s);
-            for (int c = 0; c < 64; c++) level[d].green[c] = uint32_t(c + 2 * s < 0 ? 0 : c + 2 * s > 63 ? 63 : c + 2 * s);
+            for (int c = 0; c < 32; c++) level[d].redBlue[c] = uint8_t(c + s < 0 ? 0 : c + s > 31 ? 31 : c + s);
+            for (int c = 0; c < 64; c++) level[d].green[c] = uint8_t(c + 2 * s < 0 ? 0 : c + 2 * s > 63 ? 63 : c + 2 * s);
         }
     }
 };
 constexpr SnowLevels snowLevels;
 
-// Green is found from the level's start as entry G + 32, taken as ((x & 0x7E0) + 0x400) >> 5:
-// one mask and one add, the shift going into the load's scaled index.
-PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const SnowLevel* const* levels) {
-    static_assert(offsetof(SnowLevel, green) == 32 * sizeof(uint32_t), "green follows red and blue");
-#pragma GCC unroll 4
-    for (int i = 0; i < SnowTables::Chunk; i++) {
-        const uint32_t x = src[i];
-        const uint32_t* l = levels[i]->redBlue;
-        f[i] = u16(l[x >> 11] << 11 | l[((x & 0x7E0) + 0x400) >> 5] << 5 | l[x & 31]);
+// Two pixels per word: one load and one store for both. Each channel's entry is found from the
+// word with at most one mask before the load, which shifts the index itself; green is entry G + 32
+// of the level (one more add). The pixel is built back from the bottom field up, so that every
+// field goes in with one shifted OR.
+inline uint32_t snowPair(uint32_t x, const uint8_t* lo, const uint8_t* hi) {
+    static_assert(offsetof(SnowLevel, green) == 32, "green follows red and blue");
+    const uint32_t b0 = lo[x & 31], g0 = lo[((x & 0x7E0) + 0x400) >> 5], r0 = lo[asIs(x & 0xF800) >> 11];
+    const uint32_t b1 = hi[asIs(x & 0x1F0000) >> 16], g1 = hi[((x & 0x7E00000) + 0x4000000) >> 21];
+    const uint32_t r1 = hi[x >> 27];
+    const uint32_t low = asIs(asIs(b0 | g0 << 5) | r0 << 11);
+    return asIs(asIs(low | b1 << 16) | g1 << 21) | r1 << 27;
+}
+
+// Two words per turn of the loop, written out: the compiler does not unroll a loop with asIs in it.
+PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const uint8_t* const* levels) {
+    const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
+    for (int i = 0; i < SnowTables::Chunk; i += 4) {
+        storePair(f, i, snowPair(loadPair(src, i), levels[i + first], levels[i + 1 - first]));
+        storePair(f, i + 2, snowPair(loadPair(src, i + 2), levels[i + 2 + first], levels[i + 3 - first]));
     }
 }
 #endif
@@ -386,8 +397,8 @@ void snowInto(int deck, int value, const uint16_t* source) {
     int noise[497];
     fillRandom(noise, n);
 #if PLAIN_KERNELS
-    const SnowLevel* levels[SnowTables::MaxLength];
-    for (int k = 0; k < n; k++) levels[k == 0 ? n - 1 : k - 1] = &snowLevels.level[noise[k] % 20];
+    const uint8_t* levels[SnowTables::MaxLength];
+    for (int k = 0; k < n; k++) levels[k == 0 ? n - 1 : k - 1] = snowLevels.level[noise[k] % 20].redBlue;
     repeatPattern(levels, n);
     for (int i = 0; i < FramePixels; i += Chunk) snowPlain(source + i, f + i, levels + i % n);
 #else

@@ -5,6 +5,9 @@
 // constant, hence the dynamic model.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
+
 #include "core/KernelVariant.h"
 
 #if defined(LOOPMIXER_FORCE_KERNELS) && defined(__x86_64__) && defined(__GNUC__)
@@ -24,6 +27,29 @@
 #define PIXEL_KERNEL __attribute__((noinline))
 #endif
 
+// Without a vector unit, the plain kernels take two pixels in one 32-bit word. Words are read and
+// written through memcpy at even pixels of the frames (allocated aligned), which the compiler then
+// knows to be whole aligned words: one load or store each, where a pixel pointer alone would take
+// bytes. Which half holds the lower-numbered pixel depends on the byte order (pairLowFirst: the
+// low half, as on the console); kernels that treat both pixels alike need not care.
+inline uint32_t loadPair(const uint16_t* frame, int i) {
+    uint32_t w;
+    std::memcpy(&w, static_cast<const uint16_t*>(__builtin_assume_aligned(frame, 4)) + i, 4);
+    return w;
+}
+inline void storePair(uint16_t* frame, int i, uint32_t w) {
+    std::memcpy(static_cast<uint16_t*>(__builtin_assume_aligned(frame, 4)) + i, &w, 4);
+}
+constexpr bool pairLowFirst = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+// A value taken as it is, where the compiler would rewrite it into more instructions: a masked
+// field that an ARM load shifts inside its address (mask first: one instruction; the compiler
+// prefers shift, then mask), or the first part of a chain of ORs that must start from the one
+// unshifted field.
+inline uint32_t asIs(uint32_t v) {
+    __asm__("" : "+r"(v));
+    return v;
+}
+
 // Kernels written with vectors of pixels, for the few loops whose best form needs two views of the
 // same register (byte-wise min and max clamp red and blue side by side, which scalar code cannot
 // express). Each such kernel is a template on the vector width in bytes, built three times: 64
@@ -31,8 +57,6 @@
 // target_clones cannot serve here: one vector type for all clones is either too narrow for
 // AVX-512 or, split for AVX2, goes by way of the stack whenever the loop switches views. Loads and
 // stores go through memcpy: unaligned and alias-safe.
-#include <cstdint>
-#include <cstring>
 
 template <int Width>
 struct PixelVector {
