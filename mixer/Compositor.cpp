@@ -55,38 +55,6 @@ void (*const addKernel)(u16*, const u16*) = pickWidest(addVectors64, addVectors3
 PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
     for (int i = 0; i < FramePixels; i++) a[i] = u16(((a[i] >> 1) & 0x7BEF) + ((b[i] >> 1) & 0x7BEF));
 }
-#else
-// Saturated add of both pixels of a word. The six fields are split into two sets that each leave
-// room above every field: set A (mask 0x07E0F81F) holds the low pixel's blue and red and the high
-// pixel's green, set B (the word shifted right by 5, mask 0x07C0F83F) the low pixel's green and the
-// high pixel's blue and red. Added within a set, a field that passes its top sets the bit just
-// above it; that bit, spread down over the field, sets the field to its top.
-inline uint32_t saturate(uint32_t sum, uint32_t carries, int width) {
-    const uint32_t c = sum & carries;
-    return sum | (c - (c >> width));
-}
-PIXEL_KERNEL void addKernel(u16* __restrict a, const u16* __restrict b) {
-    const uint32_t maskA = 0x07E0F81F, maskB = 0x07C0F83F;
-    for (int i = 0; i < FramePixels; i += 2) {
-        const uint32_t x = loadPair(a, i), y = loadPair(b, i);
-        // Set A: 5-bit fields carry into bits 5 and 16, the 6-bit green into bit 27; the green's
-        // spread takes one more bit (c >> 6) than the others.
-        uint32_t sumA = (x & maskA) + (y & maskA);
-        const uint32_t carryA = sumA & 0x08010020;
-        sumA |= (carryA - (carryA >> 5)) | (carryA >> 6);
-        // Set B: the 6-bit green carries into bit 6, the 5-bit fields into bits 16 and 27; spread
-        // by 6 they also set the bit below the field, which is masked off.
-        const uint32_t sumB = saturate(((x >> 5) & maskB) + ((y >> 5) & maskB), 0x08010040, 6);
-        storePair(a, i, (sumA & maskA) | ((sumB & maskB) << 5));
-    }
-}
-
-// 50/50 mix of two words at once: halved, the bit each field shifted into its neighbour masked
-// off (0x7BEF in each half), and added without carries between fields.
-PIXEL_KERNEL void halfKernel(u16* __restrict a, const u16* __restrict b) {
-    for (int i = 0; i < FramePixels; i += 2)
-        storePair(a, i, ((loadPair(a, i) >> 1) & 0x7BEF7BEF) + ((loadPair(b, i) >> 1) & 0x7BEF7BEF));
-}
 #endif
 
 // Black in deck 1 is transparent.
@@ -125,38 +93,6 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
     }
 }
 
-#else
-// Without a vector unit, the two terms of each channel are looked up in a table of floor(c * w / 15)
-// (a row per level, 64 channel values), and the whole pixels of alpha 0 and 15 skip the blend:
-// clips with alpha are mostly transparent or opaque.
-struct LevelProducts {
-    uint8_t row[16][64];
-    constexpr LevelProducts() : row{} {
-        for (int w = 0; w < 16; w++)
-            for (int c = 0; c < 64; c++) row[w][c] = uint8_t(c * w / 15);
-    }
-};
-constexpr LevelProducts levelProducts;
-const u16 levelScale = 0;  // unused by this kernel
-
-PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha, u16) {
-    for (int i = 0; i < FramePixels; i++) {
-        const unsigned w = alpha[i];
-        if (w == 0) continue;
-        const u16 y = b[i];
-        if (w >= 15) {
-            a[i] = y;
-            continue;
-        }
-        const u16 x = a[i];
-        const uint8_t* keep = levelProducts.row[15 - w];
-        const uint8_t* take = levelProducts.row[w];
-        const unsigned r = keep[x >> 11] + take[y >> 11];
-        const unsigned g = keep[(x >> 5) & 63] + take[(y >> 5) & 63];
-        const unsigned bl = keep[x & 31] + take[y & 31];
-        a[i] = u16(r << 11 | g << 5 | bl);
-    }
-}
 #endif
 
 #if !PLAIN_KERNELS
@@ -167,29 +103,6 @@ PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
         u16 g = div63(u16(((x >> 5) & 63) * ((y >> 5) & 63)));
         u16 bl = div31(u16((x & 31) * (y & 31)));
         a[i] = u16((r << 11) | (g << 5) | bl);
-    }
-}
-#else
-// Without a vector unit, the normalised products are looked up: red and blue in a 32x32 table,
-// green in a 64x64 one.
-struct ChannelProducts {
-    uint8_t fives[32 * 32], sixes[64 * 64];
-    constexpr ChannelProducts() : fives{}, sixes{} {
-        for (int i = 0; i < 32 * 32; i++) fives[i] = uint8_t(div31(u16((i >> 5) * (i & 31))));
-        for (int i = 0; i < 64 * 64; i++) sixes[i] = uint8_t(div63(u16((i >> 6) * (i & 63))));
-    }
-};
-constexpr ChannelProducts channelProducts;
-
-PIXEL_KERNEL void multiplyKernel(u16* __restrict a, const u16* __restrict b) {
-    const uint8_t* const fives = channelProducts.fives;
-    const uint8_t* const sixes = channelProducts.sixes;
-    for (int i = 0; i < FramePixels; i++) {
-        const unsigned x = a[i], y = b[i];
-        const unsigned r = fives[(x >> 11) << 5 | y >> 11];
-        const unsigned g = sixes[((x >> 5) & 63) << 6 | ((y >> 5) & 63)];
-        const unsigned bl = fives[(x & 31) << 5 | (y & 31)];
-        a[i] = u16(r << 11 | g << 5 | bl);
     }
 }
 #endif
@@ -247,10 +160,22 @@ PIXEL_KERNEL void flashPresentKernel(u16* __restrict f, u16* __restrict screen, 
         screen[i] = v;
     }
 }
-#else
-// Without a vector unit, fade and flash look each pixel up: both change every channel on its own,
-// so one table for red and green together (indexed by the pixel's top 11 bits) and one for blue,
-// built per frame from the formulas above, give the whole pixel in two loads.
+#endif
+
+// Levels above 15 would push channels past their fields; the controls never go there, and a
+// clamp keeps a stray value from wrapping colours round.
+u16 fadeScale(int32_t fade) { return u16((fade >= 15 ? 0 : 15 - fade) * 4370); }
+u16 flashLevel(int32_t flash) { return u16(flash > 15 ? 15 : flash); }
+
+#if PLAIN_KERNELS
+// Without a vector unit the blends are 32-bit integer code: "add" and "blend" on two pixels per
+// word, "multiply", the alpha plane, fade and flash looked up in tables. When fade or flash is on,
+// the blend and the colour pass run as one loop that reads each pixel once and writes it into the
+// output half and the screen.
+
+// Fade and flash change every channel on its own, so one table for red and green together (indexed
+// by the pixel's top 11 bits) and one for blue, built per frame from the formulas above, give the
+// whole pixel in two loads.
 struct ChannelTables {
     u16 redGreen[2048];
     uint8_t blue[32];
@@ -259,22 +184,50 @@ struct ChannelTables {
         for (int v = 0; v < 2048; v++) redGreen[v] = u16(colour(u16(v << 5)) & 0xFFE0);
         for (int v = 0; v < 32; v++) blue[v] = uint8_t(colour(u16(v)) & 31);
     }
+    // What one channel becomes: red and blue take the same formula.
+    uint32_t fiveBits(uint32_t c) const { return blue[c]; }
+    uint32_t sixBits(uint32_t c) const { return (redGreen[c] >> 5) & 63; }
 };
 
+// The tables as the loops use them, held in registers.
+struct Recolour {
+    const u16* redGreen;
+    const uint8_t* blue;
+    explicit Recolour(const ChannelTables& t) : redGreen(t.redGreen), blue(t.blue) {}
+    // The red-green entry at a byte offset: the pixel's top 11 bits, doubled, are masked out of the
+    // word by one AND of the shifted word.
+    uint32_t redGreenAt(uint32_t offset) const {
+        return *reinterpret_cast<const u16*>(reinterpret_cast<const char*>(redGreen) + offset);
+    }
+    // A pixel held in the low 16 bits.
+    uint32_t pixel(uint32_t v) const { return redGreenAt((v >> 4) & 0xFFE) | blue[v & 31]; }
+    // Both pixels of a word.
+    uint32_t pair(uint32_t z) const {
+        return pixel(z) | (redGreenAt((z >> 20) & 0xFFE) | blue[(z >> 16) & 31]) << 16;
+    }
+};
+
+// Fade first, then flash, as composite applies them.
+ChannelTables colourTables(int32_t fade, int32_t flash) {
+    const u16 k = fadeScale(fade);
+    const Flash bright(flashLevel(flash));
+    return ChannelTables([=](u16 x) {
+        if (fade > 0) x = scaleFields(x, k);
+        return flash > 0 ? bright(x) : x;
+    });
+}
+
 // Into the frame, and into the screen as well when there is one (one loop each).
-PIXEL_KERNEL void tableKernel(u16* __restrict f, u16* __restrict screen, const ChannelTables& t) {
-    const u16* const redGreen = t.redGreen;
-    const uint8_t* const blue = t.blue;
+PIXEL_KERNEL void tableKernel(u16* __restrict f, u16* __restrict screen, const ChannelTables& tables) {
+    const Recolour t(tables);
     if (!screen) {
-#pragma GCC unroll 4
-        for (int i = 0; i < FramePixels; i++) f[i] = u16(redGreen[f[i] >> 5] | blue[f[i] & 31]);
+        for (int i = 0; i < FramePixels; i += 2) storePair(f, i, t.pair(loadPair(f, i)));
         return;
     }
-#pragma GCC unroll 4
-    for (int i = 0; i < FramePixels; i++) {
-        const u16 v = u16(redGreen[f[i] >> 5] | blue[f[i] & 31]);
-        f[i] = v;
-        screen[i] = v;
+    for (int i = 0; i < FramePixels; i += 2) {
+        const uint32_t v = t.pair(loadPair(f, i));
+        storePair(f, i, v);
+        storePair(screen, i, v);
     }
 }
 
@@ -288,6 +241,205 @@ void fadePresentKernel(u16* f, u16* screen, u16 k) {
     tableKernel(f, screen, ChannelTables([k](u16 x) { return scaleFields(x, k); }));
 }
 void flashPresentKernel(u16* f, u16* screen, u16 level) { tableKernel(f, screen, ChannelTables(Flash(level))); }
+
+// Saturated add of both pixels of a word. The six fields are split into two sets that each leave
+// room above every field: set A (mask 0x07E0F81F) holds the low pixel's blue and red and the high
+// pixel's green, set B (the word shifted right by 5, mask 0x07C0F83F) the low pixel's green and the
+// high pixel's blue and red. Added within a set, a field that passes its top sets the bit just
+// above it; that bit, spread down over the field, sets the field to its top.
+inline uint32_t addPair(uint32_t x, uint32_t y) {
+    const uint32_t maskA = 0x07E0F81F, maskB = 0x07C0F83F;
+    // Set A: 5-bit fields carry into bits 5 and 16, the 6-bit green into bit 27; the green's
+    // spread takes one more bit (c >> 6) than the others.
+    uint32_t sumA = (x & maskA) + (y & maskA);
+    const uint32_t carryA = sumA & 0x08010020;
+    sumA |= (carryA - (carryA >> 5)) | (carryA >> 6);
+    // Set B: the 6-bit green carries into bit 6, the 5-bit fields into bits 16 and 27; spread by 6
+    // they also set the bit below the field, which is masked off.
+    uint32_t sumB = ((x >> 5) & maskB) + ((y >> 5) & maskB);
+    const uint32_t carryB = sumB & 0x08010040;
+    sumB |= carryB - (carryB >> 6);
+    return (sumA & maskA) | ((sumB & maskB) << 5);
+}
+
+// "add" followed by fade or flash: the per-channel sums (fields of 6 and 7 bits, in the two sets of
+// addPair) index tables of what each sum becomes, saturated and recoloured.
+struct SumLevels {
+    uint8_t fives[64], sixes[128];
+    explicit SumLevels(const ChannelTables& t) {
+        for (int c = 0; c < 64; c++) fives[c] = uint8_t(t.fiveBits(c < 31 ? c : 31));
+        for (int c = 0; c < 128; c++) sixes[c] = uint8_t(t.sixBits(c < 63 ? c : 63));
+    }
+};
+inline uint32_t addRecolourPair(uint32_t x, uint32_t y, const SumLevels& l) {
+    const uint8_t* const f = l.fives;
+    const uint8_t* const s = l.sixes;
+    const uint32_t maskA = asIs(0x07E0F81F), maskB = asIs(0x07C0F83F);
+    const uint32_t sumA = (x & maskA) + (y & maskA);  // low blue 0-5, low red 11-16, high green 21-27
+    const uint32_t sumB = (x >> 5 & maskB) + (y >> 5 & maskB);  // low green 0-6, high blue 11-16, high red 22-27
+    const uint32_t b0 = f[sumA & 63], g0 = s[sumB & 127], r0 = f[asIs(sumA << 15) >> 26];
+    const uint32_t b1 = f[asIs(sumB << 15) >> 26], g1 = s[sumA >> 21], r1 = f[sumB >> 22];
+    const uint32_t low = asIs(asIs(b0 | g0 << 5) | r0 << 11);
+    return asIs(asIs(low | b1 << 16) | g1 << 21) | r1 << 27;
+}
+
+// 50/50 mix of two words at once: halved, the bit each field shifted into its neighbour masked
+// off (0x7BEF in each half), and added without carries between fields.
+inline uint32_t halfPair(uint32_t x, uint32_t y) { return ((x >> 1) & 0x7BEF7BEF) + ((y >> 1) & 0x7BEF7BEF); }
+
+// Black in deck 1 is transparent, in each half of the word.
+inline uint32_t chromaPair(uint32_t x, uint32_t y) {
+    const uint32_t low = y & 0xFFFF ? y : x, high = y >> 16 ? y : x;
+    return (low & 0xFFFF) | (high & 0xFFFF0000);
+}
+
+template <class Blend>
+PIXEL_KERNEL void pairKernel(u16* __restrict a, const u16* __restrict b, Blend blend) {
+    for (int i = 0; i < FramePixels; i += 2) storePair(a, i, blend(loadPair(a, i), loadPair(b, i)));
+}
+// The blend (recolour included) into the frame and the screen.
+template <class Blend>
+PIXEL_KERNEL void pairPresentKernel(u16* __restrict a, const u16* __restrict b, u16* __restrict screen, Blend blend) {
+    for (int i = 0; i < FramePixels; i += 2) {
+        const uint32_t v = blend(loadPair(a, i), loadPair(b, i));
+        storePair(a, i, v);
+        storePair(screen, i, v);
+    }
+}
+void addKernel(u16* a, const u16* b) { pairKernel(a, b, addPair); }
+void halfKernel(u16* a, const u16* b) { pairKernel(a, b, halfPair); }
+
+// The normalised products looked up: red and blue in a 32x32 table, green in a 64x64 one, each
+// indexed by the two channels side by side (the product is symmetric, so either order serves).
+// With fade or flash on, the tables of the frame hold the products already recoloured.
+struct ChannelProducts {
+    uint8_t fives[32 * 32], sixes[64 * 64];
+    constexpr ChannelProducts() : fives{}, sixes{} {
+        for (int i = 0; i < 32 * 32; i++) fives[i] = uint8_t(div31(u16((i >> 5) * (i & 31))));
+        for (int i = 0; i < 64 * 64; i++) sixes[i] = uint8_t(div63(u16((i >> 6) * (i & 63))));
+    }
+    ChannelProducts(const ChannelProducts& plain, const ChannelTables& t) {
+        for (int i = 0; i < 32 * 32; i++) fives[i] = uint8_t(t.fiveBits(plain.fives[i]));
+        for (int i = 0; i < 64 * 64; i++) sixes[i] = uint8_t(t.sixBits(plain.sixes[i]));
+    }
+};
+constexpr ChannelProducts channelProducts;
+
+// Both pixels of a word. Each channel's two fields are masked out of both words at once and put
+// side by side, giving the indices of that channel for both pixels in one word: the high pixel's
+// index is the top of the word, which the load shifts down by itself.
+inline uint32_t multiplyPair(uint32_t x, uint32_t y, const ChannelProducts& p) {
+    const uint8_t* const f = p.fives;
+    const uint8_t* const s = p.sixes;
+    // The masks as they are: the compiler would rather clear the bits of the reds one byte at a time.
+    const uint32_t blue = asIs(0x001F001F), red = asIs(0xF800F800), green = asIs(0x07E007E0);
+    const uint32_t blues = (x & blue) | (y & blue) << 5;                  // bits 0-9 and 16-25
+    const uint32_t reds = (x & red) | (y & red) >> 5;                     // bits 6-15 and 22-31
+    const uint32_t greens = ((x & green) >> 5) | (y & green) << 1;       // bits 0-11 and 16-27
+    const uint32_t b0 = f[asIs(blues << 22) >> 22], g0 = s[asIs(greens << 20) >> 20];
+    const uint32_t r0 = f[asIs(reds << 16) >> 22];
+    const uint32_t b1 = f[blues >> 16], g1 = s[greens >> 16], r1 = f[reds >> 22];
+    const uint32_t low = asIs(asIs(b0 | g0 << 5) | r0 << 11);
+    return asIs(asIs(low | b1 << 16) | g1 << 21) | r1 << 27;
+}
+void multiplyKernel(u16* a, const u16* b) {
+    pairKernel(a, b, [](uint32_t x, uint32_t y) { return multiplyPair(x, y, channelProducts); });
+}
+
+// Per-pixel alpha: the two terms of each channel looked up in a table of floor(c * w / 15) (a row
+// per level, 64 channel values), and the whole pixels of alpha 0 and 15 skip the blend: clips with
+// alpha are mostly transparent or opaque.
+struct LevelProducts {
+    uint8_t row[16][64];
+    constexpr LevelProducts() : row{} {
+        for (int w = 0; w < 16; w++)
+            for (int c = 0; c < 64; c++) row[w][c] = uint8_t(c * w / 15);
+    }
+};
+constexpr LevelProducts levelProducts;
+const u16 levelScale = 0;  // unused by this kernel
+
+PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha, u16) {
+    for (int i = 0; i < FramePixels; i++) {
+        const unsigned w = alpha[i];
+        if (w == 0) continue;
+        const u16 y = b[i];
+        if (w >= 15) {
+            a[i] = y;
+            continue;
+        }
+        const u16 x = a[i];
+        const uint8_t* keep = levelProducts.row[15 - w];
+        const uint8_t* take = levelProducts.row[w];
+        const unsigned r = keep[x >> 11] + take[y >> 11];
+        const unsigned g = keep[(x >> 5) & 63] + take[(y >> 5) & 63];
+        const unsigned bl = keep[x & 31] + take[y & 31];
+        a[i] = u16(r << 11 | g << 5 | bl);
+    }
+}
+
+// The same with the colour pass, two pixels at a time: pairs that are both transparent or both
+// opaque (nearly all of them) go whole through the pixel tables, the others pixel by pixel with
+// each blended channel through the channel maps.
+PIXEL_KERNEL void alphaColourKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha,
+                                    u16* __restrict screen, const ChannelTables& tables) {
+    const Recolour t(tables);
+    uint8_t five[32], six[64];
+    for (int c = 0; c < 64; c++) six[c] = uint8_t(tables.sixBits(c));
+    for (int c = 0; c < 32; c++) five[c] = uint8_t(tables.fiveBits(c));
+    auto one = [&](int i) -> uint32_t {
+        const unsigned w = alpha[i];
+        if (w == 0) return t.pixel(a[i]);
+        if (w >= 15) return t.pixel(b[i]);
+        const u16 x = a[i], y = b[i];
+        const uint8_t* keep = levelProducts.row[15 - w];
+        const uint8_t* take = levelProducts.row[w];
+        const unsigned r = keep[x >> 11] + take[y >> 11];
+        const unsigned g = keep[(x >> 5) & 63] + take[(y >> 5) & 63];
+        const unsigned bl = keep[x & 31] + take[y & 31];
+        return uint32_t(five[r] << 11 | six[g] << 5 | five[bl]);
+    };
+    const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
+    for (int i = 0; i < FramePixels; i += 2) {
+        uint16_t levels;  // both pixels' alpha bytes
+        std::memcpy(&levels, static_cast<const uint8_t*>(__builtin_assume_aligned(alpha, 2)) + i, 2);
+        uint32_t v;
+        if (levels == 0) v = t.pair(loadPair(a, i));
+        else if (levels == 0x0F0F) v = t.pair(loadPair(b, i));
+        else v = one(i + first) | one(i + 1 - first) << 16;
+        storePair(a, i, v);
+        storePair(screen, i, v);
+    }
+}
+
+// Blend modes 1..4 with fade or flash (or both) in one pass into deck 0's half and the screen.
+bool blendAndColour(int32_t mode, bool deck1HasAlpha, int32_t fade, int32_t flash, u16* screen) {
+    if (!screen || (fade <= 0 && flash <= 0) || mode < 1 || mode > 4) return false;
+    u16* a = mixFrames;
+    const u16* b = mixFrames + FramePixels;
+    const ChannelTables tables = colourTables(fade, flash);
+    const Recolour t(tables);
+    switch (mode) {
+    case 1: {
+        const SumLevels sums(tables);
+        pairPresentKernel(a, b, screen, [&sums](uint32_t x, uint32_t y) { return addRecolourPair(x, y, sums); });
+        break;
+    }
+    case 2: pairPresentKernel(a, b, screen, [&t](uint32_t x, uint32_t y) { return t.pair(halfPair(x, y)); }); break;
+    case 3:
+        if (deck1HasAlpha) alphaColourKernel(a, b, alphaPlane, screen, tables);
+        else pairPresentKernel(a, b, screen, [&t](uint32_t x, uint32_t y) { return t.pair(chromaPair(x, y)); });
+        break;
+    case 4: {
+        const ChannelProducts products(channelProducts, tables);
+        pairPresentKernel(a, b, screen, [&products](uint32_t x, uint32_t y) { return multiplyPair(x, y, products); });
+        break;
+    }
+    }
+    return true;
+}
+#else
+bool blendAndColour(int32_t, bool, int32_t, int32_t, u16*) { return false; }
 #endif
 
 }  // namespace
@@ -310,12 +462,6 @@ void blendDecks(int32_t blendMode, bool deck1HasAlpha) {
     }
 }
 
-// Levels above 15 would push channels past their fields; the controls never go there, and a
-// clamp keeps a stray value from wrapping colours round.
-namespace {
-u16 fadeScale(int32_t fade) { return u16((fade >= 15 ? 0 : 15 - fade) * 4370); }
-u16 flashLevel(int32_t flash) { return u16(flash > 15 ? 15 : flash); }
-}  // namespace
 
 void fadeFrame(uint16_t* frame, int32_t fade) {
     if (fade > 0) fadeKernel(frame, fadeScale(fade));
@@ -326,6 +472,22 @@ void flashFrame(uint16_t* frame, int32_t flash) {
 }
 
 namespace {
+// Fade, then flash, then the copy into the screen; with a screen, the colour passes write into it
+// as they go.
+void colourAndPresent(u16* out, u16* screen, int32_t fade, int32_t flash) {
+    if (fade > 0 && flash > 0 && screen) {
+        fadeFlashKernel(out, screen, fadeScale(fade), flashLevel(flash));
+    } else if (fade > 0 && screen) {
+        fadePresentKernel(out, screen, fadeScale(fade));
+    } else if (flash > 0 && screen) {
+        flashPresentKernel(out, screen, flashLevel(flash));
+    } else {
+        fadeFrame(out, fade);
+        flashFrame(out, flash);
+        if (screen) std::memcpy(screen, out, FrameBytes);
+    }
+}
+
 // Runs a pointwise filter from source into the deck's half of mixFrames; false for the others.
 bool filterFrom(int id, int deck, int value, const u16* source) {
     switch (id) {
@@ -377,20 +539,11 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
 
     const int32_t track1 = d.decks[1].track;
     const bool hasAlpha = track1 >= 0 && track1 < TrackSlots && tracks[track1].hasAlpha;
-    blendDecks(mode, hasAlpha);
-
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
     u16* screen = screenPixels;
-    if (d.fade > 0 && d.flash > 0 && screen) {
-        fadeFlashKernel(out, screen, fadeScale(d.fade), flashLevel(d.flash));
-    } else if (d.fade > 0 && screen) {
-        fadePresentKernel(out, screen, fadeScale(d.fade));
-    } else if (d.flash > 0 && screen) {
-        flashPresentKernel(out, screen, flashLevel(d.flash));
-    } else {
-        fadeFrame(out, d.fade);
-        flashFrame(out, d.flash);
-        if (screen) std::memcpy(screen, out, FrameBytes);
+    if (!blendAndColour(mode, hasAlpha, d.fade, d.flash, screen)) {
+        blendDecks(mode, hasAlpha);
+        colourAndPresent(out, screen, d.fade, d.flash);
     }
 
     if (playbackLine && frameCount > 0 && screen) {

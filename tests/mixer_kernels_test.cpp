@@ -182,4 +182,42 @@ TEST_F(Kernels, FadeAndFlashTogetherReachTheScreenAsTheTwoFormulasInTurn) {
     }
 }
 
+// With fade or flash on, a blend runs in one pass with them on the way to the screen; every blend
+// mode must give the blend's own result put through the two formulas, at every pixel.
+TEST_F(Kernels, BlendsWithFadeAndFlashGiveTheBlendThenTheFormulas) {
+    struct Case {
+        int mode;
+        bool alpha;
+        int fade, flash;
+    };
+    const Case cases[] = {{1, false, 7, 0},  {2, false, 3, 0}, {3, false, 7, 0}, {3, true, 7, 0},  {4, false, 7, 0},
+                          {1, false, 0, 9},  {2, false, 1, 1}, {3, true, 0, 15}, {4, false, 14, 15}, {3, true, 15, 0}};
+    fillRandom(decoded(0));
+    fillRandom(decoded(1));
+    for (int i = 0; i < FramePixels; i += 3) decoded(1)[i] = 0;  // black, which "alpha/black chroma" sees through
+    // Pixel pairs wholly transparent, wholly opaque, and mixed levels with stray bytes above 15.
+    for (int i = 0; i < FramePixels; i++) alphaPlane[i] = uint8_t(i % 8 < 2 ? 0 : i % 8 < 4 ? 15 : rand() % 20);
+    for (const Case& c : cases) {
+        tracks[decks.decks[1].track].hasAlpha = c.alpha;
+        decks.blendMode = c.mode;
+        decks.fade = c.fade;
+        decks.flash = c.flash;
+        std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
+        blendDecks(c.mode, c.alpha);
+        const std::vector<uint16_t> blended(mix(0), mix(0) + FramePixels);
+        composite(decks, 0, 0, false);
+        const int d = 15 - c.fade, f = c.flash;
+        for (int i = 0; i < FramePixels; i++) {
+            uint16_t p = blended[i];
+            p = rgb(R(p) * d / 15, G(p) * d / 15, B(p) * d / 15);
+            if (f > 0)
+                p = rgb((31 * f + (15 - f) * R(p)) / 15, (126 * f + (31 - 2 * f) * G(p)) / 31, (31 * f + (15 - f) * B(p)) / 15);
+            ASSERT_EQ(p, screenPixels[i]) << "mode " << c.mode << " alpha " << c.alpha << " fade " << c.fade << " flash "
+                                          << c.flash << " pixel " << i;
+            ASSERT_EQ(p, mix(0)[i]) << "the output half holds the picture too";
+        }
+    }
+    tracks[decks.decks[1].track].hasAlpha = 0;
+}
+
 }  // namespace
