@@ -42,3 +42,9 @@ for f in "1 0 MIRROR" "1 1 MIRROR" "2 0 SCROLL" "2 1 SCROLL" "3 0 INVERT" "4 0 B
   set -- $f
   per_frame "$3 $2 alone, one deck" "filter-$1-$2" plasma.q18 fields.q18
 done
+# The remaining values of the filters that take one, each pass alone on one deck.
+for f in "1 2 MIRROR" "1 3 MIRROR" "2 2 SCROLL" "2 3 SCROLL" "4 1 BURNED" "4 2 BURNED" "4 3 BURNED" "5 2 ZOOM" \
+  "6 1 HUE" "6 2 HUE" "9 1 SNOW" "9 2 SNOW"; do
+  set -- $f
+  per_frame "$3 $2 alone, one deck" "filter-$1-$2" plasma.q18 fields.q18
+done
