@@ -1,7 +1,8 @@
 // The compositor: bring the decoded decks into mixFrames (copied, or read by a deck's first filter),
 // filter them in a fixed order, blend deck 1 onto deck 0, fade and flash, present into the screen's
 // memory and draw the playback line. Each blend mode and colour pass has its own loop, chosen once
-// per frame. Nothing here calls SDL: the console's core builds without it.
+// per frame (without a vector unit a blend and the colour passes after it share one). Nothing here
+// calls SDL: the console's core builds without it.
 #include "mixer/Compositor.h"
 
 #include <cstring>
@@ -168,10 +169,9 @@ u16 fadeScale(int32_t fade) { return u16((fade >= 15 ? 0 : 15 - fade) * 4370); }
 u16 flashLevel(int32_t flash) { return u16(flash > 15 ? 15 : flash); }
 
 #if PLAIN_KERNELS
-// Without a vector unit the blends are 32-bit integer code: "add" and "blend" on two pixels per
-// word, "multiply", the alpha plane, fade and flash looked up in tables. When fade or flash is on,
-// the blend and the colour pass run as one loop that reads each pixel once and writes it into the
-// output half and the screen.
+// Without a vector unit the blends are 32-bit integer code on two pixels per word, with tables for
+// "multiply", the alpha plane, fade and flash. When fade or flash is on, the blend and the colour
+// pass run as one loop that reads each pixel once and writes it into the output half and the screen.
 
 // Fade and flash change every channel on its own, so one table for red and green together (indexed
 // by the pixel's top 11 bits) and one for blue, built per frame from the formulas above, give the
