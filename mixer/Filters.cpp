@@ -24,9 +24,16 @@ constexpr u16 brightness(u16 v) { return u16(((v >> 11) << 1) + ((v >> 5) & 63) 
 
 // The pointwise kernels read pixel i of src and write pixel i of f; src may be f itself, so neither
 // is restrict. The compiler's overlap test before its vector loop lets equal pointers through.
+#if !PLAIN_KERNELS
 PIXEL_KERNEL void invertKernel(const u16* src, u16* f) {
     for (int i = 0; i < FramePixels; i++) f[i] = u16(src[i] ^ 0xFFFF);
 }
+#else
+// Without a vector unit, two pixels per word.
+PIXEL_KERNEL void invertKernel(const u16* src, u16* f) {
+    for (int i = 0; i < FramePixels; i += 2) storePair(f, i, ~loadPair(src, i));
+}
+#endif
 
 // BURNED's colour for a brightness L. L is at most 187, so it is compared as a signed 16-bit
 // number: one compare instruction where an unsigned compare would take two.
@@ -85,13 +92,16 @@ constexpr LevelSplit hueSplit([](u16 v) { return hueLevel(v); });
 static_assert(hueSplit.high[0xFF] + hueSplit.low[0xFF] == 93, "the halves of HUE's level add up");
 
 // Entries are words, which the processor indexes with a scaled register.
+// Two pixels per word: one load and one store for both; each byte is masked in place and shifted
+// by the load that looks it up.
 PIXEL_KERNEL void levelKernel(const u16* src, u16* f, const LevelSplit& split, const uint32_t* colours) {
     const uint8_t* const high = split.high;
     const uint8_t* const low = split.low;
-#pragma GCC unroll 4
-    for (int i = 0; i < FramePixels; i++) {
-        const u16 x = src[i];
-        f[i] = u16(colours[high[x >> 8] + low[x & 255]]);
+    for (int i = 0; i < FramePixels; i += 2) {
+        const uint32_t x = loadPair(src, i);
+        const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
+        const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
+        storePair(f, i, colours[level0] | colours[level1] << 16);
     }
 }
 
