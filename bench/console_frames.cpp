@@ -9,6 +9,7 @@
 //                                 blend "alpha/black chroma" or "add", fade 7
 //   blend-N                       both decks playing, blend mode N, no filter, fade 7
 //   filter-ID-VALUE               one filter pass on deck 1's frame in mixFrames, nothing else
+//   unfaded-N                     both decks playing, blend mode N, no filter, no fade
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
             for (int s = 0; s < 4; s++) effectTable.slots[deck][s] = EffectSlot{ids[s], values[s], 1, 0};
     } else if (std::sscanf(state.c_str(), "blend-%d", &value) == 1) {
         d.blendMode = value;
+    } else if (std::sscanf(state.c_str(), "unfaded-%d", &value) == 1) {
+        d.blendMode = value;
+        d.fade = 0;
     } else {
         std::fprintf(stderr, "console-frames: no such state %s\n", state.c_str());
         return 2;

@@ -99,6 +99,25 @@ void FlashPass(benchmark::State& state) {
 }
 BENCHMARK(FlashPass)->Name("Flash");
 
+// Two decks blended with fade on the way to the screen, as composite runs them: copies, blend, fade
+// and present (without a vector unit the blend and the fade share one pass).
+void BlendFadeComposite(benchmark::State& state) {
+    randomFrames();
+    effectTable.clearEffects();
+    decks.resetDecks();
+    decks.blendMode = int32_t(state.range(0));
+    decks.decks[1].track = 0;
+    tracks[0].hasAlpha = uint8_t(state.range(1));
+    decks.fade = 7;
+    for (auto _ : state) {
+        composite(decks, 0, 0, false);
+        benchmark::ClobberMemory();
+    }
+    tracks[0].hasAlpha = 0;
+}
+BENCHMARK(BlendFadeComposite)->ArgNames({"mode", "alphaPlane"})
+    ->Args({1, 0})->Args({2, 0})->Args({3, 0})->Args({3, 1})->Args({4, 0})->Args({6, 0});
+
 // The worst frame: alpha blending with an alpha plane, all eight compositor filters on both decks,
 // fade and flash, and the copy into the screen.
 void WorstComposite(benchmark::State& state) {

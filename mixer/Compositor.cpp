@@ -296,6 +296,7 @@ inline uint32_t chromaPair(uint32_t x, uint32_t y) {
     return (low & 0xFFFF) | (high & 0xFFFF0000);
 }
 
+// Blend is a lambda, never a function pointer: each kernel is then built with its blend inlined.
 template <class Blend>
 PIXEL_KERNEL void pairKernel(u16* __restrict a, const u16* __restrict b, Blend blend) {
     for (int i = 0; i < FramePixels; i += 2) storePair(a, i, blend(loadPair(a, i), loadPair(b, i)));
@@ -309,8 +310,12 @@ PIXEL_KERNEL void pairPresentKernel(u16* __restrict a, const u16* __restrict b, 
         storePair(screen, i, v);
     }
 }
-void addKernel(u16* a, const u16* b) { pairKernel(a, b, addPair); }
-void halfKernel(u16* a, const u16* b) { pairKernel(a, b, halfPair); }
+void addKernel(u16* a, const u16* b) {
+    pairKernel(a, b, [](uint32_t x, uint32_t y) { return addPair(x, y); });
+}
+void halfKernel(u16* a, const u16* b) {
+    pairKernel(a, b, [](uint32_t x, uint32_t y) { return halfPair(x, y); });
+}
 
 // The normalised products looked up: red and blue in a 32x32 table, green in a 64x64 one, each
 // indexed by the two channels side by side (the product is symmetric, so either order serves).

@@ -48,3 +48,8 @@ for f in "1 2 MIRROR" "1 3 MIRROR" "2 2 SCROLL" "2 3 SCROLL" "4 1 BURNED" "4 2 B
   set -- $f
   per_frame "$3 $2 alone, one deck" "filter-$1-$2" plasma.q18 fields.q18
 done
+# The blends without fade: each blend pass on its own, then the copy to the screen.
+for m in 1 2 3 4 6; do
+  per_frame "two decks, blend mode $m, no filter, no fade" unfaded-$m plasma.q18 fields.q18
+done
+per_frame "two decks, alpha plane (orb.q18), no fade" unfaded-3 plasma.q18 orb.q18
