@@ -91,9 +91,9 @@ constexpr LevelSplit brightnessSplit([](u16 v) { return brightness(v); });
 constexpr LevelSplit hueSplit([](u16 v) { return hueLevel(v); });
 static_assert(hueSplit.high[0xFF] + hueSplit.low[0xFF] == 93, "the halves of HUE's level add up");
 
-// Entries are words, which the processor indexes with a scaled register.
 // Two pixels per word: one load and one store for both; each byte is masked in place and shifted
-// by the load that looks it up.
+// by the load that looks it up. Colour entries are words, which the processor indexes with a
+// scaled register.
 PIXEL_KERNEL void levelKernel(const u16* src, u16* f, const LevelSplit& split, const uint32_t* colours) {
     const uint8_t* const high = split.high;
     const uint8_t* const low = split.low;

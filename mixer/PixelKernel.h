@@ -57,7 +57,6 @@ inline uint32_t asIs(uint32_t v) {
 // target_clones cannot serve here: one vector type for all clones is either too narrow for
 // AVX-512 or, split for AVX2, goes by way of the stack whenever the loop switches views. Loads and
 // stores go through memcpy: unaligned and alias-safe.
-
 template <int Width>
 struct PixelVector {
     typedef uint16_t Lanes __attribute__((vector_size(Width)));
