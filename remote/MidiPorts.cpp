@@ -122,22 +122,25 @@ void scanSide(std::vector<Port>& side, bool output) {
     }
 }
 
-// Connects matching ports that appeared since the last scan; through JACK also reports the
-// messages that found a ring full.
+// Connects matching ports that appeared since the last scan.
 void scan() {
     if (api == RtMidi::UNIX_JACK) {
         jack.connectPeers(matches, MaxMidiConnections);
-        const uint32_t dropped[2] = {jack.droppedIn(), jack.droppedOut()};
-        for (int side = 0; side < 2; side++) {
-            if (dropped[side] == reportedDrops[side]) continue;
-            std::cout << "midi: " << dropped[side] - reportedDrops[side] << (side ? " outgoing" : " incoming")
-                      << " messages dropped (queue full)" << std::endl;
-            reportedDrops[side] = dropped[side];
-        }
         return;
     }
     scanSide(inputs, false);
     scanSide(outputs, true);
+}
+
+// Logs the messages that found one of JACK's rings full since the last report.
+void reportDrops() {
+    const uint32_t dropped[2] = {jack.droppedIn(), jack.droppedOut()};
+    for (int side = 0; side < 2; side++) {
+        if (dropped[side] == reportedDrops[side]) continue;
+        std::cout << "midi: " << dropped[side] - reportedDrops[side] << (side ? " outgoing" : " incoming")
+                  << " messages dropped (queue full)" << std::endl;
+        reportedDrops[side] = dropped[side];
+    }
 }
 
 // Opens the one JACK client; false, with the log line and notice that say why, when it cannot.
@@ -211,10 +214,11 @@ void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
     }
     if (!midiPortsOpen()) return;
     // Controllers plugged in later are connected on the next scan.
-    if (!patterns.empty() && ticks - lastScan >= MidiRescanMs) {
+    if (ticks - lastScan >= MidiRescanMs) {
         lastScan = ticks;
+        reportDrops();
         try {
-            scan();
+            if (!patterns.empty()) scan();
         } catch (const RtMidiError& e) {
             std::cout << "midi: " << e.getMessage() << std::endl;
         }

@@ -300,4 +300,40 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     launchOptions = LaunchOptions();
 }
 
+// A burst larger than the input queue while the program is not reading: the excess is dropped and
+// logged, nothing waits, and what comes after is read as before.
+TEST(MidiJack, ABurstBeyondTheQueueIsDroppedCountedAndLaterPadsPlay) {
+    JackServer server("loopmixer-flood-test");
+    ASSERT_TRUE(server.running()) << "jackd -d dummy did not start";
+    RtMidiOut flood(RtMidi::UNIX_JACK, "flood");
+    flood.openVirtualPort("out");
+
+    launchOptions = LaunchOptions();
+    launchOptions.midi = true;
+    launchOptions.midiConnect = {"flood"};
+    Harness h(modeBDemo());
+    h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
+    openPlaying(h);
+    ASSERT_TRUE(remoteMidiOn());
+    // 3000 note-offs of an unmapped note, in bursts that fit the sender's cycle buffer.
+    for (int burst = 0; burst < 30; burst++) {
+        for (int i = 0; i < 100; i++) {
+            const std::vector<unsigned char> off = {0x80, 100, 0};
+            flood.sendMessage(&off);
+        }
+        usleep(10000);
+    }
+    usleep(50000);
+    h.frame(70);  // more than two seconds of frames: the drops are reported
+    EXPECT_NE(h.log().find(" incoming messages dropped (queue full)"), std::string::npos) << h.log();
+    const std::vector<unsigned char> pad3 = {0x99, 38, 100};
+    flood.sendMessage(&pad3);
+    for (int i = 0; i < 300 && decks.decks[1].track != 2; i++) {
+        h.frame();
+        usleep(5000);
+    }
+    EXPECT_EQ(decks.decks[1].track, 2) << "a pad after the burst plays its clip";
+    launchOptions = LaunchOptions();
+}
+
 }  // namespace
