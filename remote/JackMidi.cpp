@@ -57,6 +57,20 @@ JackMidi::OpenResult whyNotOpen(jack_status_t status) {
 
 }  // namespace
 
+// The server's own MIDI ports carry the device's name only in an alias ("system:midi_capture_1"
+// is also "alsa_pcm:nanoPAD2/midi_capture_1"): an alias that matches counts.
+bool JackMidi::wantedByNameOrAlias(const std::string& name, bool (*wanted)(const std::string&)) {
+    if (wanted(name)) return true;
+    jack_port_t* port = jack_port_by_name(client, name.c_str());
+    if (!port) return false;
+    std::vector<char> storage(2 * size_t(jack_port_name_size()));
+    char* aliases[2] = {storage.data(), storage.data() + storage.size() / 2};
+    const int count = jack_port_get_aliases(port, aliases);
+    for (int i = 0; i < count && i < 2; i++)
+        if (wanted(aliases[i])) return true;
+    return false;
+}
+
 JackMidi::OpenResult JackMidi::open() {
     close();
     jack_status_t status;
@@ -193,7 +207,7 @@ void JackMidi::connectSide(bool output, bool (*wanted)(const std::string&), int 
     const char* ours = jack_port_name(output ? out : in);
     for (const std::string& name : present) {
         if (int(side.size()) >= limit) break;
-        if (name.compare(0, own.size(), own) == 0 || !wanted(name)) continue;
+        if (name.compare(0, own.size(), own) == 0 || !wantedByNameOrAlias(name, wanted)) continue;
         if (std::find(side.begin(), side.end(), name) != side.end()) continue;
         const int result = output ? jack_connect(client, ours, name.c_str()) : jack_connect(client, name.c_str(), ours);
         if (result != 0 && result != EEXIST) {

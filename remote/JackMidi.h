@@ -22,7 +22,8 @@ public:
     bool isOpen() const { return client != nullptr; }
 
     // Connects midi_in from every MIDI output port, and midi_out to every MIDI input port, of other
-    // clients that wanted accepts, up to limit peers a side; forgets (and logs) peers that went away.
+    // clients that wanted accepts by name or alias, up to limit peers a side; forgets (and logs)
+    // peers that went away.
     void connectPeers(bool (*wanted)(const std::string& portName), int limit);
 
     // The oldest message that arrived, with its time on JACK's clock in seconds since open. lost
@@ -45,6 +46,7 @@ private:
     static void portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
 
     void connectSide(bool output, bool (*wanted)(const std::string&), int limit);
+    bool wantedByNameOrAlias(const std::string& name, bool (*wanted)(const std::string&));
 
     jack_client_t* client = nullptr;
     jack_port_t* in = nullptr;

@@ -7,6 +7,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -239,11 +241,14 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     jack_status_t status;
     jack_client_t* observer = jack_client_open("observer", JackNoStartServer, &status);
     ASSERT_NE(observer, nullptr);
-    // The program's JACK ports, or the connections of one port, one name a line.
+    // The program's JACK ports, or the connections of one port: sorted, one name a line.
     auto list = [](const char** names) {
-        std::string all;
-        for (const char** n = names; n && *n; n++) all += std::string(*n) + "\n";
+        std::vector<std::string> sorted;
+        for (const char** n = names; n && *n; n++) sorted.push_back(*n);
         jack_free(names);
+        std::sort(sorted.begin(), sorted.end());
+        std::string all;
+        for (const std::string& n : sorted) all += n + "\n";
         return all;
     };
     auto programPorts = [&] { return list(jack_get_ports(observer, "loopmixer", nullptr, 0)); };
@@ -264,14 +269,19 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     EXPECT_TRUE(receive(padLights, h, {0x90, 36, 127})) << "released, clip 1 returns at the clip's end";
     EXPECT_EQ(decks.decks[1].track, 0);
 
-    // A controller plugged in while the program runs is connected at the next scan of the ports.
+    // A controller plugged in while the program runs is connected at the next scan of the ports, and
+    // so is a port whose alias matches (as the server's own MIDI ports name their device).
     RtMidiOut late(RtMidi::UNIX_JACK, "padbox-late");
     late.openVirtualPort("out");
+    RtMidiOut hardware(RtMidi::UNIX_JACK, "hw");
+    hardware.openVirtualPort("midi_capture_1");
+    ASSERT_EQ(jack_port_set_alias(jack_port_by_name(observer, "hw:midi_capture_1"), "alsa_pcm:padbox-hw/midi_capture_1"), 0);
     h.frame(60);  // more than two seconds of frames
     const std::vector<unsigned char> pad3 = {0x90, 38, 90};
     late.sendMessage(&pad3);
     EXPECT_TRUE(receive(padLights, h, {0x90, 38, 127})) << "pad 3 of the late controller plays clip 3";
-    EXPECT_EQ(connections("loopmixer:midi_in"), "padbox:out\npadbox-late:out\n") << "both peers on the one input";
+    EXPECT_EQ(connections("loopmixer:midi_in"), "hw:midi_capture_1\npadbox-late:out\npadbox:out\n")
+        << "every peer on the one input";
     EXPECT_EQ(programPorts(), "loopmixer:midi_in\nloopmixer:midi_out\n") << "still one client, two ports";
 
     // Another program holding the client name: no MIDI, said so, and no client under another name.
@@ -283,7 +293,7 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     EXPECT_EQ(list(jack_get_ports(observer, "^loopmixer-", nullptr, 0)), "");
     jack_client_close(squatter);
     ASSERT_TRUE(openMidiPorts("jack", {"padbox"}));
-    EXPECT_EQ(connections("loopmixer:midi_in"), "padbox:out\npadbox-late:out\n");
+    EXPECT_EQ(connections("loopmixer:midi_in"), "hw:midi_capture_1\npadbox-late:out\npadbox:out\n");
 
     // The server going away closes MIDI with a notice; the instrument plays on.
     jack_client_close(observer);
