@@ -46,6 +46,7 @@ bool writeRecord(jack_ringbuffer_t* ring, const Record& header, const void* byte
 // asked for: a client of another name then looks.
 JackMidi::OpenResult whyNotOpen(jack_status_t status) {
     if (status & JackNameNotUnique) return JackMidi::NameTaken;
+    if (status & JackServerFailed) return JackMidi::NoServer;
     jack_client_t* probe = jack_client_open("loopmixer-probe", JackNoStartServer, &status);
     if (!probe) return JackMidi::NoServer;
     char* uuid = jack_get_uuid_for_client_name(probe, ClientName);

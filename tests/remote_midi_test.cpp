@@ -310,9 +310,13 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     launchOptions = LaunchOptions();
 }
 
-// A burst larger than the input queue while the program is not reading: the excess is dropped and
-// logged, nothing waits, and what comes after is read as before.
+// No server: said so. A burst larger than the input queue while the program is not reading: the
+// excess is dropped and logged, nothing waits, and what comes after is read as before.
 TEST(MidiJack, ABurstBeyondTheQueueIsDroppedCountedAndLaterPadsPlay) {
+    setenv("JACK_DEFAULT_SERVER", "loopmixer-no-such-server", 1);
+    EXPECT_FALSE(openMidiPorts("jack", {"flood"}));
+    EXPECT_STREQ(notice.text, "MIDI: no JACK server running");
+
     JackServer server("loopmixer-flood-test");
     ASSERT_TRUE(server.running()) << "jackd -d dummy did not start";
     RtMidiOut flood(RtMidi::UNIX_JACK, "flood");
