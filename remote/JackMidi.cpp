@@ -88,10 +88,9 @@ JackMidi::OpenResult JackMidi::open() {
     // Kept in memory if allowed: a page fault on JACK's thread would be a late cycle.
     jack_ringbuffer_mlock(fromJack);
     jack_ringbuffer_mlock(toJack);
+    // The lights go out once midi_out has a connection (portConnect), not into the void before.
     lostBeforeNext = false;
     inDropped = outDropped = 0;
-    gone = false;
-    outputNew = true;
     openedAt = jack_get_time();
     jack_set_process_callback(client, process, this);
     jack_set_port_connect_callback(client, portConnect, this);
@@ -113,6 +112,8 @@ void JackMidi::close() {
     fromJack = toJack = nullptr;
     peers[0].clear();
     peers[1].clear();
+    gone = false;
+    outputNew = false;
 }
 
 bool JackMidi::serverGone() {
