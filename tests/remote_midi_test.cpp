@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
