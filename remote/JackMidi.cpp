@@ -88,12 +88,11 @@ JackMidi::OpenResult JackMidi::open() {
     // Kept in memory if allowed: a page fault on JACK's thread would be a late cycle.
     jack_ringbuffer_mlock(fromJack);
     jack_ringbuffer_mlock(toJack);
-    // The lights go out once midi_out has a connection (portConnect), not into the void before.
     lostBeforeNext = false;
+    outConnections = 0;
     inDropped = outDropped = 0;
     openedAt = jack_get_time();
     jack_set_process_callback(client, process, this);
-    jack_set_port_connect_callback(client, portConnect, this);
     jack_on_shutdown(client, shutdown, this);
     if (jack_activate(client) != 0) {
         close();
@@ -139,6 +138,12 @@ int JackMidi::process(jack_nframes_t frames, void* self) {
         }
     }
 
+    // A connection counts once this cycle's data flows through it: what is sent in reply (the
+    // lights) cannot reach the peer before.
+    const int connections = jack_port_connected(m.out);
+    if (connections > m.outConnections) m.outputNew = true;
+    m.outConnections = connections;
+
     void* outBuffer = jack_port_get_buffer(m.out, frames);
     jack_midi_clear_buffer(outBuffer);
     bool empty = true;
@@ -160,11 +165,6 @@ int JackMidi::process(jack_nframes_t frames, void* self) {
 }
 
 void JackMidi::shutdown(void* self) { static_cast<JackMidi*>(self)->gone = true; }
-
-void JackMidi::portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self) {
-    JackMidi& m = *static_cast<JackMidi*>(self);
-    if (connect && (jack_port_by_id(m.client, a) == m.out || jack_port_by_id(m.client, b) == m.out)) m.outputNew = true;
-}
 
 bool JackMidi::receive(std::vector<uint8_t>& bytes, double& seconds, bool& lost) {
     InRecord r;

@@ -43,7 +43,6 @@ private:
     // Runs on JACK's threads.
     static int process(jack_nframes_t frames, void* self);
     static void shutdown(void* self);
-    static void portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
 
     void connectSide(bool output, bool (*wanted)(const std::string&), int limit);
     bool wantedByNameOrAlias(const std::string& name, bool (*wanted)(const std::string&));
@@ -55,6 +54,7 @@ private:
     jack_ringbuffer_t* toJack = nullptr;
     jack_time_t openedAt = 0;
     bool lostBeforeNext = false;  // process thread only
+    int outConnections = 0;       // process thread only
     std::atomic<uint32_t> inDropped{0}, outDropped{0};
     std::atomic<bool> outputNew{false}, gone{false};
     std::vector<std::string> peers[2];  // connected by us: [0] into midi_in, [1] from midi_out
