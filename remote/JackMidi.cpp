@@ -10,7 +10,7 @@
 namespace {
 
 const char* const ClientName = "loopmixer";
-// Powers of two (JACK rounds up to them): the input holds about 800 three-byte messages, a few
+// Powers of two (JACK rounds up to them): the input holds about 860 three-byte messages, a few
 // frames' worth of a dense controller; the output all the lights many times over.
 constexpr size_t InRingBytes = 16384;
 constexpr size_t OutRingBytes = 8192;
