@@ -92,6 +92,8 @@ JackMidi::OpenResult JackMidi::open() {
     outConnections = 0;
     inDropped = outDropped = 0;
     openedAt = jack_get_time();
+    sampleRate = jack_get_sample_rate(client);
+    if (sampleRate == 0) sampleRate = 48000;
     jack_set_process_callback(client, process, this);
     jack_on_shutdown(client, shutdown, this);
     if (jack_activate(client) != 0) {
@@ -124,12 +126,17 @@ bool JackMidi::serverGone() {
 int JackMidi::process(jack_nframes_t frames, void* self) {
     JackMidi& m = *static_cast<JackMidi*>(self);
     void* inBuffer = jack_port_get_buffer(m.in, frames);
-    const jack_nframes_t cycleStart = jack_last_frame_time(m.client);
+    // A cycle's input arrived during the period that ends as the cycle wakes: the wake time read
+    // on the clock, less the period, places each event by its frame. Read rather than derived
+    // from the frame counter, whose smoothed times drift from the senders' clocks when a loaded
+    // server wakes late.
+    const jack_time_t wake = jack_get_time();
+    const jack_time_t period = jack_time_t(frames) * 1000000u / m.sampleRate;
     const uint32_t count = jack_midi_get_event_count(inBuffer);
     for (uint32_t i = 0; i < count; i++) {
         jack_midi_event_t e;
         if (jack_midi_event_get(&e, inBuffer, i) != 0) continue;
-        const InRecord r{jack_frames_to_time(m.client, cycleStart + e.time), uint32_t(e.size), m.lostBeforeNext};
+        const InRecord r{wake - period + jack_time_t(e.time) * 1000000u / m.sampleRate, uint32_t(e.size), m.lostBeforeNext};
         if (writeRecord(m.fromJack, r, e.buffer, e.size)) {
             m.lostBeforeNext = false;
         } else {

@@ -53,6 +53,7 @@ private:
     jack_ringbuffer_t* fromJack = nullptr;
     jack_ringbuffer_t* toJack = nullptr;
     jack_time_t openedAt = 0;
+    jack_nframes_t sampleRate = 48000;
     bool lostBeforeNext = false;  // process thread only
     int outConnections = 0;       // process thread only
     std::atomic<uint32_t> inDropped{0}, outDropped{0};
