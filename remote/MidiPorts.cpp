@@ -1,6 +1,5 @@
 #include "remote/MidiPorts.h"
 
-#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <cctype>
@@ -9,11 +8,12 @@
 #include <unistd.h>
 
 #include "core/Notice.h"
+#include "remote/JackMidi.h"
 
 namespace {
 
-// One RtMidi port object: the program's own port, connected to the peer port named (one
-// connection per object, as RtMidi makes them), or to none.
+// Through ALSA the ports are RtMidi's. One RtMidi port object: the program's own port, connected to
+// the peer port named (one connection per object, as RtMidi makes them), or to none.
 struct InputPort {
     std::unique_ptr<RtMidiIn> port;
     bool open = false;
@@ -34,8 +34,12 @@ std::vector<std::string> patterns;
 RtMidi::Api api = RtMidi::UNSPECIFIED;
 bool outputsNew = false;
 uint32_t lastScan = 0;
-int objectsMade[2];  // per side, for JACK client names
 std::vector<unsigned char> message;
+
+// Through JACK: one client, one parser for everything that reaches midi_in.
+JackMidi jack;
+MidiParser jackParser;
+uint32_t reportedDrops[2];  // input, output
 
 // RtMidi reports errors through this instead of throwing once a port object exists.
 void quietError(RtMidiError::Type type, const std::string& text, void*) {
@@ -55,33 +59,14 @@ bool matches(const std::string& portName) {
     return false;
 }
 
-// RtMidi's JACK ports need a running server: without one its objects hold no client and
-// opening a port would use it regardless.
-bool jackServerRunning() {
-    jack_status_t status;
-    jack_client_t* probe = jack_client_open("loopmixer-probe", JackNoStartServer, &status);
-    if (!probe) return false;
-    jack_client_close(probe);
-    return true;
-}
-
-// JACK gives every RtMidi object a client of its own, and client names are unique there.
-std::string clientName(bool output) {
-    const int made = objectsMade[output]++;
-    if (api == RtMidi::LINUX_ALSA) return "loopmixer";
-    std::string name = output ? "loopmixer-out" : "loopmixer";
-    if (made > 0) name += "-" + std::to_string(made + 1);
-    return name;
-}
-
 void makePort(InputPort& p) {
-    p.port.reset(new RtMidiIn(api, clientName(false), MidiQueueLimit));
+    p.port.reset(new RtMidiIn(api, "loopmixer", MidiQueueLimit));
     p.port->setErrorCallback(quietError, nullptr);
     p.port->ignoreTypes(true, false, true);  // SysEx and active sensing dropped; clock kept
 }
 
 void makePort(OutputPort& p) {
-    p.port.reset(new RtMidiOut(api, clientName(true)));
+    p.port.reset(new RtMidiOut(api, "loopmixer"));
     p.port->setErrorCallback(quietError, nullptr);
 }
 
@@ -137,9 +122,46 @@ void scanSide(std::vector<Port>& side, bool output) {
     }
 }
 
+// Connects matching ports that appeared since the last scan.
 void scan() {
+    if (api == RtMidi::UNIX_JACK) {
+        jack.connectPeers(matches, MaxMidiConnections);
+        return;
+    }
     scanSide(inputs, false);
     scanSide(outputs, true);
+}
+
+// Logs the messages that found one of JACK's rings full since the last report.
+void reportDrops() {
+    const uint32_t dropped[2] = {jack.droppedIn(), jack.droppedOut()};
+    for (int side = 0; side < 2; side++) {
+        if (dropped[side] == reportedDrops[side]) continue;
+        std::cout << "midi: " << dropped[side] - reportedDrops[side] << (side ? " outgoing" : " incoming")
+                  << " messages dropped (queue full)" << std::endl;
+        reportedDrops[side] = dropped[side];
+    }
+}
+
+// Opens the one JACK client; false, with the log line and notice that say why, when it cannot.
+bool openJack() {
+    switch (jack.open()) {
+    case JackMidi::Opened:
+        return true;
+    case JackMidi::NoServer:
+        std::cout << "midi: no JACK server running" << std::endl;
+        postNotice("MIDI: no JACK server running");
+        return false;
+    case JackMidi::NameTaken:
+        std::cout << "midi: the JACK client name loopmixer is taken (another loopmixer running?)" << std::endl;
+        postNotice("MIDI: JACK client loopmixer exists already");
+        return false;
+    case JackMidi::Failed:
+        break;
+    }
+    std::cout << "midi: cannot open the JACK ports" << std::endl;
+    postNotice("MIDI: cannot open the JACK ports");
+    return false;
 }
 
 }  // namespace
@@ -150,18 +172,24 @@ bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& c
     if (apiName == "alsa") api = RtMidi::LINUX_ALSA;
     else if (apiName == "jack") api = RtMidi::UNIX_JACK;
     else api = access("/dev/snd/seq", R_OK | W_OK) == 0 ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
+    if (api == RtMidi::UNIX_JACK) {
+        if (!openJack()) return false;
+        jackParser.reset();
+        reportedDrops[0] = reportedDrops[1] = 0;
+        scan();
+        std::cout << "midi: open through jack" << std::endl;
+        return true;
+    }
     try {
-        if (api == RtMidi::UNIX_JACK && !jackServerRunning()) throw RtMidiError("no JACK server running");
         scan();
     } catch (const RtMidiError& e) {
-        // Thrown by RtMidi's constructors before an error callback can be set: no server, no
-        // sequencer.
+        // Thrown by RtMidi's constructors before an error callback can be set: no sequencer.
         std::cout << "midi: " << e.getMessage() << std::endl;
         closeMidiPorts();
     }
     if (inputs.empty() && outputs.empty()) {
         std::cout << "midi: no MIDI through " << midiApiName() << std::endl;
-        postNotice(api == RtMidi::UNIX_JACK ? "MIDI: no JACK server running" : "MIDI: cannot open the sequencer");
+        postNotice("MIDI: cannot open the sequencer");
         return false;
     }
     std::cout << "midi: open through " << midiApiName() << std::endl;
@@ -169,28 +197,40 @@ bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& c
 }
 
 void closeMidiPorts() {
+    jack.close();
     inputs.clear();
     outputs.clear();
     outputsNew = false;
-    objectsMade[0] = objectsMade[1] = 0;
 }
 
-bool midiPortsOpen() { return !inputs.empty() || !outputs.empty(); }
+bool midiPortsOpen() { return jack.isOpen() || !inputs.empty() || !outputs.empty(); }
 
 const char* midiApiName() { return api == RtMidi::LINUX_ALSA ? "alsa" : "jack"; }
 
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
+    if (jack.serverGone()) {
+        std::cout << "midi: the JACK server shut down" << std::endl;
+        postNotice("MIDI: the JACK server shut down");
+    }
     if (!midiPortsOpen()) return;
     // Controllers plugged in later are connected on the next scan.
-    if (!patterns.empty() && ticks - lastScan >= MidiRescanMs) {
+    if (ticks - lastScan >= MidiRescanMs) {
         lastScan = ticks;
+        reportDrops();
         try {
-            scan();
+            if (!patterns.empty()) scan();
         } catch (const RtMidiError& e) {
             std::cout << "midi: " << e.getMessage() << std::endl;
         }
     }
     int budget = MaxMidiMessagesPerFrame;
+    double seconds;
+    bool lost;
+    while (budget > 0 && jack.receive(message, seconds, lost)) {
+        budget--;
+        if (lost) jackParser.reset();  // what was dropped may have been half a message's context
+        jackParser.feed(message.data(), message.size(), seconds, ticks, sink);
+    }
     for (InputPort& in : inputs) {
         while (budget > 0) {
             const double delta = in.port->getMessage(&message);
@@ -203,12 +243,14 @@ void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
 }
 
 void sendMidi(const uint8_t* bytes, int count) {
+    jack.send(bytes, count);
     for (OutputPort& out : outputs)
         if (out.open) out.port->sendMessage(bytes, size_t(count));
 }
 
 bool midiOutputsJustOpened() {
-    const bool was = outputsNew;
+    const bool jackNew = jack.outputConnected();
+    const bool was = outputsNew || jackNew;
     outputsNew = false;
     return was;
 }

@@ -1,6 +1,7 @@
-// The MIDI side: the program's own input and output ports through RtMidi (ALSA client
-// "loopmixer" with ports "midi_in" and "midi_out" where the ALSA sequencer exists, JACK otherwise),
-// connected to the ports whose names match the performer's patterns. Read once per frame.
+// The MIDI side: the program's own input and output ports, "midi_in" and "midi_out" of a client
+// "loopmixer": through RtMidi on the ALSA sequencer where it exists, otherwise through JACK (one
+// client holding both ports, see JackMidi.h). They are connected to the ports whose names match the
+// performer's patterns, and read once per frame.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,7 +17,7 @@ constexpr uint32_t MidiRescanMs = 2000;  // how often the ports are scanned for 
 // api: "alsa", "jack" or "auto" (ALSA when /dev/snd/seq can be opened, JACK otherwise). Every port
 // (input or output) whose name contains one of the patterns (letter case ignored) is connected;
 // the program's own ports are never matched. False, with a log line and a notice, when no MIDI
-// system can be opened.
+// system can be opened (no sequencer, no JACK server, the JACK client name taken).
 bool openMidiPorts(const std::string& api, const std::vector<std::string>& patterns);
 void closeMidiPorts();
 bool midiPortsOpen();
@@ -25,9 +26,10 @@ const char* midiApiName();
 
 // Reads what arrived (at most MaxMidiMessagesPerFrame messages) through the parser into sink.
 // With patterns, every MidiRescanMs it also connects matching ports that appeared since and drops
-// connections whose port went away.
+// connections whose port went away. When the JACK server shuts down, MIDI closes with a notice.
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink);
 // Sends one short message on every output.
 void sendMidi(const uint8_t* bytes, int count);
-// True once after the outputs opened: the lights are then all sent.
+// True once after the outputs opened or (JACK) midi_out gained a connection: the lights are then
+// all sent.
 bool midiOutputsJustOpened();

@@ -44,11 +44,15 @@ public:
             usleep(50000);
         }
     }
-    ~JackServer() {
+    ~JackServer() { stop(); }
+    // Shuts the server down (its clients are told so).
+    void stop() {
         if (pid <= 0) return;
         kill(pid, SIGTERM);
         int status;
         waitpid(pid, &status, 0);
+        pid = -1;
+        up = false;
     }
     JackServer(const JackServer&) = delete;
     JackServer& operator=(const JackServer&) = delete;

@@ -1,16 +1,19 @@
 // MIDI controllers: the byte parser (running status, SysEx and clock in between, malformed input),
 // the map and learn with injected messages, and the whole road through a real JACK server (dummy
-// backend) with RtMidi on the test's side, pad lights included.
+// backend) with RtMidi on the test's side: the one client and its two ports, pad lights, hot-plug,
+// a taken client name and the server going away.
 #include <gtest/gtest.h>
 #include <rtmidi/RtMidi.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "core/AppState.h"
 #include "core/LaunchOptions.h"
+#include "core/Notice.h"
 #include "controls/Screens.h"
 #include "harness/Harness.h"
 #include "jack_server.h"
@@ -21,6 +24,7 @@
 #include "remote/LearnPage.h"
 #include "remote/MidiMap.h"
 #include "remote/MidiParser.h"
+#include "remote/MidiPorts.h"
 #include "remote/MidiSystem.h"
 #include "remote/Remote.h"
 
@@ -233,13 +237,24 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
     openPlaying(h);
     ASSERT_TRUE(remoteMidiOn());
-    auto portNames = [](RtMidi& m) {
+    jack_status_t status;
+    jack_client_t* observer = jack_client_open("observer", JackNoStartServer, &status);
+    ASSERT_NE(observer, nullptr);
+    // The program's JACK ports, or the connections of one port: sorted, one name a line.
+    auto list = [](const char** names) {
+        std::vector<std::string> sorted;
+        for (const char** n = names; n && *n; n++) sorted.push_back(*n);
+        jack_free(names);
+        std::sort(sorted.begin(), sorted.end());
         std::string all;
-        for (unsigned i = 0; i < m.getPortCount(); i++) all += m.getPortName(i) + "\n";
+        for (const std::string& n : sorted) all += n + "\n";
         return all;
     };
-    EXPECT_NE(portNames(pads).find("loopmixer:midi_in\n"), std::string::npos) << portNames(pads);
-    EXPECT_NE(portNames(padLights).find("loopmixer-out:midi_out\n"), std::string::npos) << portNames(padLights);
+    auto programPorts = [&] { return list(jack_get_ports(observer, "loopmixer", nullptr, 0)); };
+    auto connections = [&](const char* port) { return list(jack_port_get_all_connections(observer, jack_port_by_name(observer, port))); };
+    EXPECT_EQ(programPorts(), "loopmixer:midi_in\nloopmixer:midi_out\n");
+    EXPECT_EQ(connections("loopmixer:midi_in"), "padbox:out\n");
+    EXPECT_EQ(connections("loopmixer:midi_out"), "padbox-lights:in\n");
     EXPECT_NE(h.readFile("data/midimap.xml").find("<map>note any 36 clip 1</map>"), std::string::npos)
         << "the default map is written on first run";
 
@@ -253,13 +268,84 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     EXPECT_TRUE(receive(padLights, h, {0x90, 36, 127})) << "released, clip 1 returns at the clip's end";
     EXPECT_EQ(decks.decks[1].track, 0);
 
-    // A controller plugged in while the program runs is connected at the next scan of the ports.
+    // A controller plugged in while the program runs is connected at the next scan of the ports, and
+    // so is a port whose alias matches (as the server's own MIDI ports name their device).
     RtMidiOut late(RtMidi::UNIX_JACK, "padbox-late");
     late.openVirtualPort("out");
+    RtMidiOut hardware(RtMidi::UNIX_JACK, "hw");
+    hardware.openVirtualPort("midi_capture_1");
+    ASSERT_EQ(jack_port_set_alias(jack_port_by_name(observer, "hw:midi_capture_1"), "alsa_pcm:padbox-hw/midi_capture_1"), 0);
     h.frame(60);  // more than two seconds of frames
     const std::vector<unsigned char> pad3 = {0x90, 38, 90};
     late.sendMessage(&pad3);
     EXPECT_TRUE(receive(padLights, h, {0x90, 38, 127})) << "pad 3 of the late controller plays clip 3";
+    EXPECT_EQ(connections("loopmixer:midi_in"), "hw:midi_capture_1\npadbox-late:out\npadbox:out\n")
+        << "every peer on the one input";
+    EXPECT_EQ(programPorts(), "loopmixer:midi_in\nloopmixer:midi_out\n") << "still one client, two ports";
+
+    // Another program holding the client name: no MIDI, said so, and no client under another name.
+    closeMidiPorts();
+    jack_client_t* squatter = jack_client_open("loopmixer", jack_options_t(JackNoStartServer | JackUseExactName), &status);
+    ASSERT_NE(squatter, nullptr);
+    EXPECT_FALSE(openMidiPorts("jack", {"padbox"}));
+    EXPECT_STREQ(notice.text, "MIDI: JACK client loopmixer exists already");
+    EXPECT_EQ(list(jack_get_ports(observer, "^loopmixer-", nullptr, 0)), "");
+    jack_client_close(squatter);
+    ASSERT_TRUE(openMidiPorts("jack", {"padbox"}));
+    EXPECT_EQ(connections("loopmixer:midi_in"), "hw:midi_capture_1\npadbox-late:out\npadbox:out\n");
+
+    // The server going away closes MIDI with a notice; the instrument plays on.
+    jack_client_close(observer);
+    server.stop();
+    for (int i = 0; i < 200 && remoteMidiOn(); i++) {
+        h.frame();
+        usleep(10000);
+    }
+    EXPECT_STREQ(notice.text, "MIDI: the JACK server shut down");
+    EXPECT_FALSE(remoteMidiOn());
+    inject({0x99, 39, 100});
+    h.frame();
+    EXPECT_EQ(decks.decks[1].track, 3) << "injected pads still act";
+    launchOptions = LaunchOptions();
+}
+
+// No server: said so. A burst larger than the input queue while the program is not reading: the
+// excess is dropped and logged, nothing waits, and what comes after is read as before.
+TEST(MidiJack, ABurstBeyondTheQueueIsDroppedCountedAndLaterPadsPlay) {
+    setenv("JACK_DEFAULT_SERVER", "loopmixer-no-such-server", 1);
+    EXPECT_FALSE(openMidiPorts("jack", {"flood"}));
+    EXPECT_STREQ(notice.text, "MIDI: no JACK server running");
+
+    JackServer server("loopmixer-flood-test");
+    ASSERT_TRUE(server.running()) << "jackd -d dummy did not start";
+    RtMidiOut flood(RtMidi::UNIX_JACK, "flood");
+    flood.openVirtualPort("out");
+
+    launchOptions = LaunchOptions();
+    launchOptions.midi = true;
+    launchOptions.midiConnect = {"flood"};
+    Harness h(modeBDemo());
+    h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
+    openPlaying(h);
+    ASSERT_TRUE(remoteMidiOn());
+    // 3000 note-offs of an unmapped note, in bursts that fit the sender's cycle buffer.
+    for (int burst = 0; burst < 30; burst++) {
+        for (int i = 0; i < 100; i++) {
+            const std::vector<unsigned char> off = {0x80, 100, 0};
+            flood.sendMessage(&off);
+        }
+        usleep(10000);
+    }
+    usleep(50000);
+    h.frame(70);  // more than two seconds of frames: the drops are reported
+    EXPECT_NE(h.log().find(" incoming messages dropped (queue full)"), std::string::npos) << h.log();
+    const std::vector<unsigned char> pad3 = {0x99, 38, 100};
+    flood.sendMessage(&pad3);
+    for (int i = 0; i < 300 && decks.decks[1].track != 2; i++) {
+        h.frame();
+        usleep(5000);
+    }
+    EXPECT_EQ(decks.decks[1].track, 2) << "a pad after the burst plays its clip";
     launchOptions = LaunchOptions();
 }
 

@@ -1,0 +1,62 @@
+// MIDI through JACK: one client "loopmixer" holding the two ports "midi_in" and "midi_out", each
+// connected to as many peers as match. JACK's process thread and the main thread hand messages to
+// each other through two bounded lock-free rings; a message that finds its ring full is dropped and
+// counted, so neither thread ever waits for the other.
+#pragma once
+#include <jack/ringbuffer.h>
+#include <jack/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class JackMidi {
+public:
+    enum OpenResult { Opened, NoServer, NameTaken, Failed };
+
+    ~JackMidi() { close(); }
+    // Never starts a server, never takes another client name.
+    OpenResult open();
+    void close();
+    bool isOpen() const { return client != nullptr; }
+
+    // Connects midi_in from every MIDI output port, and midi_out to every MIDI input port, of other
+    // clients that wanted accepts by name or alias, up to limit peers a side; forgets (and logs)
+    // peers that went away.
+    void connectPeers(bool (*wanted)(const std::string& portName), int limit);
+
+    // The oldest message that arrived, with its time on JACK's clock in seconds since open. lost
+    // says that messages were dropped just before it (the input ring was full). False when none.
+    bool receive(std::vector<uint8_t>& bytes, double& seconds, bool& lost);
+    // Queued for the next cycle; false (and counted) when the output ring is full.
+    bool send(const uint8_t* bytes, int count);
+
+    // True once after midi_out gained a connection (made here or by anyone else).
+    bool outputConnected() { return outputNew.exchange(false); }
+    // True once after the server shut down (the client is closed by then).
+    bool serverGone();
+    uint32_t droppedIn() const { return inDropped.load(); }
+    uint32_t droppedOut() const { return outDropped.load(); }
+
+private:
+    // Runs on JACK's threads.
+    static int process(jack_nframes_t frames, void* self);
+    static void shutdown(void* self);
+
+    void connectSide(bool output, bool (*wanted)(const std::string&), int limit);
+    bool wantedByNameOrAlias(const std::string& name, bool (*wanted)(const std::string&));
+
+    jack_client_t* client = nullptr;
+    jack_port_t* in = nullptr;
+    jack_port_t* out = nullptr;
+    jack_ringbuffer_t* fromJack = nullptr;
+    jack_ringbuffer_t* toJack = nullptr;
+    jack_time_t openedAt = 0;
+    jack_nframes_t sampleRate = 48000;
+    bool lostBeforeNext = false;  // process thread only
+    int outConnections = 0;       // process thread only
+    std::atomic<uint32_t> inDropped{0}, outDropped{0};
+    std::atomic<bool> outputNew{false}, gone{false};
+    std::vector<std::string> peers[2];  // connected by us: [0] into midi_in, [1] from midi_out
+};
