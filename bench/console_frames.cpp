@@ -9,6 +9,7 @@
 //                                 blend "alpha/black chroma" or "add", fade 7
 //   blend-N                       both decks playing, blend mode N, no filter, fade 7
 //   filter-ID-VALUE               one filter pass on deck 1's frame in mixFrames, nothing else
+//   decode-N                      the decodes of blend-N alone, without the compositor
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     Decks d;
+    bool decodeOnly = false;
     d.decks[0].track = 0;
     d.decks[1].track = 1;
     d.fade = 7;
@@ -79,6 +81,9 @@ int main(int argc, char** argv) {
             for (int s = 0; s < 4; s++) effectTable.slots[deck][s] = EffectSlot{ids[s], values[s], 1, 0};
     } else if (std::sscanf(state.c_str(), "blend-%d", &value) == 1) {
         d.blendMode = value;
+    } else if (std::sscanf(state.c_str(), "decode-%d", &value) == 1) {
+        d.blendMode = value;
+        decodeOnly = true;
     } else {
         std::fprintf(stderr, "console-frames: no such state %s\n", state.c_str());
         return 2;
@@ -90,7 +95,7 @@ int main(int argc, char** argv) {
             if (deck == 1 || d.blendMode != 0) tracks[k.track].decodeFrame(deck, k.position, d.blendMode);
             k.position = (k.position + 1) % tracks[k.track].frameCount;
         }
-        composite(d, d.decks[1].position, tracks[1].frameCount, true);
+        if (!decodeOnly) composite(d, d.decks[1].position, tracks[1].frameCount, true);
     }
     return 0;
 }

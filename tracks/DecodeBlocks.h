@@ -9,20 +9,9 @@
 // A run-coded entry is expanded into the 64 colours of its scan order (a "line"), then one copy
 // kernel, chosen once per block from the fill mode and variant, puts the line into the block.
 
-// A processor that predicts branches and runs ahead of them (not the console's ARM926, which
-// neither predicts nor prefetches): there a mispredicted branch costs more than the few
-// instructions that avoid it, and entries are prefetched ahead of their blocks.
-#undef DECODE_SPECULATIVE
-#if defined(__arm__)
-#define DECODE_SPECULATIVE 0
-#else
-#define DECODE_SPECULATIVE 1
-#endif
-
 namespace {
 
 constexpr int Stride = 320;
-constexpr int BlocksAcross = 40;
 constexpr int GroupBlocks = 20;  // four mode words; half a block row
 // Runs are written whole at a fixed width (8, 16 or 32 pixels) and the next run overwrites the
 // excess, so the line has room for the longest run to start at its 63rd colour.
@@ -77,16 +66,23 @@ inline Fill colour(const uint8_t*& p, bool fromPalette, const uint64_t* wide) {
 // Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
 // each colour is a palette index or a direct colour. In busy footage the kinds follow no pattern,
 // so a branch on them is mispredicted about every other run: both readings are broadcast and one
-// chosen by a mask, and the colour pointer moves on by 2 - fromPalette.
-inline Fill colourOfKind(const uint8_t*& c, unsigned fromPalette, const uint64_t* wide) {
+// chosen by a mask (0xFF bytes for a palette index), and the colour pointer moves on by the
+// colour's size; both come from tables indexed by the run byte.
+inline Fill colourOfKind(const uint8_t*& c, uint8_t paletteMask, unsigned bytes, const uint64_t* wide) {
     const __m128i palette = paletteFill(wide, c[0]), direct = directFill(c);
-    const __m128i mask = _mm_set1_epi8(char(0 - fromPalette));
-    c += 2 - fromPalette;
+    const __m128i mask = _mm_set1_epi8(char(paletteMask));
+    c += bytes;
 #if DECODE_LEVEL >= 1
     return _mm_blendv_epi8(direct, palette, mask);
 #else
     return _mm_or_si128(_mm_and_si128(mask, palette), _mm_andnot_si128(mask, direct));
 #endif
+}
+inline Fill firstColour(const uint8_t*& c, size_t R, const uint64_t* wide) {
+    return colourOfKind(c, runLengths.firstPalette[R], runLengths.firstBytes[R], wide);
+}
+inline Fill secondColour(const uint8_t*& c, size_t R, const uint64_t* wide) {
+    return colourOfKind(c, runLengths.secondPalette[R], runLengths.secondBytes[R], wide);
 }
 
 // Format17 run pairs, narrow form: each run byte followed by its colours. Returns the first byte
@@ -96,10 +92,10 @@ __attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uin
     const uint16_t* end = line + 64;
     for (;;) {
         const size_t R = *p++;
-        put<8>(out, colourOfKind(p, (R >> 1) & 1, wide));
+        put<8>(out, firstColour(p, R, wide));
         out += runLengths.first[0][R];
         if (out >= end) return p;
-        put<8>(out, colourOfKind(p, R & 1, wide));
+        put<8>(out, secondColour(p, R, wide));
         out += runLengths.second[0][R];
         if (out >= end) return p;
     }
@@ -113,15 +109,15 @@ __attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const
     uint16_t* out = line;
     for (; r < last; r++) {
         const size_t R = *r;
-        put<8>(out, colourOfKind(c, (R >> 1) & 1, wide));
+        put<8>(out, firstColour(c, R, wide));
         out += runLengths.first[0][R];
-        put<8>(out, colourOfKind(c, R & 1, wide));
+        put<8>(out, secondColour(c, R, wide));
         out += runLengths.second[0][R];
     }
     const size_t R = *r;
-    put<8>(out, colourOfKind(c, (R >> 1) & 1, wide));
+    put<8>(out, firstColour(c, R, wide));
     out += runLengths.first[0][R];
-    if (out < line + 64) put<8>(out, colourOfKind(c, R & 1, wide));
+    if (out < line + 64) put<8>(out, secondColour(c, R, wide));
     return c;
 }
 #else
@@ -534,16 +530,16 @@ inline void readAlphaRuns(const uint8_t* p, uint8_t* alpha) {
     }
 }
 
-// The redraw test over a frame: calls found(b, cursor, mode) for every block whose id or fill
+// The redraw test over a frame: calls draw(b, cursor, mode) for every block whose id or fill
 // mode differs from the previous decode, or for all while redrawFrames runs. Twenty blocks are
 // compared at once first, so that a frame where little changed costs sixty compares.
-template <class Found>
-inline void findChanged(const Track& t, const uint16_t* words, uint16_t* frame, Found found) {
+template <class Draw>
+inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame, Draw draw) {
     if (t.redrawFrames != 0) {  // every block, row by row: nothing to compare
         uint16_t* cursor = frame;
         for (int b = 0, w = 0; w < ClipBlocks / 5; w++) {
             unsigned word = words[w];
-            for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) found(b, cursor, int((word >> shift) & 7));
+            for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) draw(b, cursor, int((word >> shift) & 7));
             if (w % 8 == 7) cursor += 7 * Stride;  // the row's 40 blocks done: on to the next block row
         }
         return;
@@ -560,46 +556,10 @@ inline void findChanged(const Track& t, const uint16_t* words, uint16_t* frame, 
         for (int last = w + 4; w < last; w++)
             for (int shift = 12; shift >= 0; shift -= 3, b++, cursor += 8) {
                 int mode = (words[w] >> shift) & 7;
-                if (ids[b] != prevIds[b] || mode != ((prevModes[w] >> shift) & 7)) found(b, cursor, mode);
+                if (ids[b] != prevIds[b] || mode != ((prevModes[w] >> shift) & 7)) draw(b, cursor, mode);
             }
     }
 }
-
-#if DECODE_SPECULATIVE
-// Busy footage draws most blocks from entries spread over a dictionary of megabytes, read in no
-// order a prefetcher could follow: a block waited for its entry's lines to come from memory. So
-// the changed blocks are listed first, and while one is drawn the entry of the one
-// PrefetchDistance places later in the list is asked for (prefetch(b, mode) does it).
-constexpr int PrefetchDistance = 8;
-
-template <class Prefetch, class Draw>
-inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame, Prefetch prefetch, Draw draw) {
-    uint16_t blocks[ClipBlocks];
-    uint8_t modes[ClipBlocks];
-    int n = 0;
-    findChanged(t, words, frame, [&](int b, uint16_t*, int mode) { blocks[n] = uint16_t(b), modes[n++] = uint8_t(mode); });
-    for (int i = 0; i < n && i < PrefetchDistance; i++) prefetch(blocks[i], modes[i]);
-    for (int i = 0; i < n; i++) {
-        if (i + PrefetchDistance < n) prefetch(blocks[i + PrefetchDistance], modes[i + PrefetchDistance]);
-        const int b = blocks[i];
-        draw(b, frame + b / BlocksAcross * 8 * Stride + b % BlocksAcross * 8, int(modes[i]));
-    }
-}
-
-inline void prefetchEntry(const uint8_t* entry) {
-    __builtin_prefetch(entry);
-    __builtin_prefetch(entry + 64);
-    __builtin_prefetch(entry + 127);  // an entry of 128 bytes or more may touch a third line
-}
-#else
-// Without a cache worth prefetching into (the console's ARM926 takes PLD as a no-op), each block
-// is drawn as it is found.
-template <class Prefetch, class Draw>
-inline void changedBlocks(const Track& t, const uint16_t* words, uint16_t* frame, Prefetch, Draw draw) {
-    findChanged(t, words, frame, draw);
-}
-inline void prefetchEntry(const uint8_t*) {}
-#endif
 
 // The blocks of a Format17 frame whose id or mode changed (all while redrawFrames runs), for a
 // frame that does or does not write the alpha plane, of a clip with or without alpha.
@@ -617,8 +577,7 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
     uint8_t* const scratch = t.alphaScratch;
     AlphaSpan span;
     DeferredScatter scatter;
-    auto prefetch = [&](int b, int) { prefetchEntry(dictionary + entryOffsets[ids[b]]); };
-    changedBlocks(t, plan.words, frame, prefetch, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
+    changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         const uint8_t* entry = dictionary + entryOffsets[id];
         unsigned type = entry[0];
@@ -700,12 +659,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         return c + (classFirst[c + 1] <= int32_t(id) ? 1 : 0);
     };
 #endif
-    // Only blocks drawn from an entry read one (ids beyond the dictionary have no offset).
-    auto prefetch = [&](int b, int mode) {
-        const unsigned id = ids[b];
-        if (id < entryCount && mode != 0 && mode != 7 && !idColours) prefetchEntry(dictionary + entryOffsets[id]);
-    };
-    changedBlocks(t, plan.words, frame, prefetch, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
+    changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         uint8_t* plane = alpha + (cursor - frame);
         if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
