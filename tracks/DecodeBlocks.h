@@ -46,12 +46,19 @@ inline void put(uint16_t* out, Fill c) {
     for (int i = 0; i < N; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
 }
 #else
-using Fill = uint64_t;
-inline Fill paletteFill(const uint64_t* wide, unsigned i) { return wide[i]; }
-inline Fill directFill(const uint8_t* p) { return le16(p) * 0x0001000100010001ull; }
+// Without vector registers a run's colour fills a 32-bit word (the console's ARM has neither
+// unaligned nor 64-bit stores: an 8-byte copy to a 2-byte aligned pixel became a call to memcpy).
+// The line is word aligned, so a run is one halfword at its start and then whole aligned words
+// from its start, or from its second pixel when the start is not on a word: N pixels or one more,
+// all inside the line.
+using Fill = uint32_t;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return uint32_t(wide[i]); }
+inline Fill directFill(const uint8_t* p) { return le16(p) * 0x00010001u; }
 template <int N>
 inline void put(uint16_t* out, Fill c) {
-    for (int i = 0; i < N; i += 4) std::memcpy(out + i, &c, 8);
+    *out = uint16_t(c);
+    uint16_t* words = reinterpret_cast<uint16_t*>((reinterpret_cast<uintptr_t>(out) + 2) & ~uintptr_t(3));
+    for (int i = 0; i < N; i += 2) std::memcpy(__builtin_assume_aligned(words + i, 4), &c, 4);
 }
 #endif
 
@@ -373,13 +380,37 @@ void scatter(uint16_t* dst, const uint16_t* line) {
     for (int y = 0; y < 8; y++, dst += Stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), m[FlipY ? 7 - y : y]);
 }
 #else
+// Two pixels to a 32-bit word: the line and the block's rows are word aligned (the deck frames
+// are, and blocks start every 16 bytes). A rows order copies whole words (swapping their halves
+// when it runs right to left); a columns order joins two pixels of the line per word.
+inline uint32_t pixelPair(uint16_t left, uint16_t right) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return uint32_t(left) << 16 | right;
+#else
+    return uint32_t(right) << 16 | left;
+#endif
+}
+
 template <bool Columns, bool FlipX, bool FlipY>
 void scatter(uint16_t* dst, const uint16_t* line) {
-    for (int y = 0; y < 8; y++, dst += Stride)
-        for (int x = 0; x < 8; x++) {
-            int sx = FlipX ? 7 - x : x, sy = FlipY ? 7 - y : y;
-            dst[x] = line[Columns ? 8 * sx + sy : 8 * sy + sx];
+    for (int y = 0; y < 8; y++, dst += Stride) {
+        const int sy = FlipY ? 7 - y : y;
+        uint32_t words[4];
+        if (!Columns) {
+            std::memcpy(words, __builtin_assume_aligned(line + 8 * sy, 4), 16);
+            if (FlipX)
+                for (int i = 0; i < 2; i++) {
+                    const uint32_t a = words[i], b = words[3 - i];
+                    words[i] = b >> 16 | b << 16, words[3 - i] = a >> 16 | a << 16;
+                }
+        } else {
+            for (int i = 0; i < 4; i++) {
+                const int x = 2 * i, sx = FlipX ? 7 - x : x, sx1 = FlipX ? 6 - x : x + 1;
+                words[i] = pixelPair(line[8 * sx + sy], line[8 * sx1 + sy]);
+            }
         }
+        std::memcpy(__builtin_assume_aligned(dst, 4), words, 16);
+    }
 }
 #endif
 
