@@ -135,6 +135,24 @@ __attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const
     if (out < line + 64) put<8>(out, secondColour(c, R, wide));
     return c;
 }
+
+// The same for an entry whose runs all take palette colours (footage of few colours has little
+// else): one colour byte per run, nothing to choose.
+__attribute__((noinline)) const uint8_t* narrowPaletteSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+    const uint8_t* last = c - 1;
+    uint16_t* out = line;
+    for (; r < last; r++) {
+        const size_t R = *r;
+        put<8>(out, paletteFill(wide, *c++));
+        out += runLengths.first[0][R];
+        put<8>(out, paletteFill(wide, *c++));
+        out += runLengths.second[0][R];
+    }
+    put<8>(out, paletteFill(wide, *c++));
+    out += runLengths.first[0][*r];
+    if (out < line + 64) put<8>(out, paletteFill(wide, *c++));
+    return c;
+}
 #else
 // Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
 // each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
@@ -268,8 +286,12 @@ const uint8_t* fourRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) 
 // has reached 64. The eight bytes read stay inside the entry: runs of at most 8 pixels make at
 // least 4 run bytes and 8 colour bytes, and run bytes that go on past the 8k-th one are followed
 // by at least 16k + 1 colours.
-inline const uint8_t* narrowColours(const uint8_t* p) {
-    constexpr uint64_t Ones = 0x0101010101010101ull;
+// mixed (when not null) is set to whether any run byte up to that one has a colour kind bit clear
+// (a direct colour, or the unused second run of the last byte): entries of palette runs only are
+// drawn without choosing a kind per run.
+inline const uint8_t* narrowColours(const uint8_t* p, bool* mixed = nullptr) {
+    constexpr uint64_t Ones = 0x0101010101010101ull, Kinds = 0x0303030303030303ull;
+    uint64_t direct = 0;
     for (uint64_t total = 0;; p += 8) {
         uint64_t x;
         std::memcpy(&x, p, 8);
@@ -279,7 +301,12 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
         uint64_t sums = ((x >> 5) & 0x0707070707070707ull) + ((x >> 2) & 0x0707070707070707ull) + 2 * Ones;
         uint64_t running = sums * Ones + total * Ones;
         uint64_t reached = running & 0xC0C0C0C0C0C0C0C0ull;
-        if (reached) return p + (__builtin_ctzll(reached) >> 3) + 1;
+        if (reached) {
+            const int last = __builtin_ctzll(reached) >> 3;
+            if (mixed) *mixed = (direct | (~x & Kinds & (~0ull >> (56 - 8 * last)))) != 0;
+            return p + last + 1;
+        }
+        direct |= ~x & Kinds;
         total = running >> 56;
     }
 }
@@ -288,7 +315,15 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
 // the last run byte can hold a run past the 64th pixel.
 template <bool Narrow>
 inline __attribute__((always_inline)) const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+#if DECODE_SSE2
+    if (Narrow) {
+        bool mixed;
+        const uint8_t* colours = narrowColours(p, &mixed);
+        return mixed ? narrowSeparated(p, colours, wide, line) : narrowPaletteSeparated(p, colours, wide, line);
+    }
+#else
     if (Narrow) return narrowSeparated(p, narrowColours(p), wide, line);
+#endif
     const uint8_t* q = p;
     for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
     const uint8_t* last = q - 1;
