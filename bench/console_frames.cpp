@@ -10,6 +10,7 @@
 //   blend-N                       both decks playing, blend mode N, no filter, fade 7
 //   filter-ID-VALUE               one filter pass on deck 1's frame in mixFrames, nothing else
 //   unfaded-N                     both decks playing, blend mode N, no filter, no fade
+//   decode-N                      the decodes of blend-N alone, without the compositor
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     Decks d;
+    bool decodeOnly = false;
     d.decks[0].track = 0;
     d.decks[1].track = 1;
     d.fade = 7;
@@ -83,6 +85,9 @@ int main(int argc, char** argv) {
     } else if (std::sscanf(state.c_str(), "unfaded-%d", &value) == 1) {
         d.blendMode = value;
         d.fade = 0;
+    } else if (std::sscanf(state.c_str(), "decode-%d", &value) == 1) {
+        d.blendMode = value;
+        decodeOnly = true;
     } else {
         std::fprintf(stderr, "console-frames: no such state %s\n", state.c_str());
         return 2;
@@ -94,7 +99,7 @@ int main(int argc, char** argv) {
             if (deck == 1 || d.blendMode != 0) tracks[k.track].decodeFrame(deck, k.position, d.blendMode);
             k.position = (k.position + 1) % tracks[k.track].frameCount;
         }
-        composite(d, d.decks[1].position, tracks[1].frameCount, true);
+        if (!decodeOnly) composite(d, d.decks[1].position, tracks[1].frameCount, true);
     }
     return 0;
 }

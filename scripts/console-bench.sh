@@ -37,6 +37,10 @@ for m in 1 2 3 4 6; do
   per_frame "two decks, blend mode $m, no filter, fade" blend-$m plasma.q18 fields.q18
 done
 per_frame "two decks, alpha plane (orb.q18), fade" blend-3 plasma.q18 orb.q18
+for m in 0 1 3; do
+  per_frame "decoding alone, as for blend mode $m" decode-$m plasma.q18 fields.q18
+done
+per_frame "decoding alone, alpha plane (orb.q18)" decode-3 plasma.q18 orb.q18
 for f in "1 0 MIRROR" "1 1 MIRROR" "2 0 SCROLL" "2 1 SCROLL" "3 0 INVERT" "4 0 BURNED" "5 0 ZOOM" "5 1 ZOOM" \
   "6 0 HUE" "6 3 HUE" "7 0 GAME_BOY" "9 0 SNOW" "9 3 SNOW"; do
   set -- $f

@@ -77,7 +77,8 @@ struct ClipMaker {
         case 0: return encode18Pixels(px, a);
         case 1: return encode18Indices(idx, a);
         case 2: case 3: return encode18FourRuns(kind & 1, fourRuns(below(2)), a);
-        case 4: case 5: return encode18Narrow(kind & 1, runs(8, false, true), a);
+        // Narrow runs of mixed colour kinds, or of palette colours only (drawn by a path of their own).
+        case 4: case 5: return encode18Narrow(kind & 1, runs(8, true, below(2) == 0), a);
         default: return encode18Wide(kind & 1, runs(16, true, false), a);
         }
     }

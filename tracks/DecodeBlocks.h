@@ -19,6 +19,14 @@ constexpr int LineSize = 64 + 32;
 
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
+// Block rows start on a word boundary (the deck frames, the alpha plane and a block's 64 alpha
+// values are aligned): said so, an 8-byte copy is two word moves rather than a call to memcpy on
+// the console.
+template <class T>
+inline T* aligned(T* p) {
+    return static_cast<T*>(__builtin_assume_aligned(p, 4));
+}
+
 // A run's colour repeated across a register, written whole (8, 16 or 32 pixels) whatever the
 // run's length. The track's paletteWide holds each palette colour repeated four times, so that a
 // palette run takes its colour in one load.
@@ -46,12 +54,19 @@ inline void put(uint16_t* out, Fill c) {
     for (int i = 0; i < N; i += 8) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), c);
 }
 #else
-using Fill = uint64_t;
-inline Fill paletteFill(const uint64_t* wide, unsigned i) { return wide[i]; }
-inline Fill directFill(const uint8_t* p) { return le16(p) * 0x0001000100010001ull; }
+// Without vector registers a run's colour fills a 32-bit word (the console's ARM has neither
+// unaligned nor 64-bit stores: an 8-byte copy to a 2-byte aligned pixel became a call to memcpy).
+// The line is word aligned, so a run is one halfword at its start and then whole aligned words
+// from its start, or from its second pixel when the start is not on a word: N pixels or one more,
+// all inside the line.
+using Fill = uint32_t;
+inline Fill paletteFill(const uint64_t* wide, unsigned i) { return uint32_t(wide[i]); }
+inline Fill directFill(const uint8_t* p) { return le16(p) * 0x00010001u; }
 template <int N>
 inline void put(uint16_t* out, Fill c) {
-    for (int i = 0; i < N; i += 4) std::memcpy(out + i, &c, 8);
+    *out = uint16_t(c);
+    uint16_t* words = reinterpret_cast<uint16_t*>((reinterpret_cast<uintptr_t>(out) + 2) & ~uintptr_t(3));
+    for (int i = 0; i < N; i += 2) std::memcpy(__builtin_assume_aligned(words + i, 4), &c, 4);
 }
 #endif
 
@@ -62,6 +77,83 @@ inline Fill colour(const uint8_t*& p, bool fromPalette, const uint64_t* wide) {
     return c;
 }
 
+#if DECODE_SSE2
+// Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
+// each colour is a palette index or a direct colour. In busy footage the kinds follow no pattern,
+// so a branch on them is mispredicted about every other run: both readings are broadcast and one
+// chosen by a mask (0xFF bytes for a palette index), and the colour pointer moves on by the
+// colour's size; both come from tables indexed by the run byte.
+inline Fill colourOfKind(const uint8_t*& c, uint8_t paletteMask, unsigned bytes, const uint64_t* wide) {
+    const __m128i palette = paletteFill(wide, c[0]), direct = directFill(c);
+    const __m128i mask = _mm_set1_epi8(char(paletteMask));
+    c += bytes;
+#if DECODE_LEVEL >= 1
+    return _mm_blendv_epi8(direct, palette, mask);
+#else
+    return _mm_or_si128(_mm_and_si128(mask, palette), _mm_andnot_si128(mask, direct));
+#endif
+}
+inline Fill firstColour(const uint8_t*& c, size_t R, const uint64_t* wide) {
+    return colourOfKind(c, runLengths.firstPalette[R], runLengths.firstBytes[R], wide);
+}
+inline Fill secondColour(const uint8_t*& c, size_t R, const uint64_t* wide) {
+    return colourOfKind(c, runLengths.secondPalette[R], runLengths.secondBytes[R], wide);
+}
+
+// Format17 run pairs, narrow form: each run byte followed by its colours. Returns the first byte
+// after the runs (a first run that reaches 64 has no second colour).
+__attribute__((noinline)) const uint8_t* narrowPairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+    uint16_t* out = line;
+    const uint16_t* end = line + 64;
+    for (;;) {
+        const size_t R = *p++;
+        put<8>(out, firstColour(p, R, wide));
+        out += runLengths.first[0][R];
+        if (out >= end) return p;
+        put<8>(out, secondColour(p, R, wide));
+        out += runLengths.second[0][R];
+        if (out >= end) return p;
+    }
+}
+
+// Format18 separated narrow runs: the run bytes from r, then the colours of all runs from c.
+// Every run byte before the last one (the one just before the colours) holds two runs that end
+// below 64, so only the last byte's second run needs a test.
+__attribute__((noinline)) const uint8_t* narrowSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+    const uint8_t* last = c - 1;
+    uint16_t* out = line;
+    for (; r < last; r++) {
+        const size_t R = *r;
+        put<8>(out, firstColour(c, R, wide));
+        out += runLengths.first[0][R];
+        put<8>(out, secondColour(c, R, wide));
+        out += runLengths.second[0][R];
+    }
+    const size_t R = *r;
+    put<8>(out, firstColour(c, R, wide));
+    out += runLengths.first[0][R];
+    if (out < line + 64) put<8>(out, secondColour(c, R, wide));
+    return c;
+}
+
+// The same for an entry whose runs all take palette colours (footage of few colours has little
+// else): one colour byte per run, nothing to choose.
+__attribute__((noinline)) const uint8_t* narrowPaletteSeparated(const uint8_t* r, const uint8_t* c, const uint64_t* wide, uint16_t* line) {
+    const uint8_t* last = c - 1;
+    uint16_t* out = line;
+    for (; r < last; r++) {
+        const size_t R = *r;
+        put<8>(out, paletteFill(wide, *c++));
+        out += runLengths.first[0][R];
+        put<8>(out, paletteFill(wide, *c++));
+        out += runLengths.second[0][R];
+    }
+    put<8>(out, paletteFill(wide, *c++));
+    out += runLengths.first[0][*r];
+    if (out < line + 64) put<8>(out, paletteFill(wide, *c++));
+    return c;
+}
+#else
 // Narrow runs (1..8 pixels) come in pairs sharing a run byte R whose bits 1 and 0 say whether
 // each colour is a palette index or a direct colour. One pair whose colour kinds are known, its
 // colours read at c; false once the runs reach 64. When the first run already reaches 64 the pair
@@ -155,6 +247,8 @@ lastByte:
 #undef KINDS16
 #undef KINDS4
 
+#endif
+
 // Format17 run pairs, wide form (1..16 pixels, palette colours only).
 const uint8_t* widePairs(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
     uint16_t* out = line;
@@ -192,8 +286,12 @@ const uint8_t* fourRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) 
 // has reached 64. The eight bytes read stay inside the entry: runs of at most 8 pixels make at
 // least 4 run bytes and 8 colour bytes, and run bytes that go on past the 8k-th one are followed
 // by at least 16k + 1 colours.
-inline const uint8_t* narrowColours(const uint8_t* p) {
-    constexpr uint64_t Ones = 0x0101010101010101ull;
+// mixed (when not null) is set to whether any run byte up to that one has a colour kind bit clear
+// (a direct colour, or the unused second run of the last byte): entries of palette runs only are
+// drawn without choosing a kind per run.
+inline const uint8_t* narrowColours(const uint8_t* p, bool* mixed = nullptr) {
+    constexpr uint64_t Ones = 0x0101010101010101ull, Kinds = 0x0303030303030303ull;
+    uint64_t direct = 0;
     for (uint64_t total = 0;; p += 8) {
         uint64_t x;
         std::memcpy(&x, p, 8);
@@ -203,7 +301,12 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
         uint64_t sums = ((x >> 5) & 0x0707070707070707ull) + ((x >> 2) & 0x0707070707070707ull) + 2 * Ones;
         uint64_t running = sums * Ones + total * Ones;
         uint64_t reached = running & 0xC0C0C0C0C0C0C0C0ull;
-        if (reached) return p + (__builtin_ctzll(reached) >> 3) + 1;
+        if (reached) {
+            const int last = __builtin_ctzll(reached) >> 3;
+            if (mixed) *mixed = (direct | (~x & Kinds & (~0ull >> (56 - 8 * last)))) != 0;
+            return p + last + 1;
+        }
+        direct |= ~x & Kinds;
         total = running >> 56;
     }
 }
@@ -212,7 +315,15 @@ inline const uint8_t* narrowColours(const uint8_t* p) {
 // the last run byte can hold a run past the 64th pixel.
 template <bool Narrow>
 inline __attribute__((always_inline)) const uint8_t* separatedRuns(const uint8_t* p, const uint64_t* wide, uint16_t* line) {
+#if DECODE_SSE2
+    if (Narrow) {
+        bool mixed;
+        const uint8_t* colours = narrowColours(p, &mixed);
+        return mixed ? narrowSeparated(p, colours, wide, line) : narrowPaletteSeparated(p, colours, wide, line);
+    }
+#else
     if (Narrow) return narrowSeparated(p, narrowColours(p), wide, line);
+#endif
     const uint8_t* q = p;
     for (unsigned total = 0; total < 64;) total += runLengths.pair[1][*q++];
     const uint8_t* last = q - 1;
@@ -312,13 +423,37 @@ void scatter(uint16_t* dst, const uint16_t* line) {
     for (int y = 0; y < 8; y++, dst += Stride) _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), m[FlipY ? 7 - y : y]);
 }
 #else
+// Two pixels to a 32-bit word: the line and the block's rows are word aligned (the deck frames
+// are, and blocks start every 16 bytes). A rows order copies whole words (swapping their halves
+// when it runs right to left); a columns order joins two pixels of the line per word.
+inline uint32_t pixelPair(uint16_t left, uint16_t right) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return uint32_t(left) << 16 | right;
+#else
+    return uint32_t(right) << 16 | left;
+#endif
+}
+
 template <bool Columns, bool FlipX, bool FlipY>
 void scatter(uint16_t* dst, const uint16_t* line) {
-    for (int y = 0; y < 8; y++, dst += Stride)
-        for (int x = 0; x < 8; x++) {
-            int sx = FlipX ? 7 - x : x, sy = FlipY ? 7 - y : y;
-            dst[x] = line[Columns ? 8 * sx + sy : 8 * sy + sx];
+    for (int y = 0; y < 8; y++, dst += Stride) {
+        const int sy = FlipY ? 7 - y : y;
+        uint32_t words[4];
+        if (!Columns) {
+            std::memcpy(words, __builtin_assume_aligned(line + 8 * sy, 4), 16);
+            if (FlipX)
+                for (int i = 0; i < 2; i++) {
+                    const uint32_t a = words[i], b = words[3 - i];
+                    words[i] = b >> 16 | b << 16, words[3 - i] = a >> 16 | a << 16;
+                }
+        } else {
+            for (int i = 0; i < 4; i++) {
+                const int x = 2 * i, sx = FlipX ? 7 - x : x, sx1 = FlipX ? 6 - x : x + 1;
+                words[i] = pixelPair(line[8 * sx + sy], line[8 * sx1 + sy]);
+            }
         }
+        std::memcpy(__builtin_assume_aligned(dst, 4), words, 16);
+    }
 }
 #endif
 
@@ -335,11 +470,20 @@ const Scatter scatters[6][2] = {
 
 inline void scatterLine(uint16_t* dst, const uint16_t* line, int mode, int variant) { scatters[mode][variant](dst, line); }
 
+#if DECODE_SSE2
 inline void fillBlock(uint16_t* cursor, uint16_t c) {
 #pragma GCC unroll 8
     for (int y = 0; y < 8; y++, cursor += Stride)
         for (int x = 0; x < 8; x++) cursor[x] = c;
 }
+#else
+inline void fillBlock(uint16_t* cursor, uint16_t c) {  // by words, as a block starts on one
+    const uint32_t pair = c * 0x00010001u;
+#pragma GCC unroll 8
+    for (int y = 0; y < 8; y++, cursor += Stride)
+        for (int x = 0; x < 8; x += 2) std::memcpy(aligned(cursor + x), &pair, 4);
+}
+#endif
 
 inline void directPixels(uint16_t* cursor, const uint8_t* p) {
 #pragma GCC unroll 8
@@ -366,7 +510,7 @@ inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
 #else
 inline void copyAlpha(uint8_t* plane, const uint8_t* scratch) {
 #pragma GCC unroll 8
-    for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(plane, scratch, 8);
+    for (int y = 0; y < 8; y++, plane += Stride, scratch += 8) std::memcpy(aligned(plane), aligned(scratch), 8);
 }
 #endif
 
@@ -400,7 +544,7 @@ private:
 // neighbours in a block row mostly write the same eight bytes per row: such a span of blocks is
 // written as a whole, each row's eight bytes repeated in wide stores, once it ends.
 struct UniformAlpha {
-    uint8_t values[64];
+    alignas(8) uint8_t values[64];
     constexpr explicit UniformAlpha(uint8_t a) : values{} {
         for (uint8_t& v : values) v = a;
     }
@@ -426,7 +570,7 @@ inline void repeatRow(uint8_t* plane, uint64_t row, int blocks) {
     for (; blocks >= 2; blocks -= 2, plane += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(plane), v);
     if (blocks) _mm_storel_epi64(reinterpret_cast<__m128i*>(plane), v);
 #else
-    for (; blocks > 0; blocks--, plane += 8) std::memcpy(plane, &row, 8);
+    for (; blocks > 0; blocks--, plane += 8) std::memcpy(aligned(plane), &row, 8);
 #endif
 }
 
@@ -445,7 +589,7 @@ public:
         if (blocks == 0) return;
         for (int y = 0; y < 8; y++) {
             uint64_t row;
-            std::memcpy(&row, values + 8 * y, 8);
+            std::memcpy(&row, aligned(values + 8 * y), 8);
             repeatRow(start + y * Stride, row, blocks);
         }
         start = end;

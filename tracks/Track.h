@@ -56,7 +56,7 @@ public:
     int16_t runPalette[64] = {};
     uint16_t runLength[64] = {};
     uint16_t runColour[64] = {};
-    uint8_t alphaScratch[64] = {};
+    alignas(8) uint8_t alphaScratch[64] = {};  // word aligned: copied to the alpha plane by words
     uint8_t segmentCount[MaxBlocks] = {};
     uint8_t segmentIndex[MaxBlocks] = {};
     uint16_t currentIds[MaxBlocks] = {};

@@ -23,6 +23,8 @@ RunLengths::RunLengths() {
         first[0][R] = uint8_t((R >> 5) + 1), second[0][R] = uint8_t(((R >> 2) & 7) + 1);
         first[1][R] = uint8_t((R >> 4) + 1), second[1][R] = uint8_t((R & 15) + 1);
         for (int w = 0; w < 2; w++) pair[w][R] = uint8_t(first[w][R] + second[w][R]);
+        firstPalette[R] = R & 2 ? 0xFF : 0, secondPalette[R] = R & 1 ? 0xFF : 0;
+        firstBytes[R] = R & 2 ? 1 : 2, secondBytes[R] = R & 1 ? 1 : 2;
     }
 }
 const RunLengths runLengths;

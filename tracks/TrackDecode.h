@@ -20,6 +20,9 @@ struct FramePlan {
 // every compilation, built by the portable one, so that no start-up code runs wide instructions.
 struct RunLengths {
     uint8_t first[2][256], second[2][256], pair[2][256];  // [0] narrow, [1] wide
+    // A narrow run byte's colour kinds (bits 1 and 0): 0xFF for a palette index, else 0, and the
+    // bytes each colour takes (1 or 2).
+    uint8_t firstPalette[256], secondPalette[256], firstBytes[256], secondBytes[256];
     RunLengths();
 };
 extern const RunLengths runLengths;
