@@ -303,9 +303,12 @@ Tolerance toleranceFor(int quality) {
 
 namespace {
 
-// One encoding of the clip with a given tolerance.
+// One encoding of the clip with a given tolerance. Over the entry limit, gains (if not null)
+// receives what each changed block's own entry would have saved, and a block earns an entry
+// only when it saves at least floor.
 void encodeWithin(const InputClip& in, int format, const Tolerance& tol, EncodedClip& out,
-                  const ProgressFn& progress, int maxEntries) {
+                  const ProgressFn& progress, int maxEntries, std::vector<double>* gainsOut = nullptr,
+                  double floor = -1e300) {
     const int frames = int(in.frames.size());
     const bool hasAlpha = in.hasAlpha;
     std::unique_ptr<Palette> pal(new Palette);
@@ -443,12 +446,15 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
         int64_t room = INT64_MAX;
         double least = -1e300;
         if (shared && f > 0) {
+            // With a floor from an earlier pass the frames may run ahead of their shares.
+            double part = floor > -1e300 ? std::min(1.0, 1.5 * share[f]) : share[f];
             int64_t allowed = int64_t(firstFrameEntries) +
-                              int64_t(double(int64_t(maxEntries) - int64_t(firstFrameEntries)) * share[f]);
+                              int64_t(double(int64_t(maxEntries) - int64_t(firstFrameEntries)) * part);
             room = std::max<int64_t>(0, allowed - int64_t(entries.size()));
             std::vector<double> gains;
             for (int b = 0; b < BlockCount; b++)
                 if (choices[b].step == Coded) gains.push_back(choices[b].gain);
+            if (gainsOut) gainsOut->insert(gainsOut->end(), gains.begin(), gains.end());
             if (int64_t(gains.size()) > room) {
                 if (room == 0) {
                     least = 1e300;
@@ -457,6 +463,7 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
                     least = gains[room - 1];
                 }
             }
+            least = std::max(least, floor);
         }
 
         for (int b = 0; b < BlockCount; b++) {
@@ -637,7 +644,8 @@ Outcome measure(const InputClip& in, const EncodedClip& e) {
 void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
                   const ProgressFn& progress, int maxEntries) {
     const int quality = params.quality;
-    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries);
+    std::vector<double> gains, otherGains;
+    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains);
     if (in.frames.empty()) return;
     EncodedClip other;
     const bool bound = out.heldBack > 0 || out.mergedEntries > 0;
@@ -645,9 +653,22 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         // Footage held by the entry limit: the limit, not the tolerance, sets what is lost, and
         // a looser tolerance lets more blocks share entries, so above quality 60 the clip made
         // at 60 is kept when it shows more.
-        if (quality <= 60) return;
-        encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries);
-        if (measure(in, other).psnr > measure(in, out).psnr) out = std::move(other);
+        int at = quality;
+        double best = measure(in, out).psnr;
+        if (quality > 60) {
+            encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains);
+            double psnr = measure(in, other).psnr;
+            if (psnr > best) out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+        }
+        // Then once more, the entries going to the blocks that save most over the whole clip
+        // rather than frame by frame: the least saving that earned an entry in the pass before
+        // (frame 0 takes at most one entry per block).
+        size_t rank = size_t(std::max(1, maxEntries - BlockCount));
+        if (gains.size() > rank) {
+            std::nth_element(gains.begin(), gains.begin() + (rank - 1), gains.end(), std::greater<double>());
+            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1]);
+            if (measure(in, other).psnr > best) out = std::move(other);
+        }
         return;
     }
     if (quality >= 100) return;
