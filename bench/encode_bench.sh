@@ -88,12 +88,14 @@ for src in $sources; do
         echo "$src loopmixer $q $(calc "$(stat -c %s "$work/$src.q18") / $frames") \
 $("$measure" --psnr "$work/$src.rgb24" "$work/$src.ours.rgb565")" >> "$points"
     done
+    # Some sources (gradients) differ from run to run: the cache is keyed by the frames' checksum.
+    sum=$(md5sum < "$work/$src.rgb24" | cut -c1-12)
     for peer in $peers; do
-        if [ -n "$cache" ] && [ -s "$cache/$src.$peer" ]; then
-            point=$(cat "$cache/$src.$peer")
+        if [ -n "$cache" ] && [ -s "$cache/$src.$sum.$peer" ]; then
+            point=$(cat "$cache/$src.$sum.$peer")
         else
             point=$(peer_point "$src" "$peer")
-            [ -z "$cache" ] || echo "$point" > "$cache/$src.$peer"
+            [ -z "$cache" ] || echo "$point" > "$cache/$src.$sum.$peer"
         fi
         echo "$src $peer - $point" >> "$points"
     done
