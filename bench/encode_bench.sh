@@ -1,122 +1,150 @@
 #!/usr/bin/env bash
-# Quality, size and speed of loopmixer-encode against FFmpeg's cinepak, msvideo1 and smc encoders
-# on three generated sources. Needs the ffmpeg command and a built loopmixer-encode.
+# Size and quality of loopmixer-encode at every --quality from 20 to 100 (step 10) against FFmpeg's
+# cinepak (default and -q:v 20), msvideo1 and smc (256-colour palette from palettegen, no dither),
+# on generated sources, and the encoder's speed on busy footage. Needs the ffmpeg command and a
+# built loopmixer-encode.
 #
 #   bench/encode_bench.sh [BUILD_DIR]      (default: build)
 #
-# For each source and codec it prints bytes per frame (our whole clip file; the peers' video
-# packets), PSNR in RGB565 (both sides truncated to RGB565 before comparing, against the source's
-# exact RGB24 frames), and decode time per frame: ours from RAM with the instrument's decoder,
-# the peers' through ffmpeg decoding to rgb565le with -sws_flags neighbor. Decode times are CPU
-# time, the best of several repeats on both sides (so that other programs' load counts for
-# neither), and are also given as a ratio to copying one 153,600-byte frame (memcpy), measured
-# in the same run. Encoding speed is given as frames per second of wall time and of CPU time,
-# the best of three runs, with the load average seen before and after.
+# Sources: 100 frames each at 320x240 and 25 fps, made straight by FFmpeg's lavfi as lossless RGB24.
+# Quality is measured the same way for every codec, as a 565 screen shows it, against the 8-bit
+# source over all frames: our decoded RGB565 widened by bit replication; each peer's own decoded
+# output (in its usual pixel format, converted to RGB24) put on the screen with the nearest level
+# per channel, the best a player can do. Bytes per frame: our whole clip file; the peers' video
+# packets.
+#
+# The report ends with the goals: points where a peer is both smaller and better, and qualities
+# whose PSNR falls below that of a lower quality.
+#
+# Environment: SOURCES="testsrc2 life ..." limits the sources; QUALITIES="20 60 100" the
+# qualities; LOOPMIXER_ENCODE the encoder; LOOPMIXER_MEASURE the binary whose --decode and --psnr
+# measure (default: the encoder, so an older encoder can be measured the same way); PEER_CACHE a
+# folder that keeps the peers' results between runs.
 set -euo pipefail
 
 build=${1:-build}
 encoder=${LOOPMIXER_ENCODE:-$build/tools/encode/loopmixer-encode}
-if [ ! -x "$encoder" ]; then
-    echo "no encoder at $encoder: build the loopmixer-encode target first" >&2
-    exit 1
-fi
+measure=${LOOPMIXER_MEASURE:-$encoder}
+for tool in "$encoder" "$measure"; do
+    [ -x "$tool" ] || { echo "no encoder at $tool: build the loopmixer-encode target first" >&2; exit 1; }
+done
 command -v ffmpeg >/dev/null || { echo "the ffmpeg command is needed" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed for the CPU times" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 frames=100
+sources=${SOURCES:-"testsrc2 mandelbrot bars life cellauto gradients zoompan"}
+qualities=${QUALITIES:-"20 30 40 50 60 70 80 90 100"}
+peers="cinepak cinepak-q20 msvideo1 smc"
+cache=${PEER_CACHE:-}
+[ -z "$cache" ] || mkdir -p "$cache"
 
-make_source() {  # name, filter graph
-    ffmpeg -v error -y -filter_complex "$2" -frames:v $frames -pix_fmt rgb24 -c:v rawvideo "$work/$1.nut"
-    ffmpeg -v error -y -i "$work/$1.nut" -f rawvideo -pix_fmt rgb24 "$work/$1.rgb24"
+graph() {
+    case $1 in
+        testsrc2)   echo "testsrc2=size=320x240:rate=25" ;;
+        mandelbrot) echo "mandelbrot=size=320x240:rate=25" ;;
+        bars)       echo "smptebars=size=320x240:rate=25,format=rgb24[b];color=c=yellow:size=24x24:rate=25,format=rgb24[y];[b][y]overlay=x='20+mod(n*5,270)':y='90+30*sin(n/6)':format=rgb" ;;
+        life)       echo "life=size=320x240:rate=25:seed=1:ratio=0.5:mold=10:life_color=#00ff00:death_color=#c83232:mold_color=#1c1c1c" ;;
+        cellauto)   echo "cellauto=size=320x240:rate=25:seed=1:rule=110" ;;
+        gradients)  echo "gradients=size=320x240:rate=25:seed=1" ;;
+        # A still picture (one frame of a 960x720 Mandelbrot set) zoomed into and panned over.
+        zoompan)    echo "mandelbrot=size=960x720:rate=25,trim=end_frame=1,zoompan=z='1+0.006*on':x='(iw-iw/zoom)*on/100':y='(ih-ih/zoom)/2':d=$frames:s=320x240:fps=25" ;;
+    esac
 }
-make_source testsrc2 "testsrc2=size=320x240:rate=25"
-make_source mandelbrot "mandelbrot=size=320x240:rate=25"
-make_source bars "smptebars=size=320x240:rate=25[b];color=c=yellow:size=24x24:rate=25[y];[b][y]overlay=x='20+mod(n*5\,270)':y='90+30*sin(n/6)'"
 
 calc() { awk "BEGIN { print $* }"; }
-
-# Wall and CPU seconds of a command (its output discarded), each the best of so many runs.
-best_times() {  # runs, command...
-    local runs=$1 wall=999999 cpu=999999 w u s c i
-    shift
-    for ((i = 0; i < runs; i++)); do
-        /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$@" >/dev/null 2>&1
-        read -r w u s < "$work/time.txt"
-        c=$(calc "$u + $s")
-        wall=$(calc "($w < $wall) ? $w : $wall")
-        cpu=$(calc "($c < $cpu) ? $c : $cpu")
-    done
-    echo "$wall $cpu"
-}
 
 # The bytes of a file's video packets.
 packet_bytes() {
     ffprobe -v error -select_streams v:0 -show_entries packet=size -of csv=p=0 "$1" | awk '{s += $1} END {print s}'
 }
 
-# CPU seconds (user + system, from ffmpeg's -benchmark) of ffmpeg decoding a file $2 + 1 times
-# over to rgb565le, the best of three runs.
-peer_cpu() {
-    local best=999999 t i
-    for i in 1 2 3; do
-        t=$(ffmpeg -nostats -benchmark -stream_loop "$2" -i "$1" -f rawvideo -pix_fmt rgb565le \
-                -sws_flags neighbor -y /dev/null 2>&1 |
-            sed -n 's/^bench: utime=\([0-9.]*\)s stime=\([0-9.]*\)s.*/\1 \2/p' | awk '{print $1 + $2}')
-        best=$(calc "($t < $best) ? $t : $best")
-    done
-    echo "$best"
+# A peer's bytes per frame and PSNR: $1 source, $2 peer.
+peer_point() {
+    local src=$1 peer=$2 in="$work/$1.nut" out
+    case $peer in
+        cinepak)     out="$work/$src.$peer.avi"; ffmpeg -v error -y -i "$in" -c:v cinepak "$out" ;;
+        cinepak-q20) out="$work/$src.$peer.avi"; ffmpeg -v error -y -i "$in" -c:v cinepak -q:v 20 "$out" ;;
+        msvideo1)    out="$work/$src.$peer.avi"; ffmpeg -v error -y -i "$in" -c:v msvideo1 "$out" ;;
+        smc)         out="$work/$src.$peer.mov"
+                     ffmpeg -v error -y -i "$in" -filter_complex \
+                         "split[a][b];[a]palettegen=max_colors=256[p];[b][p]paletteuse=dither=none" -c:v smc "$out" ;;
+    esac
+    # The peer's own decoder output, converted to RGB24 (exact from its RGB555, palette or RGB24).
+    ffmpeg -v error -y -i "$out" -f rawvideo -pix_fmt rgb24 -sws_flags neighbor+accurate_rnd "$work/$src.$peer.rgb24"
+    echo "$(calc "$(packet_bytes "$out") / $frames") $("$measure" --psnr "$work/$src.rgb24" "$work/$src.$peer.rgb24")"
 }
 
-# ms per frame of ffmpeg decoding a file to rgb565le: the difference between decoding it 20 times
-# and once takes the start-up cost out.
-peer_decode_ms() {
-    local once many
-    once=$(peer_cpu "$1" 0)
-    many=$(peer_cpu "$1" 19)
-    calc "($many - $once) * 1000 / (19 * $frames)"
-}
-
+points="$work/points.txt"  # source codec setting bytes psnr
+: > "$points"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-copy_ms=""
-encode_fps=()
-printf "%-11s %-10s %12s %10s %16s %10s\n" source codec bytes/frame "PSNR dB" "decode ms/frame" "x memcpy"
-for src in testsrc2 mandelbrot bars; do
-    in="$work/$src.nut"
-    ref="$work/$src.rgb24"
-
-    # Ours, at the default quality.
-    read -r wall cpu < <(best_times 3 "$encoder" -y -o "$work/$src.q18" "$in")
-    [ -f "$work/$src.q18" ] || { echo "encoding $src failed" >&2; exit 1; }
-    read -r ms copy < <("$encoder" --decode "$work/$src.q18" "$work/$src.ours.rgb565")
-    copy_ms=$copy
-    bytes=$(stat -c %s "$work/$src.q18")
-    psnr=$("$encoder" --psnr "$ref" "$work/$src.ours.rgb565")
-    printf "%-11s %-10s %12.0f %10s %16.4f %10.1f\n" "$src" loopmixer "$(calc "$bytes / $frames")" "$psnr" "$ms" \
-        "$(calc "$ms / $copy")"
-    encode_fps+=("$src $(calc "$frames / $wall") $(calc "$frames / $cpu")")
-
-    for codec in cinepak msvideo1 smc; do
-        case $codec in
-            cinepak)  out="$work/$src.cinepak.avi"; ffmpeg -v error -y -i "$in" -c:v cinepak "$out" ;;
-            msvideo1) out="$work/$src.msvideo1.avi"; ffmpeg -v error -y -i "$in" -c:v msvideo1 "$out" ;;
-            smc)      out="$work/$src.smc.mov"
-                      ffmpeg -v error -y -i "$in" -filter_complex \
-                          "split[a][b];[a]palettegen=max_colors=256[p];[b][p]paletteuse=dither=none" \
-                          -c:v smc "$out" ;;
-        esac
-        ffmpeg -v error -y -i "$out" -f rawvideo -pix_fmt rgb565le -sws_flags neighbor "$work/$src.$codec.rgb565"
-        psnr=$("$encoder" --psnr "$ref" "$work/$src.$codec.rgb565")
-        ms=$(peer_decode_ms "$out")
-        printf "%-11s %-10s %12.0f %10s %16.4f %10.1f\n" "$src" "$codec" "$(calc "$(packet_bytes "$out") / $frames")" \
-            "$psnr" "$ms" "$(calc "$ms / $copy_ms")"
+for src in $sources; do
+    ffmpeg -v error -y -f lavfi -i "$(graph "$src"),format=rgb24" -frames:v $frames -c:v rawvideo "$work/$src.nut"
+    ffmpeg -v error -y -i "$work/$src.nut" -f rawvideo -pix_fmt rgb24 "$work/$src.rgb24"
+    for q in $qualities; do
+        "$encoder" -y --quality "$q" -o "$work/$src.q18" "$work/$src.nut" >/dev/null 2>&1
+        "$measure" --decode "$work/$src.q18" "$work/$src.ours.rgb565" >/dev/null
+        echo "$src loopmixer $q $(calc "$(stat -c %s "$work/$src.q18") / $frames") \
+$("$measure" --psnr "$work/$src.rgb24" "$work/$src.ours.rgb565")" >> "$points"
+    done
+    # Some sources (gradients) differ from run to run: the cache is keyed by the frames' checksum.
+    sum=$(md5sum < "$work/$src.rgb24" | cut -c1-12)
+    for peer in $peers; do
+        if [ -n "$cache" ] && [ -s "$cache/$src.$sum.$peer" ]; then
+            point=$(cat "$cache/$src.$sum.$peer")
+        else
+            point=$(peer_point "$src" "$peer")
+            [ -z "$cache" ] || echo "$point" > "$cache/$src.$sum.$peer"
+        fi
+        echo "$src $peer - $point" >> "$points"
     done
 done
+
+printf "%-11s %-12s %7s %12s %8s\n" source codec quality bytes/frame "PSNR dB"
+awk '{ printf "%-11s %-12s %7s %12.0f %8.2f\n", $1, $2, $3, $4, $5 }' "$points"
 echo
-echo "memcpy of one 153,600-byte frame: $(printf %.4f "$copy_ms") ms"
-for line in "${encode_fps[@]}"; do
-    set -- $line
-    printf "loopmixer-encode on %s: %.1f frames per second of wall time, %.1f per CPU second (reading, encoding and checking; best of 3)\n" "$1" "$2" "$3"
-done
+echo "Goals:"
+awk '
+    $2 == "loopmixer" { n++; src[n] = $1; q[n] = $3; b[n] = $4; p[n] = $5 }
+    $2 != "loopmixer" { m++; psrc[m] = $1; peer[m] = $2; pb[m] = $4; pp[m] = $5 }
+    END {
+        bad = 0
+        for (i = 1; i <= n; i++) {
+            for (j = 1; j <= m; j++)
+                if (psrc[j] == src[i] && pb[j] < b[i] && pp[j] > p[i]) {
+                    printf "  %s: %s (%.0f B, %.2f dB) is smaller and better than quality %s (%.0f B, %.2f dB)\n",
+                        src[i], peer[j], pb[j], pp[j], q[i], b[i], p[i]
+                    bad++
+                }
+            for (k = 1; k < i; k++)
+                if (src[k] == src[i] && q[k] + 0 < q[i] + 0 && p[k] > p[i]) {
+                    printf "  %s: quality %s (%.2f dB) is below quality %s (%.2f dB)\n", src[i], q[i], p[i], q[k], p[k]
+                    bad++
+                }
+        }
+        if (!bad) print "  no peer is both smaller and better at any quality; PSNR never falls as quality rises"
+    }' "$points"
+
+# Encoding speed on busy footage: the source whose blocks change most (life), at the default
+# quality and at 100, frames per second of wall and of CPU time, the best of three runs.
+echo
+if [ -f "$work/life.nut" ]; then
+    for q in 75 100; do
+        wall=999999 cpu=999999
+        for i in 1 2 3; do
+            /usr/bin/time -o "$work/time.txt" -f "%e %U %S" "$encoder" -y --quality $q -o "$work/speed.q18" \
+                "$work/life.nut" >/dev/null 2>&1
+            read -r w u s < "$work/time.txt"
+            c=$(calc "$u + $s")
+            wall=$(calc "($w < $wall) ? $w : $wall")
+            cpu=$(calc "($c < $cpu) ? $c : $cpu")
+        done
+        printf "loopmixer-encode on life at quality %s: %.1f frames per second of wall time, %.1f per CPU second (reading, encoding and checking; best of 3)\n" \
+            $q "$(calc "$frames / $wall")" "$(calc "$frames / $cpu")"
+    done
+fi
 echo "load average before: $load_before, after: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) cores)"
+
+# Decode speed is not measured here: the instrument's in-process decode benchmark measures it
+# (see README, Benchmarks).

@@ -301,13 +301,16 @@ Tolerance toleranceFor(int quality) {
     return Tolerance(level, budget, float(16.0 / double(budget)));
 }
 
-void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
-                  const ProgressFn& progress, int maxEntries) {
+namespace {
+
+// One encoding of the clip with a given tolerance. Over the entry limit, gains (if not null)
+// receives what each changed block's own entry would have saved, and a block earns an entry
+// only when it saves at least floor.
+void encodeWithin(const InputClip& in, int format, const Tolerance& tol, EncodedClip& out,
+                  const ProgressFn& progress, int maxEntries, std::vector<double>* gainsOut = nullptr,
+                  double floor = -1e300) {
     const int frames = int(in.frames.size());
-    const int format = params.format;
     const bool hasAlpha = in.hasAlpha;
-    int quality = params.quality;
-    Tolerance tol = toleranceFor(quality);
     std::unique_ptr<Palette> pal(new Palette);
     choosePalette(in, tol, *pal);
 
@@ -443,12 +446,15 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         int64_t room = INT64_MAX;
         double least = -1e300;
         if (shared && f > 0) {
+            // With a floor from an earlier pass the frames may run ahead of their shares.
+            double part = floor > -1e300 ? std::min(1.0, 1.5 * share[f]) : share[f];
             int64_t allowed = int64_t(firstFrameEntries) +
-                              int64_t(double(int64_t(maxEntries) - int64_t(firstFrameEntries)) * share[f]);
+                              int64_t(double(int64_t(maxEntries) - int64_t(firstFrameEntries)) * part);
             room = std::max<int64_t>(0, allowed - int64_t(entries.size()));
             std::vector<double> gains;
             for (int b = 0; b < BlockCount; b++)
                 if (choices[b].step == Coded) gains.push_back(choices[b].gain);
+            if (gainsOut) gainsOut->insert(gainsOut->end(), gains.begin(), gains.end());
             if (int64_t(gains.size()) > room) {
                 if (room == 0) {
                     least = 1e300;
@@ -457,6 +463,7 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                     least = gains[room - 1];
                 }
             }
+            least = std::max(least, floor);
         }
 
         for (int b = 0; b < BlockCount; b++) {
@@ -607,6 +614,81 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                 }
         }
     }
+}
+
+// The squared error of what an encoding shows against the 8-bit source (opaque pixels): the
+// quantisation error of the input plus the coding error, which add up as the two are unrelated.
+double sourceError(const InputClip& in, const EncodedClip& e) {
+    double sum = 0;
+    for (size_t f = 0; f < in.frames.size(); f++)
+        sum += double(in.frames[f].quantisationError) +
+               double(squaredError565(e.pictures[f].data(), in.frames[f].colour.data(), Pixels));
+    return sum;
+}
+
+struct Outcome {
+    double psnr = 0;   // against the source
+    double bytes = 0;  // of the clip file
+};
+
+Outcome measure(const InputClip& in, const EncodedClip& e) {
+    Outcome o;
+    double mse = sourceError(in, e) / (3.0 * Pixels * double(in.frames.size()));
+    o.psnr = mse > 0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0;
+    o.bytes = double(e.clip.serialise().size());
+    return o;
+}
+
+}  // namespace
+
+void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& out,
+                  const ProgressFn& progress, int maxEntries) {
+    const int quality = params.quality;
+    std::vector<double> gains, otherGains;
+    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains);
+    if (in.frames.empty()) return;
+    EncodedClip other;
+    const bool bound = out.heldBack > 0 || out.mergedEntries > 0;
+    if (bound) {
+        // Footage held by the entry limit: the limit, not the tolerance, sets what is lost, and
+        // a looser tolerance lets more blocks share entries, so above quality 60 the clip made
+        // at 60 is kept when it shows more.
+        int at = quality;
+        double best = measure(in, out).psnr;
+        if (quality > 60) {
+            encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains);
+            double psnr = measure(in, other).psnr;
+            if (psnr > best) out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+        }
+        // Then once more, the entries going to the blocks that save most over the whole clip
+        // rather than frame by frame: the least saving that earned an entry in the pass before
+        // (frame 0 takes at most one entry per block).
+        size_t rank = size_t(std::max(1, maxEntries - BlockCount));
+        if (gains.size() > rank) {
+            std::nth_element(gains.begin(), gains.begin() + (rank - 1), gains.end(), std::greater<double>());
+            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1]);
+            if (measure(in, other).psnr > best) out = std::move(other);
+        }
+        return;
+    }
+    if (quality >= 100) return;
+    Outcome chosen = measure(in, out);
+    // Every clip pays a fixed part (header, one segment per block, the fill modes of every frame):
+    // below quality 60, when the clip costs less than twice that part, losing more detail could
+    // not even halve it, and the clip is made at 60.
+    const double fixed = 548.0 + 5.0 * BlockCount + 480.0 * double(in.frames.size());
+    if (quality < 60 && chosen.bytes <= 2 * fixed) {
+        encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries);
+        Outcome at60 = measure(in, other);
+        if (at60.bytes <= 2 * fixed) out = std::move(other), chosen = at60;
+    }
+    // A lossy clip must be worth its loss: when it saves less than 1 % of the bytes for every
+    // 0.6 dB it loses (footage of a few flat colours, whose exact clip is small already), the
+    // exact clip is kept. Only a small clip can be such a case.
+    if (chosen.bytes > 4 * fixed) return;
+    encodeWithin(in, params.format, toleranceFor(100), other, nullptr, maxEntries);
+    Outcome exact = measure(in, other);
+    if (exact.psnr - chosen.psnr > 60.0 * std::log(exact.bytes / chosen.bytes)) out = std::move(other);
 }
 
 int64_t ramEstimate(const clipwriter::ClipFile& clip) {

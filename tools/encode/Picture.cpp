@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -154,30 +155,76 @@ void fitPicture(const SourcePicture& src, Fit fit, uint8_t out[Pixels * 4]) {
     }
 }
 
+namespace {
+
+// For every 8-bit value, its nearest level: built once by trying every level.
+struct NearestLevels {
+    uint8_t five[256], six[256];
+    NearestLevels() {
+        for (int v = 0; v < 256; v++) {
+            five[v] = six[v] = 0;
+            for (int q = 1; q < 32; q++)
+                if (std::abs((q << 3 | q >> 2) - v) < std::abs((five[v] << 3 | five[v] >> 2) - v)) five[v] = uint8_t(q);
+            for (int q = 1; q < 64; q++)
+                if (std::abs((q << 2 | q >> 4) - v) < std::abs((six[v] << 2 | six[v] >> 4) - v)) six[v] = uint8_t(q);
+        }
+    }
+};
+const NearestLevels levels;
+
+}  // namespace
+
+int nearestLevel5(int v) { return levels.five[v & 255]; }
+int nearestLevel6(int v) { return levels.six[v & 255]; }
+uint16_t nearest565(int r, int g, int b) {
+    return uint16_t(levels.five[r & 255] << 11 | levels.six[g & 255] << 5 | levels.five[b & 255]);
+}
+
+namespace {
+
+inline int widened(int q, int bits) { return bits == 5 ? (q << 3 | q >> 2) : (q << 2 | q >> 4); }
+
+// One of the two levels around v as the screen shows them, the upper one when v lies above the
+// threshold d / 32 of the way between them: over the 4x4 pattern the screen's average is v.
+int ditherLevel(int v, int bits, int d) {
+    int q = bits == 5 ? levels.five[v] : levels.six[v];
+    if (widened(q, bits) > v) q--;
+    int top = (1 << bits) - 1;
+    if (q >= top) return top;
+    int lo = widened(q, bits), hi = widened(q + 1, bits);
+    return 32 * (v - lo) > d * (hi - lo) ? q + 1 : q;
+}
+
+}  // namespace
+
 void quantise(const uint8_t rgba[Pixels * 4], bool dither, Frame565& out) {
     static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    uint64_t error = 0;
     for (int y = 0; y < Height; y++) {
         for (int x = 0; x < Width; x++) {
             int i = y * Width + x;
             const uint8_t* p = rgba + 4 * i;
             int r, g, b;
             if (dither) {
-                // The threshold moves through one quantisation step, so the average over the
-                // 4x4 pattern is the exact 8-bit value.
                 int d = 2 * bayer[y & 3][x & 3] + 1;
-                r = std::min(31, (32 * p[0] + d * 8) / 256);
-                g = std::min(63, (32 * p[1] + d * 4) / 128);
-                b = std::min(31, (32 * p[2] + d * 8) / 256);
+                r = ditherLevel(p[0], 5, d);
+                g = ditherLevel(p[1], 6, d);
+                b = ditherLevel(p[2], 5, d);
             } else {
-                r = p[0] >> 3;
-                g = p[1] >> 2;
-                b = p[2] >> 3;
+                r = levels.five[p[0]];
+                g = levels.six[p[1]];
+                b = levels.five[p[2]];
             }
             uint8_t a = uint8_t((p[3] * 15 + 127) / 255);
             out.alpha[i] = a;
             out.colour[i] = a == 0 ? 0 : uint16_t(r << 11 | g << 5 | b);
+            if (a == 15) {
+                int dr = widened(r, 5) - p[0], dg = widened(g, 6) - p[1], db = widened(b, 5) - p[2];
+                error += uint64_t(dr * dr + dg * dg + db * db);
+            }
         }
     }
+    out.quantisationError = error;
 }
 
 namespace {
@@ -231,6 +278,16 @@ uint64_t squaredError565(const uint16_t* a, const uint16_t* b, int count) {
     }
 #endif
     for (; i < count; i++) sum += pixelError(a[i], b[i]);
+    return sum;
+}
+
+uint64_t squaredErrorToRgb(const uint16_t* a, const uint8_t* rgb, int count) {
+    uint64_t sum = 0;
+    for (int i = 0; i < count; i++, rgb += 3) {
+        int r = a[i] >> 11, g = (a[i] >> 5) & 63, b = a[i] & 31;
+        int dr = (r << 3 | r >> 2) - rgb[0], dg = (g << 2 | g >> 4) - rgb[1], db = (b << 3 | b >> 2) - rgb[2];
+        sum += uint64_t(dr * dr + dg * dg + db * db);
+    }
     return sum;
 }
 

@@ -32,15 +32,25 @@ void fitPicture(const SourcePicture& src, Fit fit, uint8_t out[Pixels * 4]);
 struct Frame565 {
     std::vector<uint16_t> colour = std::vector<uint16_t>(Pixels);
     std::vector<uint8_t> alpha = std::vector<uint8_t>(Pixels, 15);  // 0..15
+    // Squared error of colour as the screen shows it against the 8-bit picture it came from
+    // (opaque pixels), which no coding can take back.
+    uint64_t quantisationError = 0;
 };
 
-// RGB565 by truncation of each channel (the same conversion the comparison uses), or with 4x4
-// ordered dithering when dither is set. Alpha becomes 0..15 (rounded); a fully transparent pixel
+// The RGB565 level a screen shows closest to an 8-bit channel value: the q whose widening by bit
+// replication (q << 3 | q >> 2 for 5 bits, q << 2 | q >> 4 for 6) is nearest to v.
+int nearestLevel5(int v);
+int nearestLevel6(int v);
+uint16_t nearest565(int r, int g, int b);
+
+// RGB565 by the nearest level of each channel, or with 4x4 ordered dithering when dither is set. Alpha becomes 0..15 (rounded); a fully transparent pixel
 // is black, since it carries no colour.
 void quantise(const uint8_t rgba[Pixels * 4], bool dither, Frame565& out);
 
 // Squared error between two RGB565 pictures, each channel widened to 8 bits by bit replication.
 uint64_t squaredError565(const uint16_t* a, const uint16_t* b, int count);
+// Squared error of an RGB565 picture, widened, against 8-bit RGB pixels (3 bytes each).
+uint64_t squaredErrorToRgb(const uint16_t* a, const uint8_t* rgb, int count);
 // PSNR in dB for a squared error over count pixels (3 samples each); 0 error gives 99.
 double psnrFromError(uint64_t squaredError, uint64_t pixelCount);
 

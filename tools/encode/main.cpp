@@ -72,7 +72,8 @@ void usage(FILE* to) {
         "Measuring (used by bench/encode_bench.sh):\n"
         "  --decode CLIP RAW     decode a clip to raw RGB565 frames; prints the decode time per\n"
         "                        frame from RAM and the time of one frame's memcpy, in ms\n"
-        "  --psnr REF.rgb24 TEST.rgb565   PSNR in RGB565 of raw frames against raw RGB24 frames\n",
+        "  --psnr REF.rgb24 TEST.rgb565|TEST.rgb24   PSNR of raw frames as a 565 screen shows them\n"
+        "                        (RGB565 widened; RGB24 at the nearest 565 level) against RGB24 ones\n",
         DefaultQuality);
 }
 
@@ -280,27 +281,29 @@ bool readAll(const std::string& path, std::string& out) {
     return true;
 }
 
+// Test frames ending in .rgb24 (a peer's decoded output) are put on the 565 screen with the
+// nearest level per channel; others are raw RGB565. Both are compared widened, as the screen
+// shows them, against the 8-bit reference.
 int psnrCommand(const std::string& refPath, const std::string& testPath) {
     std::string ref, test;
     if (!readAll(refPath, ref) || !readAll(testPath, test)) {
         std::fprintf(stderr, "cannot read %s or %s\n", refPath.c_str(), testPath.c_str());
         return 1;
     }
-    size_t frames = std::min(ref.size() / (Pixels * 3), test.size() / (Pixels * 2));
+    const bool rgb = testPath.size() >= 6 && testPath.compare(testPath.size() - 6, 6, ".rgb24") == 0;
+    const size_t testFrame = size_t(Pixels) * (rgb ? 3 : 2);
+    size_t frames = std::min(ref.size() / (Pixels * 3), test.size() / testFrame);
     if (frames == 0) {
         std::fprintf(stderr, "no whole frames to compare\n");
         return 1;
     }
-    std::vector<uint16_t> a(Pixels);
+    std::vector<uint16_t> shown(Pixels);
     uint64_t error = 0;
     for (size_t f = 0; f < frames; f++) {
-        const uint8_t* r = reinterpret_cast<const uint8_t*>(ref.data()) + f * Pixels * 3;
+        const uint8_t* t = reinterpret_cast<const uint8_t*>(test.data()) + f * testFrame;
         for (int i = 0; i < Pixels; i++)
-            a[i] = uint16_t((r[3 * i] >> 3) << 11 | (r[3 * i + 1] >> 2) << 5 | (r[3 * i + 2] >> 3));
-        const uint8_t* t = reinterpret_cast<const uint8_t*>(test.data()) + f * Pixels * 2;
-        std::vector<uint16_t> b(Pixels);
-        for (int i = 0; i < Pixels; i++) b[i] = uint16_t(t[2 * i] | t[2 * i + 1] << 8);
-        error += squaredError565(a.data(), b.data(), Pixels);
+            shown[i] = rgb ? nearest565(t[3 * i], t[3 * i + 1], t[3 * i + 2]) : uint16_t(t[2 * i] | t[2 * i + 1] << 8);
+        error += squaredErrorToRgb(shown.data(), reinterpret_cast<const uint8_t*>(ref.data()) + f * Pixels * 3, Pixels);
     }
     std::printf("%.2f\n", psnrFromError(error, frames * Pixels));
     return 0;
