@@ -87,7 +87,9 @@ TEST(Format17Entries, WorkedExamples) {
 
     // Narrow runs: four pairs of 8 direct 0xF800 and 8 of palette[3].
     std::vector<uint8_t> narrow = {0x00};
-    for (int k = 0; k < 4; k++) narrow.insert(narrow.end(), {0xFD, 0x00, 0xF8, 0x03});
+    static const uint8_t pair[] = {0xFD, 0x00, 0xF8, 0x03};
+    for (int k = 0; k < 4; k++)
+        for (uint8_t byte : pair) narrow.push_back(byte);
     b = decodeEntry(17, 0, raw(0, narrow), 0);
     for (int i = 0; i < 64; i++) EXPECT_EQ(b.px[i], (i / 8) % 2 ? P(3) : 0xF800);
 
