@@ -744,21 +744,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
 #endif
     const uint16_t* const lines = t.entryLines;
     const unsigned linesFirst = unsigned(t.entryLinesFirst), linesCount = unsigned(t.entryLinesCount);
-    // Busy footage draws a different entry at nearly every block, scattered over megabytes: the
-    // bytes of the block a few ahead (its expanded line, else its entry's first two cache lines)
-    // are asked for in advance, and the entry offset of one further ahead. ids past the last
-    // block are 0; ids at or beyond entryCount are literal colours, not entries.
-    constexpr int Ahead = 4;
-    auto prefetch = [&](int b) __attribute__((always_inline)) {
-        __builtin_prefetch(entryOffsets + ids[b + 4 * Ahead]);
-        const unsigned id = ids[b + Ahead], expanded = id - linesFirst;
-        const uint8_t* bytes = expanded < linesCount ? reinterpret_cast<const uint8_t*>(lines + 64 * size_t(expanded))
-                                                     : dictionary + entryOffsets[id < entryCount ? id : 0];
-        __builtin_prefetch(bytes);
-        __builtin_prefetch(bytes + 64);
-    };
     changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
-        prefetch(b);
         uint16_t id = ids[b];
         uint8_t* plane = alpha + (cursor - frame);
         if (id >= entryCount) mode = 0;  // ids beyond the dictionary are literal colours
@@ -774,7 +760,7 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         }
         int c = entryClass(id);
         const uint8_t* p = dictionary + entryOffsets[id];
-        if (id - linesFirst < linesCount) {  // classes 4..7 expanded at load (no alpha part)
+        if (DECODE_SSE2 && id - linesFirst < linesCount) {  // classes 4..7 expanded at load, no alpha part
             scatterLine(cursor, lines + 64 * size_t(id - linesFirst), mode - 1, c & 1);
         } else {
             uint16_t* line = scatter.nextLine();
