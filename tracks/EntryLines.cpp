@@ -1,5 +1,7 @@
 #include "tracks/EntryLines.h"
 
+#include <cstring>
+
 #include "core/KernelVariant.h"
 
 bool expandsEntryLines() {
@@ -10,31 +12,42 @@ bool expandsEntryLines() {
 #endif
 }
 
-void expandEntryLine(const uint8_t* p, int kind, const uint16_t* palette, uint16_t* line) {
-    const bool narrow = (kind & 6) == 4;
-    // The run bytes: lengths and colour kinds of runs until they reach 64 (the loader checked
-    // that they cover exactly 64).
-    uint8_t length[64];
-    bool fromPalette[64];
-    int runs = 0;
-    for (int total = 0; total < 64;) {
-        const unsigned R = *p++;
-        length[runs] = uint8_t(narrow ? (R >> 5) + 1 : (R >> 4) + 1);
-        fromPalette[runs] = !narrow || (R & 2);
-        total += length[runs++];
-        if (total >= 64) break;
-        length[runs] = uint8_t(narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1);
-        fromPalette[runs] = !narrow || (R & 1);
-        total += length[runs++];
-    }
-    for (int r = 0, x = 0; r < runs; r++) {
+namespace {
+
+// Runs of at most N pixels, each written whole at N pixels (the next run overwrites the excess;
+// the line has room for the last one), lengths from the run byte's two fields.
+template <int N>
+void expand(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
+    constexpr bool Narrow = N == 8;
+    const uint8_t* colours = p;  // after the run byte whose runs reach 64 (exactly 64: checked)
+    for (int total = 0; total < 64; colours++)
+        total += Narrow ? (*colours >> 5) + ((*colours >> 2) & 7) + 2 : (*colours >> 4) + (*colours & 15) + 2;
+    uint16_t* out = line;
+    auto run = [&](int length, bool fromPalette) {
         uint16_t c;
-        if (fromPalette[r]) {
-            c = palette[*p++];
+        if (fromPalette) {
+            c = palette[*colours++];
         } else {
-            c = uint16_t(p[0] | p[1] << 8);
-            p += 2;
+            c = uint16_t(colours[0] | colours[1] << 8);
+            colours += 2;
         }
-        for (int k = 0; k < length[r] && x < 64; k++) line[x++] = c;
+        for (int i = 0; i < N; i++) out[i] = c;
+        out += length;
+    };
+    for (; out < line + 64; p++) {
+        const unsigned R = *p;
+        run(Narrow ? (R >> 5) + 1 : (R >> 4) + 1, !Narrow || (R & 2));
+        if (out < line + 64) run(Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1, !Narrow || (R & 1));
     }
+}
+
+}  // namespace
+
+void expandEntryLine(const uint8_t* p, int kind, const uint16_t* palette, uint16_t* line) {
+    uint16_t wide[64 + 16];
+    if ((kind & 6) == 4)
+        expand<8>(p, palette, wide);
+    else
+        expand<16>(p, palette, wide);
+    std::memcpy(line, wide, 128);
 }
