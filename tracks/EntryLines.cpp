@@ -22,8 +22,8 @@ void expand(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
     const uint8_t* colours = p;  // after the run byte whose runs reach 64 (exactly 64: checked)
     for (int total = 0; total < 64; colours++)
         total += Narrow ? (*colours >> 5) + ((*colours >> 2) & 7) + 2 : (*colours >> 4) + (*colours & 15) + 2;
-    uint16_t* out = line;
-    auto run = [&](int length, bool fromPalette) {
+    // One run from out on: its colour at colours, written whole; where the next run starts.
+    auto run = [&](uint16_t* out, int length, bool fromPalette) {
         uint16_t c;
         if (fromPalette) {
             c = palette[*colours++];
@@ -32,12 +32,12 @@ void expand(const uint8_t* p, const uint16_t* palette, uint16_t* line) {
             colours += 2;
         }
         for (int i = 0; i < N; i++) out[i] = c;
-        out += length;
+        return out + length;
     };
-    for (; out < line + 64; p++) {
+    for (uint16_t* out = line; out < line + 64; p++) {
         const unsigned R = *p;
-        run(Narrow ? (R >> 5) + 1 : (R >> 4) + 1, !Narrow || (R & 2));
-        if (out < line + 64) run(Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1, !Narrow || (R & 1));
+        out = run(out, Narrow ? (R >> 5) + 1 : (R >> 4) + 1, !Narrow || (R & 2));
+        if (out < line + 64) out = run(out, Narrow ? ((R >> 2) & 7) + 1 : (R & 15) + 1, !Narrow || (R & 1));
     }
 }
 
