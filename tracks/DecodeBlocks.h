@@ -742,6 +742,8 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         return c + (classFirst[c + 1] <= int32_t(id) ? 1 : 0);
     };
 #endif
+    const uint16_t* const lines = t.entryLines;
+    const unsigned linesFirst = unsigned(t.entryLinesFirst), linesCount = unsigned(t.entryLinesCount);
     changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         uint8_t* plane = alpha + (cursor - frame);
@@ -758,18 +760,22 @@ void drawBlocks18With(Track& t, const FramePlan& plan) {
         }
         int c = entryClass(id);
         const uint8_t* p = dictionary + entryOffsets[id];
-        uint16_t* line = scatter.nextLine();
-        switch (c & 7) {
-        case 0: directPixels(cursor, p), p += 128; break;
-        case 1: palettePixels(cursor, p, palette), p += 64; break;
-        case 2:
-        case 3: p = fourRuns(p, wide, line); break;
-        case 4:
-        case 5: p = separatedRuns<true>(p, wide, line); break;
-        case 6:
-        case 7: p = separatedRuns<false>(p, wide, line); break;
+        if (DECODE_SSE2 && id - linesFirst < linesCount) {  // classes 4..7 expanded at load, no alpha part
+            scatterLine(cursor, lines + 64 * size_t(id - linesFirst), mode - 1, c & 1);
+        } else {
+            uint16_t* line = scatter.nextLine();
+            switch (c & 7) {
+            case 0: directPixels(cursor, p), p += 128; break;
+            case 1: palettePixels(cursor, p, palette), p += 64; break;
+            case 2:
+            case 3: p = fourRuns(p, wide, line); break;
+            case 4:
+            case 5: p = separatedRuns<true>(p, wide, line); break;
+            case 6:
+            case 7: p = separatedRuns<false>(p, wide, line); break;
+            }
+            if ((c & 7) >= 2) scatter.put(cursor, mode - 1, c & 1);
         }
-        if ((c & 7) >= 2) scatter.put(cursor, mode - 1, c & 1);
         if (!writeAlpha) return;
         // With alpha every drawn block sets all 64 values before they are copied, so a deck that
         // does not write the alpha plane can leave them alone; without alpha they are left as

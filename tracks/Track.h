@@ -76,6 +76,11 @@ public:
     // Each palette colour repeated four times, so that a run takes its colour in one load and
     // fills eight or sixteen pixels with a few 64-bit stores. Set up by prepareDecoding.
     uint64_t paletteWide[256] = {};
+    // Format18 separated-run entries (classes 4..7) expanded at load where the decoders use them:
+    // entry entryLinesFirst + i has its 64 colours in scan order at entryLines + 64 * i
+    // (tracks/EntryLines.h). entryLinesCount 0: none, the runs are decoded every frame.
+    uint16_t* entryLines = nullptr;
+    int32_t entryLinesFirst = 0, entryLinesCount = 0;
 
     // Size estimate of a clip file for the editor's RAM figure; 0 when it is missing or not a clip.
     static int32_t probe(const std::string& path);

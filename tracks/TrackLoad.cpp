@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "tracks/ClipReader.h"
+#include "tracks/EntryLines.h"
 #include "tracks/Track.h"
 
 Track tracks[TrackSlots];
@@ -161,6 +162,13 @@ void Track::allocateBuffers() {
     prevIds = static_cast<uint16_t*>(allocate(size_t(4) * blockCount));
     prevModes = static_cast<uint16_t*>(allocate(12000));
     allocated = 1;
+    // The expanded lines only speed up decoding: without the memory for them the clip still plays.
+    entryLinesFirst = entryLinesCount = 0;
+    if (format == 18 && expandsEntryLines()) {
+        const int32_t first = classStart[4], count = classStart[7] + classCounts[7] - first;
+        if (count > 0) entryLines = static_cast<uint16_t*>(std::aligned_alloc(64, size_t(128) * size_t(count)));
+        if (entryLines) entryLinesFirst = first, entryLinesCount = count;
+    }
     if (!timeline || !modeWords || !dictionary || !entryOffsets || !prevIds || !prevModes) return;
     std::memset(dictionary + size_t(2) * dictionaryUnits, 0, DictionaryPadding);
     for (uint32_t b = 0; b < blockCount; b++) prevIds[b] = 60000;
@@ -175,6 +183,9 @@ void Track::releaseBuffers() {
     std::free(entryOffsets);
     std::free(prevIds);
     std::free(prevModes);
+    std::free(entryLines);
+    entryLines = nullptr;
+    entryLinesFirst = entryLinesCount = 0;
     timeline = modeWords = prevIds = prevModes = nullptr;
     dictionary = dictionaryCursor = nullptr;
     entryOffsets = nullptr;
@@ -421,6 +432,9 @@ static int readEntries(Track& t, int n) {
         std::memcpy(t.dictionaryCursor, bytes.b, size_t(bytes.size));
         t.dictionaryCursor += bytes.size;
         t.dictionaryFill += bytes.size;
+        const int32_t line = e - t.entryLinesFirst;
+        if (uint32_t(line) < uint32_t(t.entryLinesCount))
+            expandEntryLine(t.dictionary + t.entryOffsets[e], c & 7, t.palette, t.entryLines + 64 * size_t(line));
         t.lastEntrySize = uint8_t(bytes.size);
         t.entriesRead = e + 1;
     }

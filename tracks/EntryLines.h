@@ -1,0 +1,15 @@
+// Format18 entries of separated runs (classes 4..7) expanded once at load into their 64 colours in
+// scan order, so that the frame decoder of a vector build only puts a ready line into the block.
+// Busy footage draws a different entry at nearly every block, mostly runs of one or two pixels:
+// expanding ~40 runs per block every frame cost more than copying 128 bytes. Costs 128 bytes of
+// RAM per such entry (at most 8 MB for a clip), so builds without a vector unit (the console) keep
+// decoding the runs.
+#pragma once
+#include <cstdint>
+
+// Whether this build's frame decoders draw separated-run entries from expanded lines.
+bool expandsEntryLines();
+
+// The 64 colours of a checked separated-run entry of class & 7 = kind (4 narrow, 6 wide; the
+// variant bit is ignored), in run order, into line.
+void expandEntryLine(const uint8_t* entry, int kind, const uint16_t* palette, uint16_t* line);
