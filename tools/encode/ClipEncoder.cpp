@@ -296,11 +296,10 @@ Tolerance toleranceFor(int quality) {
     double aim = 30.0 + 0.4 * (quality - 50);
     double aimError = 192.0 * 255.0 * 255.0 / std::pow(10.0, aim / 10.0);
     int level = quality >= 90 ? 1 : 1 + (90 - quality) / 10;
-    // Bytes weigh against error so that a block's coding at the aim must save about 32 bytes
-    // over its exact coding. No block falls more than 6 dB below the aim (four times its
-    // error): a hard floor at the aim itself made textured blocks that runs cannot follow
-    // cheaply take raw pixels, a third of the clip's bytes at quality 30 on a zoom over
-    // detail, for little of its PSNR.
+    // The error of a block at the aim weighs as much as 32 bytes. No block falls more than
+    // 6 dB below the aim (four times its error): a hard floor at the aim itself made textured
+    // blocks that runs cannot follow cheaply take raw pixels, a third of the clip's bytes at
+    // quality 30 on a zoom over detail, for little of its PSNR.
     return Tolerance(level, int64_t(4.0 * aimError), float(32.0 / aimError));
 }
 

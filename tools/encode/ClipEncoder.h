@@ -19,7 +19,8 @@ struct EncodeParams {
 };
 
 // What quality q lets a block lose: below 100 every block keeps a PSNR of at least
-// 30 + 0.4 (q - 50) dB (so the whole clip does too), and no pixel moves by more than one level
+// 24 + 0.4 (q - 50) dB (so the whole clip does too), the error of a block 6 dB above that floor
+// weighs as much as 32 bytes, and no pixel moves by more than one level
 // per channel (two for green) above quality 90, one more per 10 below.
 Tolerance toleranceFor(int quality);
 
