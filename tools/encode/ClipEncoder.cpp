@@ -296,11 +296,14 @@ Tolerance toleranceFor(int quality) {
     double aim = 30.0 + 0.4 * (quality - 50);
     double aimError = 192.0 * 255.0 * 255.0 / std::pow(10.0, aim / 10.0);
     int level = quality >= 90 ? 1 : 1 + (90 - quality) / 10;
-    // The error of a block at the aim weighs as much as 32 bytes. No block falls more than
-    // 6 dB below the aim (four times its error): a hard floor at the aim itself made textured
-    // blocks that runs cannot follow cheaply take raw pixels, a third of the clip's bytes at
-    // quality 30 on a zoom over detail, for little of its PSNR.
-    return Tolerance(level, int64_t(4.0 * aimError), float(32.0 / aimError));
+    // Up to quality 40 no block falls more than 6 dB below the aim (four times its error), and
+    // the error of a block at the aim weighs as much as 32 bytes; from 60 on the aim is every
+    // block's floor and its error weighs 16 bytes; in between, the one passes into the other.
+    // At low rates a floor at the aim made textured blocks that runs cannot follow cheaply take
+    // raw pixels (a third of the clip's bytes at quality 30 on a zoom over detail, for little of
+    // its PSNR); at high rates, where most blocks can meet it, it spends the bytes better.
+    double high = std::min(1.0, std::max(0.0, (quality - 40) / 20.0));
+    return Tolerance(level, int64_t(std::pow(4.0, 1.0 - high) * aimError), float((32.0 - 16.0 * high) / aimError));
 }
 
 namespace {
