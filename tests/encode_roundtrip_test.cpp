@@ -309,6 +309,31 @@ TEST(EncodeQuality, LowQualityKeepsFootageOfAFewFlatColoursExact) {
     EXPECT_EQ(encodedPsnr(in, out), 99.0);
 }
 
+TEST(EncodeQuality, AFlatBlockTakesItsNewColourWhenThatCostsLessThanKeepingItsOldOne) {
+    // Noise on the left (the same in both frames, so the clip is too big to be kept exact
+    // instead), flat grey on the right that turns one red level redder: within what quality 60
+    // lets a block lose, but a literal colour costs a few bytes and showing the old grey costs
+    // the error of every pixel.
+    InputClip in;
+    uint32_t seed = 7;
+    Frame565 frame;
+    for (int i = 0; i < Pixels; i++) {
+        seed = seed * 1103515245u + 12345u;
+        frame.colour[i] = i % 320 < 160 ? uint16_t(seed >> 16) : uint16_t(16 << 11 | 32 << 5 | 16);
+    }
+    in.frames.push_back(frame);
+    for (int i = 0; i < Pixels; i++)
+        if (i % 320 >= 160) frame.colour[i] += 1 << 11;
+    in.frames.push_back(frame);
+    EncodeParams params;
+    params.quality = 60;
+    EncodedClip out;
+    encodeFrames(in, params, out, nullptr);
+    for (int y = 0; y < 240; y += 8)
+        for (int x = 160; x < 320; x += 8)
+            ASSERT_EQ(out.pictures[1][y * 320 + x], frame.colour[y * 320 + x]) << "block at " << x << "," << y;
+}
+
 TEST(EncodePicture, FitCropsLetterboxesOrStretches) {
     // 640x240: left half red, right half blue, a white top row.
     Rgba src(640, 240);

@@ -505,20 +505,33 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
 
 void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
-    // A coding that spends more error than the block's budget is done again with error weighing
-    // more (the runs then follow the picture more closely where that is cheapest), and as a last
-    // resort exactly.
-    // The retries keep to the scan order of the first try, which the block's structure chose.
-    Tolerance t = tol;
-    int order = -1;
     SpanTable tables[8];
-    for (int attempt = 0;; attempt++) {
-        if (attempt == 3 || t.lambda <= 0) t = Tolerance(tol.lambda > 0 ? 0 : tol.level, tol.budget, 0);
-        int used = codeWithin(format, hasAlpha, colour, alpha, pal, t, out, t.lambda > 0 ? order : -1, tables);
-        if (attempt == 0) order = used;
-        if (t.budget < 0 || t.level == 0 || blockError(out.picture, colour) <= t.budget) return;
-        t.lambda *= 4;
+    int order = codeWithin(format, hasAlpha, colour, alpha, pal, tol, out, -1, tables);
+    if (tol.lambda <= 0 || tol.budget < 0 || tol.level == 0 || blockError(out.picture, colour) <= tol.budget) return;
+    // A coding that spends more error than the block's budget is done again with error weighing
+    // four times more each time (the runs then follow the picture more closely where that is
+    // cheapest) until it meets the budget; then the weight halfway between (on a log scale) the
+    // last that failed and the first that met it, as a step of four may spend bytes the budget
+    // did not ask for. The retries keep to the scan order of the first try, which the block's
+    // structure chose. The last resort is the exact block.
+    BlockCoding trial;
+    Tolerance t = tol;
+    float failed = tol.lambda;
+    for (int attempt = 0; attempt < 6; attempt++) {
+        t.lambda = failed * 4;
+        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
+        if (blockError(trial.picture, colour) > tol.budget) {
+            failed = t.lambda;
+            continue;
+        }
+        out = trial;
+        t.lambda = failed * 2;
+        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
+        if (blockError(trial.picture, colour) <= tol.budget && trial.entry.bytes.size() < out.entry.bytes.size())
+            out = trial;
+        return;
     }
+    codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(0, tol.budget, 0), out, -1, tables);
 }
 
 }  // namespace encode

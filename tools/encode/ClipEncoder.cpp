@@ -292,13 +292,18 @@ std::vector<int> entryDemand(const InputClip& in, const Tolerance& t, int format
 
 Tolerance toleranceFor(int quality) {
     if (quality >= 100) return Tolerance(0);
-    // Every block keeps at least this PSNR, so the clip does too.
-    double psnr = 30.0 + 0.4 * (quality - 50);
-    double mse = 255.0 * 255.0 / std::pow(10.0, psnr / 10.0);
+    // The PSNR the quality aims at, and the squared error of a block at that PSNR.
+    double aim = 30.0 + 0.4 * (quality - 50);
+    double aimError = 192.0 * 255.0 * 255.0 / std::pow(10.0, aim / 10.0);
     int level = quality >= 90 ? 1 : 1 + (90 - quality) / 10;
-    int64_t budget = int64_t(192.0 * mse);
-    // Spending the whole budget on a block must save about 16 bytes for it to be worth it.
-    return Tolerance(level, budget, float(16.0 / double(budget)));
+    // Up to quality 40 no block falls more than 6 dB below the aim (four times its error), and
+    // the error of a block at the aim weighs as much as 32 bytes; from 60 on the aim is every
+    // block's floor and its error weighs 16 bytes; in between, the one passes into the other.
+    // At low rates a floor at the aim made textured blocks that runs cannot follow cheaply take
+    // raw pixels (a third of the clip's bytes at quality 30 on a zoom over detail, for little of
+    // its PSNR); at high rates, where most blocks can meet it, it spends the bytes better.
+    double high = std::min(1.0, std::max(0.0, (quality - 40) / 20.0));
+    return Tolerance(level, int64_t(std::pow(4.0, 1.0 - high) * aimError), float((32.0 - 16.0 * high) / aimError));
 }
 
 namespace {
@@ -363,14 +368,25 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
     size_t firstFrameEntries = 0;
     const bool shared = !share.empty();
 
+    // With error weighed against bytes, every way of showing a changed block is priced at the
+    // bytes it adds plus lambda x its squared error: keeping what the block showed costs no byte,
+    // a literal colour or an entry already in the dictionary a new segment in the block's
+    // timeline, a new entry that and its own bytes. A block is only coded when keeping it or
+    // the cheaper choices cost more than the least a new entry could.
+    const bool weighed = tol.lambda > 0;
+    const float segmentBytes = 3;  // a length byte and a 16-bit id
+    const float leastEntryBytes = 4;
     auto choose = [&](int f, int b) {
         Block& cur = targets[b];
         blockOf(in.frames[f], b, cur);
         Choice& ch = choices[b];
         const Block& view = shown[b];
+        float bestCost = 1e30f;  // of the choices found so far that need no new entry
         if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && withinTolerance(view.colour, cur.colour, tol)) {
             ch.step = Keep;
-            return;
+            if (!weighed) return;
+            bestCost = tol.lambda * float(blockError(view.colour, cur.colour));
+            if (bestCost <= segmentBytes) return;
         }
         uint16_t flat;
         if (format == 18) {
@@ -380,35 +396,50 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
                 return;
             }
             if (allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat)) {
-                // Without alpha, black keeps the block's id: no new segment in its timeline.
+                // A flat block never takes an entry. Without alpha, black keeps the block's id:
+                // no new segment in its timeline.
+                Cell literal = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
+                if (weighed && bestCost < 1e30f) {
+                    uint16_t shownFlat[64];
+                    for (int i = 0; i < 64; i++) shownFlat[i] = flat;
+                    if (bestCost <= segmentBytes + tol.lambda * float(blockError(shownFlat, cur.colour))) return;
+                }
                 ch.step = Direct;
-                ch.cell = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
+                ch.cell = literal;
                 return;
             }
         }
         ch.targetKey = hashBlock(cur);
         ch.sig = signature(cur.colour, cur.alpha);
+        auto consider = [&](uint32_t id) {
+            const Entry& e = entries[id];
+            if (memcmp(e.alpha, cur.alpha, 64) || !withinTolerance(e.picture, cur.colour, tol)) return false;
+            float cost = weighed ? segmentBytes + tol.lambda * float(blockError(e.picture, cur.colour)) : 0;
+            if (cost < bestCost) {
+                bestCost = cost;
+                ch.step = Found;
+                ch.cell.value = id;
+            }
+            return true;
+        };
         auto t = byTarget.find(ch.targetKey);
-        if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
-            withinTolerance(entries[t->second].picture, cur.colour, tol)) {
-            ch.step = Found;
-            ch.cell.value = t->second;
-            return;
-        }
-        if (tol.level > 0) {
+        if (t != byTarget.end() && consider(t->second) && !weighed) return;
+        if (tol.level > 0 && bestCost > segmentBytes) {
             auto a = alike.find(ch.sig);
             if (a != alike.end())
-                for (size_t k = a->second.size(); k-- > 0;) {
-                    const Entry& e = entries[a->second[k]];
-                    if (!memcmp(e.alpha, cur.alpha, 64) && withinTolerance(e.picture, cur.colour, tol)) {
-                        ch.step = Found;
-                        ch.cell.value = a->second[k];
-                        return;
-                    }
-                }
+                for (size_t k = a->second.size(); k-- > 0;)
+                    if (consider(a->second[k]) && !weighed) return;
         }
+        if (bestCost <= segmentBytes + leastEntryBytes) return;
+        const Step before = ch.step;
         ch.step = Coded;
         codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+        if (weighed && bestCost < 1e30f &&
+            bestCost <= float(codings[b].entry.bytes.size()) + segmentBytes +
+                            tol.lambda * float(blockError(codings[b].picture, cur.colour))) {
+            ch.step = before;
+            return;
+        }
         if (!shared || f == 0) return;
         uint64_t fallback = pictureError(view.colour, view.alpha, cur.colour, cur.alpha);
         ch.stays = true;

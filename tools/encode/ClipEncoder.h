@@ -19,7 +19,8 @@ struct EncodeParams {
 };
 
 // What quality q lets a block lose: below 100 every block keeps a PSNR of at least
-// 30 + 0.4 (q - 50) dB (so the whole clip does too), and no pixel moves by more than one level
+// 30 + 0.4 (q - 50) dB from quality 60 up, 6 dB less up to 40 (so the whole clip does too), its
+// error weighs against bytes, and no pixel moves by more than one level
 // per channel (two for green) above quality 90, one more per 10 below.
 Tolerance toleranceFor(int quality);
 
