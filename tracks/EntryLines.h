@@ -11,5 +11,5 @@
 bool expandsEntryLines();
 
 // The 64 colours of a checked separated-run entry of class & 7 = kind (4 narrow, 6 wide; the
-// variant bit is ignored), in run order, into line.
-void expandEntryLine(const uint8_t* entry, int kind, const uint16_t* palette, uint16_t* line);
+// variant bit is ignored), in run order, into line, decoded as the frame decoder decodes runs.
+void expandEntryLine(const uint8_t* entry, int kind, const uint64_t* paletteWide, uint16_t* line);

@@ -74,7 +74,7 @@ public:
     int32_t selectedFrom = 0, selectedUntil = 0;
     int32_t classFirst[16] = {};  // classStart, with classes the clip does not have never reached
     // Each palette colour repeated four times, so that a run takes its colour in one load and
-    // fills eight or sixteen pixels with a few 64-bit stores. Set up by prepareDecoding.
+    // fills eight or sixteen pixels with a few 64-bit stores. Set up as the palette is read.
     uint64_t paletteWide[256] = {};
     // Format18 separated-run entries (classes 4..7) expanded at load where the decoders use them:
     // entry entryLinesFirst + i has its 64 colours in scan order at entryLines + 64 * i

@@ -15,6 +15,7 @@
 #include "core/FrameBuffers.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
+#include "tracks/EntryLines.h"
 #include "tracks/Track.h"
 #include "tracks/TrackDecode.h"
 
@@ -35,9 +36,20 @@ namespace decodePortable {
 #undef DECODE_LEVEL
 }  // namespace decodePortable
 
+bool expandsEntryLines() { return DECODE_SSE2; }
+
+// The frame decoder's own run code, into a line with room for the last run written whole.
+void expandEntryLine(const uint8_t* entry, int kind, const uint64_t* paletteWide, uint16_t* line) {
+    alignas(16) uint16_t full[decodePortable::LineSize];
+    if ((kind & 6) == 4)
+        decodePortable::separatedRuns<true>(entry, paletteWide, full);
+    else
+        decodePortable::separatedRuns<false>(entry, paletteWide, full);
+    std::memcpy(line, full, 128);
+}
+
 namespace {
 
-inline uint64_t spread(uint16_t c) { return c * 0x0001000100010001ull; }
 
 // The block loops in use: the widest set this processor runs, unless a caller chose another.
 int decoderLevel = -1;
@@ -97,7 +109,6 @@ void Track::prepareDecoding() {
     selectedFrom = selectedUntil = 0;
     int classes = (hasAlpha + 1) * 8;
     for (int c = 0; c < 16; c++) classFirst[c] = c < classes ? classStart[c] : INT32_MAX;
-    for (int i = 0; i < 256; i++) paletteWide[i] = spread(palette[i]);
 }
 
 // Finds the segment of block b that holds position: one step on from the current segment when

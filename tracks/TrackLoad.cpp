@@ -256,6 +256,7 @@ static int readHeader(Track& t, bool format18) {
         if (sum != t.entryCount) return refuse(t, "class counts add up to %d, not entryCount %d", sum, t.entryCount);
     }
     if (!r.u16s(t.palette, 256)) return refuse(t, "file ends inside the palette");
+    for (int i = 0; i < 256; i++) t.paletteWide[i] = t.palette[i] * 0x0001000100010001ull;
     t.allocateBuffers();
     if (!t.timeline || !t.modeWords || !t.dictionary || !t.entryOffsets || !t.prevIds || !t.prevModes)
         return refuse(t, "not enough memory for the clip");
@@ -434,7 +435,7 @@ static int readEntries(Track& t, int n) {
         t.dictionaryFill += bytes.size;
         const int32_t line = e - t.entryLinesFirst;
         if (uint32_t(line) < uint32_t(t.entryLinesCount))
-            expandEntryLine(t.dictionary + t.entryOffsets[e], c & 7, t.palette, t.entryLines + 64 * size_t(line));
+            expandEntryLine(t.dictionary + t.entryOffsets[e], c & 7, t.paletteWide, t.entryLines + 64 * size_t(line));
         t.lastEntrySize = uint8_t(bytes.size);
         t.entriesRead = e + 1;
     }
