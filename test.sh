@@ -14,6 +14,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
+echo "== the Debian package: built, checked by lintian, installed, played as a new user, removed"
+tests/package_test.sh build
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DLOOPMIXER_SANITIZE=ON -DLOOPMIXER_BENCH=OFF \
   -DLOOPMIXER_DEMO_TOOL="$PWD/build/tools/clip/loopmixer-clip" -DLOOPMIXER_FOOTAGE=OFF >/dev/null

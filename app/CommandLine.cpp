@@ -32,6 +32,14 @@ bool parseInt(const char* text, long low, long high, long& out) {
 const Flag flags[] = {
     {"--help", nullptr, "print this help and exit",
      [](const char*, std::string&) { return launchOptions.help = true; }},
+    {"--version", nullptr, "print the version (release and commit) and exit",
+     [](const char*, std::string&) { return launchOptions.version = true; }},
+    {"--run-folder", "DIR", "run in DIR (made from the default set when it has no data/)",
+     [](const char* v, std::string&) {
+         if (!*v) return false;
+         launchOptions.runFolder = v;
+         return true;
+     }},
     // Remote control.
     {"--midi", nullptr, "play from MIDI controllers (own ports loopmixer midi_in/midi_out)",
      [](const char*, std::string&) { return launchOptions.midi = true; }},
@@ -135,7 +143,9 @@ bool parseCommandLine(int argc, char** argv, std::string& error) {
 
 std::string commandLineUsage() {
     std::string text = "usage: loopmixer [options]\n"
-                       "Runs in the current folder: reads data/ and videos/, writes data/log.txt.\n\n";
+                       "Runs in the current folder when it holds data/, else in ~/.local/share/loopmixer\n"
+                       "(made from the installed default set): reads data/ and videos/ there, writes\n"
+                       "data/log.txt.\n\n";
     for (const Flag& f : flags) {
         std::string left = std::string("  ") + f.name;
         if (f.valueName) left += std::string(" ") + f.valueName;

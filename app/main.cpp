@@ -3,10 +3,13 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <unistd.h>
 
 #include "app/CommandLine.h"
 #include "app/MainLoop.h"
 #include "core/Platform.h"
+#include "core/RunFolder.h"
+#include "core/Version.h"
 #include "app/Startup.h"
 #include "core/LaunchOptions.h"
 #include "mixer/Random.h"
@@ -30,6 +33,16 @@ int main(int argc, char** argv) {
     if (launchOptions.help) {
         std::fputs(commandLineUsage().c_str(), stdout);
         return 0;
+    }
+    if (launchOptions.version) {
+        std::printf("loopmixer %s\n", programVersion());
+        return 0;
+    }
+    // The run folder: this one when it holds data/, else the user's own, made from the default set.
+    const std::string runFolder = runFolderFor(launchOptions.runFolder, error);
+    if (runFolder.empty() || chdir(runFolder.c_str()) != 0) {
+        std::fprintf(stderr, "loopmixer: %s\n", error.empty() ? ("cannot enter " + runFolder).c_str() : error.c_str());
+        return 1;
     }
     // Ended from outside (SIGTERM, or Ctrl-C in a terminal): quit as the home menu does, so that a
     // recording is closed properly.

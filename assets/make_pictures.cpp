@@ -1,6 +1,8 @@
 // Draws the pictures of data/: the UI atlas, the home menu background, the splash logo and the
 // face-button diamond. Usage: make-pictures <output folder> <font file>
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -273,11 +275,40 @@ bool abxy(const std::string& dir, const std::string& fontPath) {
     return c.writePng(dir + "/abxy.png", false);
 }
 
+// The desktop icon: two decks, pink and blue, overlapping where they blend, on a dark tile. The
+// same shapes, in units of the icon's size, are drawn by assets/loopmixer.svg.
+bool icon(int size, const std::string& path) {
+    Canvas c(size, size, Colour{0, 0, 0, 0});
+    const float s = float(size);
+    c.roundRect(0.06f * s, 0.06f * s, 0.88f * s, 0.88f * s, 0.18f * s, rgb(0x15151C));
+    struct Box {
+        float x, y, w, h;
+    } pink{0.16f, 0.24f, 0.42f, 0.42f}, blue{0.42f, 0.34f, 0.42f, 0.42f};
+    const float r = 0.07f;
+    c.roundRect(pink.x * s, pink.y * s, pink.w * s, pink.h * s, r * s, rgb(0xFE00C3));
+    c.roundRect(blue.x * s, blue.y * s, blue.w * s, blue.h * s, r * s, rgb(0x59B1FF));
+    auto inBox = [&](const Box& b, float x, float y) {
+        const float dx = std::max({(b.x + r) * s - x, 0.0f, x - (b.x + b.w - r) * s});
+        const float dy = std::max({(b.y + r) * s - y, 0.0f, y - (b.y + b.h - r) * s});
+        return x >= b.x * s && x <= (b.x + b.w) * s && y >= b.y * s && y <= (b.y + b.h) * s &&
+               dx * dx + dy * dy <= r * s * r * s;
+    };
+    // The overlap as "add" shows it.
+    c.fill(int(blue.x * s), int(blue.y * s), int((pink.x + pink.w) * s) + 1, int((pink.y + pink.h) * s) + 1,
+           [&](float x, float y) { return inBox(pink, x, y) && inBox(blue, x, y); }, rgb(0xFFB1FF));
+    return c.writePng(path, true);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--icon") {
+        const int size = atoi(argv[2]);
+        return size >= 16 && size <= 1024 && icon(size, argv[3]) ? 0 : 1;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: make-pictures <output folder> <font file>\n");
+        fprintf(stderr, "usage: make-pictures <output folder> <font file>\n"
+                        "       make-pictures --icon SIZE OUT.png\n");
         return 1;
     }
     std::string dir = argv[1], font = argv[2];

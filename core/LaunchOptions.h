@@ -6,6 +6,9 @@
 
 struct LaunchOptions {
     bool help = false;
+    bool version = false;
+    // The run folder asked for (--run-folder); "" lets the program choose (core/RunFolder.h).
+    std::string runFolder;
     // Remote control (MIDI, OSC): what is given here replaces data/remote.xml for this run.
     bool midi = false;
     std::vector<std::string> midiConnect;

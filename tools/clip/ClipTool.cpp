@@ -12,19 +12,27 @@
 #include <vector>
 
 #include "core/FrameBuffers.h"
+#include "core/Version.h"
 #include "tools/clip/DemoClips.h"
 #include "tracks/Track.h"
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
+int usage(FILE* to = stderr) {
+    std::fprintf(to,
                  "usage: loopmixer-clip info CLIP\n"
                  "       loopmixer-clip decode CLIP OUT [--alpha ALPHAOUT]\n"
                  "       loopmixer-clip png CLIP FRAME OUT.png\n"
                  "       loopmixer-clip sheet CLIP OUT.png\n"
-                 "       loopmixer-clip demo DIR [--playlists FILE]\n");
-    return 2;
+                 "       loopmixer-clip demo DIR [--playlists FILE]\n"
+                 "Inspects, decodes and pictures clips (.q17, .q18) with the instrument's own loader.\n"
+                 "  info     the clip's header: format, alpha, size, frames, entries, RAM estimate\n"
+                 "  decode   every frame as raw RGB565 (and the alpha plane)\n"
+                 "  png      one frame as a PNG picture\n"
+                 "  sheet    a contact sheet of the clip's frames\n"
+                 "  demo     write the bundled demo clips (and a playlists file)\n"
+                 "  --help, --version\n");
+    return to == stdout ? 0 : 2;
 }
 
 // The loader talks to standard output (its own lines and the log stream); the tool's output must
@@ -249,6 +257,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage();
     const std::string& cmd = args[0];
+    if (cmd == "--help" || cmd == "-h") return usage(stdout);
+    if (cmd == "--version") {
+        std::printf("loopmixer-clip %s\n", programVersion());
+        return 0;
+    }
     if (cmd == "demo" && (args.size() == 2 || (args.size() == 4 && args[2] == "--playlists")))
         return demo(args[1], args.size() == 4 ? args[3] : "");
     allocateFrameBuffers();

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/RunFolder.h"
+#include "core/Version.h"
 #include "tools/encode/ClipCheck.h"
 #include "tools/encode/ClipEncoder.h"
 #include "tools/encode/Input.h"
@@ -30,7 +32,7 @@ const int DefaultQuality = 75;
 struct Options {
     std::vector<std::string> inputs;
     std::string output;    // file (one input) or folder
-    std::string runDir = ".";
+    std::string runDir;  // "": the instrument's own choice (see core/RunFolder.h)
     std::string playlist;
     int format = 0;        // 0: from the output name, else 18
     int quality = DefaultQuality;
@@ -54,7 +56,8 @@ void usage(FILE* to) {
         "INPUT is a video or animated picture, a folder of numbered PNG pictures, or a pattern\n"
         "such as shots/frame%%04d.png. Each input becomes one clip of at most 255 frames.\n"
         "  -o, --output PATH     clip file (one input) or folder (default: videos/ of the run folder)\n"
-        "  --run-dir DIR         the instrument's run folder (default: .)\n"
+        "  --run-dir DIR         the instrument's run folder (default: the current folder when\n"
+        "                        it holds data/, else the user's, ~/.local/share/loopmixer)\n"
         "  --format 17|18        clip format (default 18, or the output name's extension)\n"
         "  --quality 1..100      picture quality (default %d): bytes weigh less against error\n"
         "                        as it rises; every block keeps a PSNR of at least\n"
@@ -361,6 +364,9 @@ int main(int argc, char** argv) {
         if (a == "-h" || a == "--help") {
             usage(stdout);
             return 0;
+        } else if (a == "--version") {
+            std::printf("loopmixer-encode %s\n", programVersion());
+            return 0;
         } else if (a == "-o" || a == "--output") {
             o.output = value("a path");
         } else if (a == "--run-dir") {
@@ -412,6 +418,16 @@ int main(int argc, char** argv) {
     if (o.inputs.empty()) {
         usage(stderr);
         return 1;
+    }
+
+    // The run folder the instrument itself would take, made from its default set when new.
+    if (o.runDir.empty()) {
+        std::string error;
+        o.runDir = runFolderFor("", error);
+        if (o.runDir.empty()) {
+            std::fprintf(stderr, "loopmixer-encode: %s\n", error.c_str());
+            return 1;
+        }
     }
 
     // Where each clip goes.
