@@ -7,6 +7,7 @@
 #include "core/FrameBuffers.h"
 #include "core/LaunchOptions.h"
 #include "controls/Screens.h"
+#include "draw/HintLine.h"
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
@@ -147,6 +148,7 @@ int runFrame() {
     case Screen::VideoOut: videoOutScreen.draw(screenSurface, uiTexture); break;
     default: break;
     }
+    drawHintLine(screenSurface);
     drawNoticeLine(screenSurface);
     recordFrame();
     drawRecordingMark();

@@ -16,6 +16,7 @@
 #include "core/Controller.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
+#include "draw/HintLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
 #include "mixer/BeatLock.h"
@@ -100,6 +101,7 @@ bool startUp() {
     for (Track& t : tracks) t.clear();
     controller.clear();
     homeScreen.init();
+    resetHints();
     decks = Decks();
     decks.resetDecks();
     queuedTrack = 0;

@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "core/KeyHints.h"
+#include "core/Platform.h"
 #include "controls/Screens.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
@@ -63,7 +64,9 @@ void drawChooser(SDL_Surface* screen) {
         for (int r = 0; r < ChooserRows && top + r < listedPlaylists(); r++) {
             const int i = top + r;
             const int y = 87 + 10 * r;
-            const std::string name = fitText(uiFonts, 0, mix.playlists[i].name, NameRoom, false);
+            // Cut in the middle: names that share a start ("Long play 1", "Long play 12") still
+            // differ at their ends.
+            const std::string name = fitTextMiddle(uiFonts, 0, mix.playlists[i].name, NameRoom);
             drawTextSmooth(uiFonts, screen, name.c_str(), 82, y, uiGrey, 0);
             drawNumber(uiFonts, screen, mix.playlists[i].trackCount, 222, y, uiGrey, 0);
             if (i == marked) drawTextSmooth(uiFonts, screen, ">", 73, y, uiGrey, 0);
@@ -77,8 +80,22 @@ void drawChooser(SDL_Surface* screen) {
         }
     }
     char hint[48];
-    std::snprintf(hint, sizeof hint, "%s load   %s home", controlName(ButtonB), controlName(ButtonX));
+    std::snprintf(hint, sizeof hint, "%s or click load   %s home", controlName(ButtonB), controlName(ButtonX));
     drawLabel(uiFonts, screen, hint, 72, 210, uiGrey, 0, 0x000000);
+}
+
+bool keepClipsAwayFromMix() { return platform::memoryAvailableMb() >= KeepClipsMemoryMb; }
+
+void returnToMix() {
+    appState.screen = Screen::Mix;
+    if (mix._totalTracks == 0 && !mix.loading) return;
+    if (!mix.loadedPlaylistUnchanged()) {
+        // The playlist was edited meanwhile: its slots no longer match it.
+        mix.clearMix();
+        decks.resetDecks();
+        return;
+    }
+    appState.mixView = Performing;
 }
 
 void loadChosenPlaylist(int32_t index) {
@@ -90,15 +107,35 @@ void loadChosenPlaylist(int32_t index) {
     appState.mixView = Performing;
 }
 
+// The listed playlist under the stylus, or -1: the rows of the panel, x 70..249.
+int32_t playlistAt(int32_t x, int32_t y) {
+    if (x < 70 || x > 249 || y < 87 || y >= 87 + 10 * ChooserRows) return -1;
+    const int32_t i = windowTop(chooserTop) + (y - 87) / 10;
+    return i < listedPlaylists() ? i : -1;
+}
+
 void handleChooser() {
     chooserSelection = markedPlaylist();
     if (controller.pressed(ButtonB)) loadChosenPlaylist(chooserSelection);
+    // The mouse: a click marks a playlist, a click on the marked one (or a double click) loads it.
+    if (controller.touchDown && mix.playlistCount > 0) {
+        const int32_t at = playlistAt(controller.touchX, controller.touchY);
+        if (at >= 0 && at == chooserSelection) {
+            loadChosenPlaylist(at);
+            return;
+        }
+        if (at >= 0) chooserSelection = at;
+    }
+    if (controller.wheel && mix.playlistCount > 0)
+        chooserSelection = std::clamp(chooserSelection + controller.wheel, 0, listedPlaylists() - 1);
     if (controller.pressed(ButtonHome)) appState.mixView = Performing;
     if (controller.pressed(StickDown) && chooserSelection < mix.playlistCount - 1) chooserSelection++;
     if (controller.pressed(StickUp) && chooserSelection > 0) chooserSelection--;
     chooserTop = windowTop(chooserTop);
     if (controller.pressed(ButtonX)) {
         appState.screen = Screen::Home;
-        mix.clearMix();
+        // Where memory is plenty (the desktop) the clips stay in RAM, so that a visit to OPTIONS
+        // mid-show needs no reload; the console frees them for the editor's preview as it always has.
+        if (!keepClipsAwayFromMix()) mix.clearMix();
     }
 }

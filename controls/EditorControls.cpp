@@ -213,6 +213,14 @@ void tracksInput(const Controller& c) {
 }  // namespace
 
 void handleEditor() {
+    // The mouse wheel scrolls the list under the pointer: playlists or tracks on the left, the
+    // tracks of the marked playlist or the file browser on the right.
+    if (controller.wheel && mix.editorView != NewPlaylistView) {
+        Scroller& s = mix.scrollers[controller.wheelX <= 159 ? 0 : 1];
+        s.top += controller.wheel;
+        if (s.top > s.maxTop) s.top = s.maxTop;
+        if (s.top < 0) s.top = 0;
+    }
     switch (mix.editorView) {
         case PlaylistsView: playlistsInput(controller); break;
         case NewPlaylistView: mix.keyboardInput(controller); break;

@@ -28,7 +28,7 @@ int32_t itemColour(int item) { return homeScreen.selectedItem == item ? uiWhite 
 void activate(int item) {
     switch (item) {
     case ItemMix:
-        appState.screen = Screen::Mix;
+        returnToMix();
         break;
     case ItemEdit: {
         mix.reloadIfChanged();

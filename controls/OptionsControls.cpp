@@ -4,6 +4,8 @@
 #include "controls/Screens.h"
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
+#include "core/Notice.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
@@ -57,6 +59,12 @@ void handleOptions() {
             return;
         }
         if (c.key > 0) {
+            // A key drives one row only: taught to another row, it moves there, and says so.
+            for (int k = 0; k < 16; k++) {
+                if (k == options.keyToAssign || options.keys[k] != c.key) continue;
+                options.keys[k] = 0;
+                postNotice((keyName(c.key) + " moved from track " + std::to_string(k + 1)).c_str());
+            }
             options.keys[options.keyToAssign] = c.key;
             options.view = KeysView;
             options.refusedInput = -1;

@@ -37,6 +37,13 @@ void drawChooser(SDL_Surface* screen);
 // What the chooser's ButtonB does: frees the tracks, resets the decks, starts loading playlist
 // index and shows the picture.
 void loadChosenPlaylist(int32_t index);
+// Leaving the MIX screen for the home menu keeps the loaded clips where this much memory is still
+// available (MiB); with less, they are freed as the console always did.
+constexpr int64_t KeepClipsMemoryMb = 256;
+bool keepClipsAwayFromMix();
+// The home menu's MIX: the picture again with the clips kept, when their playlist has not changed
+// since it was loaded; otherwise they are freed and the chooser opens as before.
+void returnToMix();
 
 void handleHome();
 void handleEditor();

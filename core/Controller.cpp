@@ -97,4 +97,5 @@ void Controller::poll() {
             break;
         }
     }
+    wheel = platform::takeWheelSteps(&wheelX, &wheelY);
 }

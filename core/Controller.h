@@ -27,6 +27,8 @@ public:
     char typed[16];
     int32_t typedCount;  // pressed and released since the last frame: released in the next
     int32_t clip;  // mode-B clip pad held on a controller (1..16, the i-th clip), 0 for none
+    int32_t wheel;  // mouse wheel steps this frame: negative up, positive down (lists scroll by it)
+    int32_t wheelX, wheelY;  // where the pointer was when the wheel turned
 
     void clear();
     void poll();

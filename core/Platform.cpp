@@ -80,6 +80,8 @@ int tvCalls = 0;
 bool exitEnabled = true;
 
 bool textEntry = false;
+int wheelSteps = 0;  // mouse wheel steps since the last frame: negative up, positive down
+int wheelX = 0, wheelY = 0;
 
 const Binding* bindingFor(SDLKey key) {
     // While a name is typed, every key but the arrows types: the arrows still move the cursor.
@@ -236,6 +238,17 @@ void openJoystick() {
 
 bool joystickOpen() { return joystick != nullptr; }
 
+int64_t memoryAvailableMb() {
+    FILE* f = std::fopen("/proc/meminfo", "r");
+    if (!f) return 0;
+    char line[128];
+    long long kb = 0;
+    while (std::fgets(line, sizeof line, f))
+        if (std::sscanf(line, "MemAvailable: %lld kB", &kb) == 1) break;
+    std::fclose(f);
+    return kb / 1024;
+}
+
 int16_t axis(int index) {
     if (scriptedAxis[index]) return scriptedAxis[index];
     bool held[4];
@@ -292,6 +305,14 @@ void setKeyAction(SDLKey key, void (*action)()) {
     if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action, false};
 }
 
+int takeWheelSteps(int32_t* x, int32_t* y) {
+    *x = wheelX;
+    *y = wheelY;
+    const int steps = wheelSteps;
+    wheelSteps = 0;
+    return steps;
+}
+
 int pollEvent(SDL_Event* event) {
     for (;;) {
         if (!pending.empty()) {
@@ -318,8 +339,16 @@ int pollEvent(SDL_Event* event) {
             return 1;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP:
-            // SDL reports a wheel turn as buttons 4 and 5 going down and up: not a tap.
-            if (event->button.button == SDL_BUTTON_WHEELUP || event->button.button == SDL_BUTTON_WHEELDOWN) continue;
+            // SDL reports a wheel turn as buttons 4 and 5 going down and up: not a tap, a step of
+            // the wheel (counted on the way down).
+            if (event->button.button == SDL_BUTTON_WHEELUP || event->button.button == SDL_BUTTON_WHEELDOWN) {
+                if (event->type == SDL_MOUSEBUTTONDOWN) {
+                    wheelSteps += event->button.button == SDL_BUTTON_WHEELUP ? -1 : 1;
+                    wheelX = clampTo((event->button.x - offsetX) / scale, 319);
+                    wheelY = clampTo((event->button.y - offsetY) / scale, 239);
+                }
+                continue;
+            }
             // A press on the black border around the picture (fullscreen) is not a touch; a
             // release there still ends one.
             if (event->type == SDL_MOUSEBUTTONDOWN &&

@@ -31,6 +31,8 @@ uint64_t microseconds();
 // Joystick 0, merged with the keyboard keys and gamepad bound to the console's controls.
 void openJoystick();
 bool joystickOpen();
+// Memory the system can still give (MemAvailable), in MiB; 0 when it cannot be read.
+int64_t memoryAvailableMb();
 // Called once per frame before the controls are read.
 void pumpInput();
 int16_t axis(int index);
@@ -44,6 +46,9 @@ void setKeyAction(SDLKey key, void (*action)());
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);
+// The mouse wheel's steps since the last call (negative up, positive down), counted by pollEvent,
+// and where on the picture the pointer was at the last of them.
+int takeWheelSteps(int32_t* x, int32_t* y);
 
 // The desktop's tap key (its action is set at start-up, like the recording's F9).
 constexpr SDLKey TapKey = SDLK_F8;

@@ -136,3 +136,23 @@ std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text
     }
     return piece(low);
 }
+
+std::string fitTextMiddle(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width) {
+    if (textWidth(fonts, fontIndex, text) <= width) return text;
+    static const std::string mark = "...";
+    const bool utf8 = isUtf8(text);
+    // n bytes of the text kept: half from the front, the rest from the end, both cut on characters.
+    auto piece = [&](size_t n) {
+        const size_t head = utf8Boundary(text, (n + 1) / 2, utf8);
+        size_t from = text.size() - n / 2;
+        while (utf8 && from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) from++;
+        return text.substr(0, head) + mark + text.substr(from);
+    };
+    size_t low = 0, high = text.size();
+    while (low < high) {
+        const size_t middle = (low + high + 1) / 2;
+        if (textWidth(fonts, fontIndex, piece(middle)) <= width) low = middle;
+        else high = middle - 1;
+    }
+    return piece(low);
+}

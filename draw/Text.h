@@ -30,6 +30,9 @@ int32_t textWidth(TTF_Font** fonts, int32_t fontIndex, const std::string& text);
 // keepEnd (file names, whose ends tell them apart). Text that fits, or without a font to measure
 // it, comes back whole.
 std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width, bool keepEnd);
+// text cut in the middle ("Long play...er 12"), for names that share a start or an end: both ends
+// tell them apart.
+std::string fitTextMiddle(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width);
 
 // Fills a rectangle of the screen surface with a raw RGB565 value (SDL_FillRect with clipping).
 void fillRect(SDL_Surface* dst, int32_t x, int32_t y, int32_t w, int32_t h, uint16_t pixel);

@@ -103,7 +103,11 @@ void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) 
 }
 
 void drawTracksView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
-    drawText(uiFonts, screen, "tracks", 3, 6, uiPink, 0);
+    // The title names the playlist being edited, cut in the middle to the column.
+    const std::string title = m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists
+                                  ? fitTextMiddle(uiFonts, 0, "tracks of " + m.playlists[m.editPlaylist].name, 150)
+                                  : std::string("tracks");
+    drawText(uiFonts, screen, title.c_str(), 3, 6, uiPink, 0);
     if (m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists) {
         const Playlist& p = m.playlists[m.editPlaylist];
         int top = m.scrollers[0].top;
@@ -173,7 +177,7 @@ bool drawPreview(Mix& m, SDL_Surface* screen) {
 
     fillRect(screen, 0, 4, m.previewFrame * 320 / t->frameCount, 1, 0xFFFF);
     drawLabel(uiFonts, screen, fitText(uiFonts, 0, t->name, 300, true).c_str(), 10, 10, uiWhite, 0, uiBlack);
-    drawLabel(uiFonts, screen, t->hasAlpha ? "RVBA" : "RVB", 10, 20, uiWhite, 0, uiBlack);
+    drawLabel(uiFonts, screen, t->hasAlpha ? "RGB+alpha" : "RGB", 10, 20, uiWhite, 0, uiBlack);
     return true;
 }
 

@@ -96,6 +96,7 @@ void Mix::loadPlaylist(int index) {
     // lets the progress line read its trackCount safely.
     const bool valid = index >= 0 && index < std::min(playlistCount, MaxPlaylists);
     loadingPlaylist = (index >= 0 && index < MaxPlaylists) ? index : 0;
+    loadedAs = valid ? playlistSignature(playlists[loadingPlaylist]) : std::string();
 
     if (!valid || usedTracks(playlists[loadingPlaylist]) == 0) {
         finishLoading();
@@ -147,4 +148,15 @@ void Mix::finishLoading() {
         postNotice(known ? ("no playable clip in " + playlists[loadingPlaylist].name).c_str()
                          : "no playlists: make one in EDIT");
     }
+}
+
+std::string playlistSignature(const Playlist& p) {
+    std::string text = p.name;
+    for (int i = 0; i < p.trackCount && i < MaxPlaylistTracks; i++) text += '\n' + p.tracks[i].file;
+    return text;
+}
+
+bool Mix::loadedPlaylistUnchanged() const {
+    if (loadedAs.empty() || loadingPlaylist < 0 || loadingPlaylist >= std::min(playlistCount, MaxPlaylists)) return false;
+    return playlistSignature(playlists[loadingPlaylist]) == loadedAs;
 }

@@ -64,4 +64,5 @@ void Mix::clearMix() {
     std::cout << "mix->_totalTracks = 0;" << std::endl;
     _totalTracks = 0;
     loading = 0;
+    loadedAs.clear();
 }

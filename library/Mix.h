@@ -45,6 +45,9 @@ struct FileStamp {
     }
 };
 
+// A playlist's name and entries as one text, to tell whether it changed.
+std::string playlistSignature(const Playlist& p);
+
 // The stamp of a file as it is now (exists 0 when there is none).
 FileStamp fileStampOf(const std::string& path);
 
@@ -109,6 +112,10 @@ public:
     void loadPlaylist(int index);
     void continueLoading();
     void finishLoading();  // logs the completion line and ends the run
+    // The playlist in the slots is still the one loaded: same name and entries (the editor or
+    // another program may have changed it while the performer was away from the MIX screen).
+    bool loadedPlaylistUnchanged() const;
+    std::string loadedAs;  // the loaded playlist's name and entries (playlistSignature), "" for none
     // A clip that loading refused: every entry naming it is missing from now on (until the file
     // changes), and the figures of their playlists drop it.
     void markUnplayable(const std::string& file);

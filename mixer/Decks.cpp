@@ -3,11 +3,13 @@
 
 #include <SDL/SDL.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "core/AppState.h"
 #include "core/Controller.h"
+#include "core/KeyHints.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "mixer/EffectTable.h"
@@ -57,6 +59,29 @@ std::string displayName(const std::string& name) {
     return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
+// The filters on for a deck, in slot order, as short names that fit the panel ("SCR HUE ZOOM").
+std::string filtersOn(int deck) {
+    static const char* const shortNames[10] = {"", "MIR", "SCR", "INV", "BRN", "ZOOM", "HUE", "GB", "GLI", "SNOW"};
+    std::string text;
+    for (const EffectSlot& e : effectTable.slots[deck]) {
+        if (!e.on || e.effectId <= 0 || e.effectId >= 10) continue;
+        if (!text.empty()) text += ' ';
+        text += shortNames[e.effectId];
+    }
+    return text;
+}
+
+const char* blendLabel(int mode) {
+    switch (mode) {
+    case 1: return "add";
+    case 2: return "blend";
+    case 3: return "alpha/black";
+    case 4: return "multiply";
+    case 6: return "half half";
+    default: return "none";
+    }
+}
+
 void drawDeckPanel(const Decks& d, int deck, int32_t y) {
     const Deck& k = d.decks[deck];
     drawPanel(5, y, 100, 75, d.selectedDeck == deck ? uiBlue : uiWhite, 60);
@@ -68,6 +93,14 @@ void drawDeckPanel(const Decks& d, int deck, int32_t y) {
     drawText(uiFonts, screenSurface, text, 8, y + 15, uiBlack, 0);
     std::snprintf(text, sizeof text, "%d/%d", k.position, t ? int(t->frameCount) : 0);
     drawText(uiFonts, screenSurface, text, 8, y + 30, uiBlack, 0);
+    // What is on, so that a filter left on from an earlier look (a SCROLL surviving a reload) shows.
+    const std::string filters = fitText(uiFonts, 0, filtersOn(deck), 94, false);
+    if (!filters.empty()) drawText(uiFonts, screenSurface, filters.c_str(), 8, y + 45, uiBlack, 0);
+    // The blend belongs to the pair: shown on the deck drawn over the other.
+    if (deck == 1 && d.blendMode != 0) {
+        std::snprintf(text, sizeof text, "blend: %s", blendLabel(d.blendMode));
+        drawText(uiFonts, screenSurface, text, 8, y + 60, uiBlack, 0);
+    }
 }
 
 void drawBlendPage(const Decks& d) {
@@ -95,7 +128,10 @@ void drawEffectsPage(const Decks& d) {
         if (e.on) drawText(uiFonts, screenSurface, "ON", x, y + 10, uiBlack, 0);
     }
     const int32_t value = selected >= 0 && selected < 8 ? effectTable.slots[deck][selected].value : -1;
-    for (int v = 0; v < 4; v++) drawPanel(5 + 80 * v, 125, 70, 100, value == v ? uiBlue : uiWhite, 60);
+    for (int v = 0; v < 4; v++) {
+        drawPanel(5 + 80 * v, 125, 70, 100, value == v ? uiBlue : uiWhite, 60);
+        drawNumber(uiFonts, screenSurface, v, 10 + 80 * v, 130, uiBlack, 0);
+    }
 }
 
 }  // namespace
@@ -158,8 +194,11 @@ void Decks::drawOverlay() {
         else if (appState.waitForClipEnd == 1 && appState.quantise == QuantiseBar)
             drawLabel(uiFonts, screenSurface, "wait bar", 273, 40, uiGrey, 0, uiBlack);
         else if (appState.waitForClipEnd == 1) drawLabel(uiFonts, screenSurface, "wait", 293, 40, uiGrey, 0, uiBlack);
-        fillRect(screenSurface, 295, 57, 20, 15, uint16_t(black));
-        drawNumber(uiFonts, screenSurface, controller.key, 300, 60, uiGrey, 0);
+        // The last key by its name ("F5", "z"), cut to the box.
+        const std::string key = fitText(uiFonts, 0, keyName(controller.key), 40, false);
+        const int32_t w = std::max(20, textWidth(uiFonts, 0, key) + 10);  // at least the old number box
+        fillRect(screenSurface, 315 - w, 57, w, 15, uint16_t(black));
+        drawText(uiFonts, screenSurface, key.c_str(), 320 - w, 60, uiGrey, 0);
     }
 
     switch (page) {

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "core/AppState.h"
+#include "core/Controller.h"
+#include "core/Notice.h"
 #include "core/Platform.h"
 #include "controls/Screens.h"
 #include "draw/Text.h"
@@ -149,24 +151,35 @@ TEST_F(Session, PickAPlaylistPlayItSwitchClipsAndGoHome) {
     EXPECT_EQ(h->pixel(100, 100), Blue);
     EXPECT_EQ(decks.decks[1].track, 2);
 
+    // Home and back (a visit to OPTIONS mid-show): with memory to spare the clips stay and play on;
+    // once their playlist changed, they are freed and the chooser asks again.
+    ASSERT_TRUE(keepClipsAwayFromMix()) << "this test needs " << KeepClipsMemoryMb << " MiB available";
     press(ButtonHome);
     press(ButtonX);
     EXPECT_EQ(appState.screen, Screen::Home);
-    EXPECT_EQ(mix._totalTracks, 0);
+    EXPECT_EQ(mix._totalTracks, 3);
+    touch(150, 60);
+    EXPECT_EQ(appState.mixView, Performing);
+    EXPECT_EQ(h->pixel(100, 100), Blue) << "the same clip on, no reload";
+    press(ButtonHome);
+    press(ButtonX);
+    mix.playlists[mix.loadingPlaylist].trackCount--;  // as the editor would
     touch(150, 60);
     EXPECT_EQ(appState.mixView, ChoosingPlaylist);
+    EXPECT_EQ(mix._totalTracks, 0);
     EXPECT_EQ(h->pixel(10, 10), 0) << "freed: black again until a playlist loads";
 }
 
 TEST_F(Session, OverlayTogglesOnlyOnALoneButtonI) {
     open(colourSet());
     loadFirstPlaylist();
-    const uint32_t plain = region(0, 0, 319, 239);
+    // Above the first-use hint's row, which the presses clear.
+    const uint32_t plain = region(0, 0, 319, 225);
     h->tap(ButtonI);
     h->tap(ButtonII);
     h->frame(2);
     EXPECT_EQ(decks.overlayShown, 0);
-    EXPECT_EQ(region(0, 0, 319, 239), plain);
+    EXPECT_EQ(region(0, 0, 319, 225), plain);
     press(ButtonI);
     EXPECT_EQ(decks.overlayShown, 1);
     EXPECT_NE(region(5, 20, 105, 95), region(200, 20, 300, 95)) << "deck panel drawn over the picture";
@@ -342,3 +355,99 @@ TEST(DesktopHints, TheFaceButtonPictureNamesTheDesktopKeys) {
 }
 
 }  // namespace
+
+// The desktop's mouse in the chooser: a click marks a playlist, a click on the marked one loads it,
+// the wheel moves the marker.
+TEST_F(Session, TheChooserTakesClicksAndTheWheel) {
+    HarnessOptions o = colourSet();
+    o.playlistsXml = playlistsXml({{"rgb", {"red.q17"}}, {"gb", {"green.q17", "blue.q17"}}, {"b", {"blue.q17"}}});
+    open(o);
+    touch(150, 60);  // MIX: the chooser opens
+    ASSERT_EQ(appState.mixView, ChoosingPlaylist);
+    touch(120, 87 + 10 * 1 + 4);
+    EXPECT_EQ(chooserSelection, 1);
+    EXPECT_EQ(mix.loading, 0) << "the first click only marks";
+    h->wheel(120, 100, 1);
+    h->frame();
+    EXPECT_EQ(chooserSelection, 2);
+    h->wheel(120, 100, -5);
+    h->frame();
+    EXPECT_EQ(chooserSelection, 0) << "the wheel stops at the first playlist";
+    touch(120, 87 + 10 * 1 + 4);
+    touch(120, 87 + 10 * 1 + 4);
+    EXPECT_EQ(appState.mixView, Performing);
+    EXPECT_EQ(mix.loadingPlaylist, 1);
+}
+
+// The overlay's deck panels say which filters are on and the blend in use; the effects page numbers
+// its value panels; mode B's key box names the key and keeps to its place.
+TEST_F(Session, TheOverlayShowsWhatIsOn) {
+    open(colourSet());
+    loadFirstPlaylist();
+    press(ButtonI);
+    ASSERT_TRUE(decks.overlayShown);
+    const uint32_t filtersLine = region(6, 65, 100, 76), blendLine = region(6, 80, 100, 92);
+    effectTable.slots[1][0] = EffectSlot{2, 0, 1, 0};  // SCROLL on
+    decks.blendMode = 1;
+    h->frame();
+    EXPECT_NE(filtersLine, region(6, 65, 100, 76));
+    EXPECT_NE(blendLine, region(6, 80, 100, 92));
+
+    decks.page = 2;  // as while R is held
+    decks.drawOverlay();
+    int ink = 0;
+    for (int y = 130; y < 142; y++)
+        for (int x = 88; x < 100; x++) ink += h->pixel(x, y) == 0;
+    EXPECT_GT(ink, 0) << "value panel 1 carries its number";
+
+    decks.page = 0;
+    appState.mode = ModeB;
+    controller.key = SDLK_LCTRL;  // "left ctrl": longer than the box
+    decks.drawOverlay();
+    for (int x = 240; x < 264; x++) EXPECT_NE(0, h->pixel(x, 64)) << x << ": cut to its box";
+    appState.mode = ModeA;
+}
+
+// The notice line never covers what can be touched on the menus: the editor's button bar stays.
+TEST_F(Session, NoticesLeaveTheMenusButtonsUncovered) {
+    open(colourSet());
+    touch(250, 60);  // EDIT
+    ASSERT_EQ(appState.screen, Screen::Editor);
+    const uint32_t bar = region(0, 215, 319, 239), top = region(0, 0, 319, 13);
+    postNotice("can't save playlists: disk full");
+    h->frame();
+    EXPECT_EQ(bar, region(0, 215, 319, 239));
+    EXPECT_NE(top, region(0, 0, 319, 13));
+}
+
+// The first-use hint names the hidden keys until the performer plays the screen it is on.
+TEST_F(Session, TheKeyHintGoesAfterTheFirstUse) {
+    open(colourSet());
+    const uint32_t withHint = region(0, 0, 319, 14);
+    press(StickRight);
+    press(StickLeft);
+    EXPECT_NE(withHint, region(0, 0, 319, 14)) << "gone from the home menu once it was played";
+    loadFirstPlaylist();
+    const uint32_t mixHint = region(0, 226, 319, 239);
+    press(ButtonI);
+    press(ButtonI);
+    EXPECT_NE(mixHint, region(0, 226, 319, 239)) << "gone from the picture after the first press";
+}
+
+// The mouse wheel scrolls the editor's lists under the pointer.
+TEST_F(Session, TheWheelScrollsTheEditorsLists) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> lists;
+    for (int i = 0; i < 30; i++) lists.push_back({"list " + std::to_string(i), {"red.q17"}});
+    HarnessOptions o = colourSet();
+    o.playlistsXml = playlistsXml(lists);
+    open(o);
+    touch(250, 60);  // EDIT
+    ASSERT_GT(mix.scrollers[0].maxTop, 3);
+    h->wheel(60, 100, 3);
+    h->frame();
+    EXPECT_EQ(mix.scrollers[0].top, 3);
+    EXPECT_EQ(mix.scrollers[1].top, 0) << "only the list under the pointer";
+    h->wheel(60, 100, -10);
+    h->frame();
+    EXPECT_EQ(mix.scrollers[0].top, 0);
+}

@@ -3,6 +3,8 @@
 // What counts is what the screen shows and what reaches data/playlists.xml.
 #include <gtest/gtest.h>
 
+#include "draw/NoticeLine.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -229,10 +231,10 @@ TEST_F(Limits, NamesTheFileCannotHoldAreRefusedOthersSurviveAndDrawAsWritten) {
     ASSERT_EQ(mix.browserNames[0], "a&b.q17");
     ASSERT_EQ(mix.browserNames[1], cafe);
 
-    const uint32_t band = region(0, 226, 319, 239);
+    const uint32_t band = region(0, noticeLineY(), 319, noticeLineY() + 13);
     drag(BrowserX, rowY(0), LeftX, rowY(0));
     EXPECT_EQ(mix.playlists[0].trackCount, 0);
-    EXPECT_NE(region(0, 226, 319, 239), band) << "a notice says why";
+    EXPECT_NE(region(0, noticeLineY(), 319, noticeLineY() + 13), band) << "a notice says why";
 
     drag(BrowserX, rowY(1), LeftX, rowY(0));
     tap(290, BottomY);  // back: saves
@@ -281,10 +283,10 @@ TEST_F(Limits, APlaylistLongerThanAPlaylistHoldsIsReportedBeforeAnythingIsSaved)
     EXPECT_EQ(mix.playlists[0].trackCount, 51);
     EXPECT_STREQ(notice.text, "only 51 of 60 tracks kept in long");
     EXPECT_EQ(saved(), xml);
-    const uint32_t band = region(0, 226, 319, 239);
+    const uint32_t band = region(0, noticeLineY(), 319, noticeLineY() + 13);
     h->callAfter(NoticeMs);
     h->frame();
-    EXPECT_NE(region(0, 226, 319, 239), band) << "the notice was on screen";
+    EXPECT_NE(region(0, noticeLineY(), 319, noticeLineY() + 13), band) << "the notice was on screen";
 }
 
 TEST_F(Limits, AnEditThatChangesNothingSavesNothing) {

@@ -14,6 +14,7 @@
 #include "app/Startup.h"
 #include "core/LaunchOptions.h"
 #include "core/Notice.h"
+#include "draw/NoticeLine.h"
 #include "core/TvOut.h"
 #include "core/Controller.h"
 #include "controls/Screens.h"
@@ -315,7 +316,7 @@ TEST(MainLoop, ANoticeShowsOverEveryScreenForFourSecondsThenGoes) {
     postNotice("can't save playlists: disk full");
     h.frame();
     EXPECT_NE(home, h.screenChecksum());
-    EXPECT_EQ(0, h.pixel(0, 226)) << "the notice's black band";
+    EXPECT_EQ(0, h.pixel(0, noticeLineY())) << "the notice's black band";
     h.callAfter(NoticeMs);
     h.frame();
     EXPECT_EQ(home, h.screenChecksum());

@@ -129,6 +129,18 @@ void Harness::touchMove(int x, int y) {
     pushMouse(SDL_MOUSEMOTION, x, y);
 }
 void Harness::touchUp() { pushMouse(SDL_MOUSEBUTTONUP, stylusX, stylusY); }
+void Harness::wheel(int x, int y, int steps) {
+    for (int i = 0; i < (steps < 0 ? -steps : steps); i++)
+        for (Uint8 type : {Uint8(SDL_MOUSEBUTTONDOWN), Uint8(SDL_MOUSEBUTTONUP)}) {
+            SDL_Event e;
+            memset(&e, 0, sizeof e);
+            e.type = type;
+            e.button.button = steps < 0 ? SDL_BUTTON_WHEELUP : SDL_BUTTON_WHEELDOWN;
+            e.button.x = Uint16(x);
+            e.button.y = Uint16(y);
+            SDL_PushEvent(&e);
+        }
+}
 
 static void pushKey(Uint8 type, int sym, int unicode = 0) {
     SDL_Event e;

@@ -46,6 +46,7 @@ public:
     void touchDown(int x, int y);
     void touchMove(int x, int y);
     void touchUp();  // where the stylus last was
+    void wheel(int x, int y, int steps);  // mouse wheel steps at (x, y): negative up, positive down
     void keyDown(int sym);
     void keyUp(int sym);
     // Each character pressed and released as its key, with its character ("\b" Backspace,
