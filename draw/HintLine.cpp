@@ -21,6 +21,10 @@ void resetHints() {
     shownOn = -1;
 }
 
+void hideHints() {
+    for (bool& u : used) u = true;
+}
+
 void drawHintLine(SDL_Surface* screen) {
     const int32_t s = appState.screen;
     // This frame's input was given while the frame before showed a hint: that hint has been read.

@@ -9,3 +9,5 @@
 void drawHintLine(SDL_Surface* screen);
 // Every hint shown again, as on a new start.
 void resetHints();
+// Every hint gone, as after each screen's first use.
+void hideHints();
