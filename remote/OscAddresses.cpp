@@ -2,6 +2,8 @@
 
 #include <lo/lo.h>
 
+#include "remote/OscPattern.h"
+
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -62,39 +64,52 @@ int32_t intAt(const void* p) {
     return v;
 }
 
-float floatAt(const void* p) {
-    float v;
+template <class T>
+T valueAt(const void* p) {
+    T v;
     memcpy(&v, p, sizeof v);
     return v;
 }
 
+// A numeric argument ('i', 'h', 'f' or 'd') as a double; false for any other type or a value
+// that is not finite.
+bool numberOf(char got, const void* a, double& out) {
+    switch (got) {
+    case 'i': out = intAt(a); break;
+    case 'h': out = double(valueAt<int64_t>(a)); break;
+    case 'f': out = valueAt<float>(a); break;
+    case 'd': out = valueAt<double>(a); break;
+    default: return false;
+    }
+    return std::isfinite(out);
+}
+
 // Converts one received argument to the registered type; false when it does not fit.
 bool convert(char want, char got, const void* a, OscArg& out) {
+    if (want == 's') {
+        if (got != 's' && got != 'S') return false;
+        out.s = static_cast<const char*>(a);
+        return true;
+    }
+    if (want == 'i' && got == 'i') {
+        out.i = intAt(a);
+        return true;
+    }
+    double v;
+    if (!numberOf(got, a, v)) return false;
     if (want == 'i') {
-        if (got == 'i') {
-            out.i = intAt(a);
-            return true;
-        }
-        const float f = got == 'f' ? floatAt(a) : 0.5f;
-        if (got == 'f' && std::isfinite(f) && f == std::floor(f) && std::fabs(f) < 1e9f) {
-            out.i = int32_t(f);
-            return true;
-        }
-        return false;
+        // Whole values only, and well inside the 32-bit range.
+        if (v != std::floor(v) || std::fabs(v) >= 1e9) return false;
+        out.i = int32_t(v);
+        return true;
     }
     if (want == 'f') {
-        if (got == 'f' && std::isfinite(floatAt(a))) {
-            out.f = floatAt(a);
-            return true;
-        }
-        if (got == 'i') {
-            out.f = float(intAt(a));
-            return true;
-        }
-        return false;
+        if (std::fabs(v) > 3.0e38) return false;
+        out.f = float(v);
+        return true;
     }
-    if (want == 's' && (got == 's' || got == 'S')) {
-        out.s = static_cast<const char*>(a);
+    if (want == 'p') {
+        out.i = v != 0 ? 1 : 0;
         return true;
     }
     return false;
@@ -106,7 +121,7 @@ bool addOscAddress(const char* address, const char* types, OscHandler handler, i
     if (!address || !types || !handler || address[0] != '/') return false;
     if (strlen(address) > size_t(MaxOscAddressChars) || strlen(types) > size_t(MaxOscArgs)) return false;
     for (const char* t = types; *t; t++)
-        if (*t != 'i' && *t != 'f' && *t != 's') return false;
+        if (*t != 'i' && *t != 'f' && *t != 's' && !(*t == 'p' && t[1] == 0)) return false;
     OscEntry* e = nullptr;
     for (int i = 0; i < entryCount; i++)
         if (strcmp(entries[i].address, address) == 0) e = &entries[i];
@@ -122,33 +137,52 @@ bool addOscAddress(const char* address, const char* types, OscHandler handler, i
     return true;
 }
 
-bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
-    if (!address) return false;
-    if (!types) types = "";
-    OscEntry* e = nullptr;
-    for (int i = 0; i < entryCount && !e; i++)
-        if (strcmp(entries[i].address, address) == 0) e = &entries[i];
-    if (!e) {
-        logUnknown(address);
-        return false;
-    }
-    const int want = int(strlen(e->types));
-    if (argc != want || int(strnlen(types, MaxOscArgs + 1)) != want) {
-        logWrong(*e);
+namespace {
+
+// Runs one entry's handler with the message's arguments, converted to its types.
+bool dispatch(OscEntry& e, const char* types, void* const* argv, int argc) {
+    const int want = int(strlen(e.types));
+    const int got = int(strnlen(types, MaxOscArgs + 1));
+    // A button's number may be left out.
+    const bool buttonLeftOut = want > 0 && e.types[want - 1] == 'p' && argc == want - 1 && got == argc;
+    if (!buttonLeftOut && (argc != want || got != want)) {
+        logWrong(e);
         return false;
     }
     OscArg args[MaxOscArgs] = {};
-    for (int k = 0; k < want; k++) {
-        if (!convert(e->types[k], types[k], argv[k], args[k])) {
-            logWrong(*e);
+    for (int k = 0; k < argc; k++) {
+        if (!convert(e.types[k], types[k], argv[k], args[k])) {
+            logWrong(e);
             return false;
         }
     }
-    if (!e->handler(args, e->param)) {
-        logWrong(*e);
+    if (buttonLeftOut) args[want - 1].i = 1;
+    if (!e.handler(args, e.param)) {
+        logWrong(e);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
+    if (!address) return false;
+    if (!types) types = "";
+    if (isOscPattern(address)) {
+        bool matched = false, taken = false;
+        for (int i = 0; i < entryCount; i++) {
+            if (!oscPatternMatches(address, entries[i].address)) continue;
+            matched = true;
+            taken |= dispatch(entries[i], types, argv, argc);
+        }
+        if (!matched) logUnknown(address);
+        return taken;
+    }
+    for (int i = 0; i < entryCount; i++)
+        if (strcmp(entries[i].address, address) == 0) return dispatch(entries[i], types, argv, argc);
+    logUnknown(address);
+    return false;
 }
 
 namespace {
