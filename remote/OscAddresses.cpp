@@ -4,6 +4,7 @@
 
 #include "remote/OscPattern.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -56,50 +57,19 @@ void logWrong(OscEntry& e) {
               << "\")" << std::endl;
 }
 
-// liblo's argument pointers are only 4-byte aligned, less than its union asks for: the values are
-// copied out.
-int32_t intAt(const void* p) {
-    int32_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <class T>
-T valueAt(const void* p) {
-    T v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// A numeric argument ('i', 'h', 'f' or 'd') as a double; false for any other type or a value
-// that is not finite.
-bool numberOf(char got, const void* a, double& out) {
-    switch (got) {
-    case 'i': out = intAt(a); break;
-    case 'h': out = double(valueAt<int64_t>(a)); break;
-    case 'f': out = valueAt<float>(a); break;
-    case 'd': out = valueAt<double>(a); break;
-    default: return false;
-    }
-    return std::isfinite(out);
-}
-
-// Converts one received argument to the registered type; false when it does not fit.
-bool convert(char want, char got, const void* a, OscArg& out) {
+// Fits one received value to the registered type; false when it does not fit.
+bool convert(char want, const OscValue& got, OscArg& out) {
     if (want == 's') {
-        if (got != 's' && got != 'S') return false;
-        out.s = static_cast<const char*>(a);
+        if (got.type != 's' || !got.text) return false;
+        out.s = got.text;
         return true;
     }
-    if (want == 'i' && got == 'i') {
-        out.i = intAt(a);
-        return true;
-    }
-    double v;
-    if (!numberOf(got, a, v)) return false;
+    const double v = got.number;
+    const bool number = (got.type == 'i' || got.type == 'h' || got.type == 'f' || got.type == 'd') && std::isfinite(v);
+    if (!number) return false;
     if (want == 'i') {
-        // Whole values only, and well inside the 32-bit range.
-        if (v != std::floor(v) || std::fabs(v) >= 1e9) return false;
+        // An int as it is; other numbers when whole and well inside the 32-bit range.
+        if (got.type != 'i' && (v != std::floor(v) || std::fabs(v) >= 1e9)) return false;
         out.i = int32_t(v);
         return true;
     }
@@ -140,18 +110,17 @@ bool addOscAddress(const char* address, const char* types, OscHandler handler, i
 namespace {
 
 // Runs one entry's handler with the message's arguments, converted to its types.
-bool dispatch(OscEntry& e, const char* types, void* const* argv, int argc) {
+bool dispatch(OscEntry& e, const OscValue* values, int count) {
     const int want = int(strlen(e.types));
-    const int got = int(strnlen(types, MaxOscArgs + 1));
     // A button's number may be left out.
-    const bool buttonLeftOut = want > 0 && e.types[want - 1] == 'p' && argc == want - 1 && got == argc;
-    if (!buttonLeftOut && (argc != want || got != want)) {
+    const bool buttonLeftOut = want > 0 && e.types[want - 1] == 'p' && count == want - 1;
+    if (!buttonLeftOut && count != want) {
         logWrong(e);
         return false;
     }
     OscArg args[MaxOscArgs] = {};
-    for (int k = 0; k < argc; k++) {
-        if (!convert(e.types[k], types[k], argv[k], args[k])) {
+    for (int k = 0; k < count; k++) {
+        if (!convert(e.types[k], values[k], args[k])) {
             logWrong(e);
             return false;
         }
@@ -166,23 +135,60 @@ bool dispatch(OscEntry& e, const char* types, void* const* argv, int argc) {
 
 }  // namespace
 
-bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
-    if (!address) return false;
-    if (!types) types = "";
+bool handleOscValues(const char* address, const OscValue* values, int count) {
+    if (!address || count < 0 || (count > 0 && !values)) return false;
     if (isOscPattern(address)) {
         bool matched = false, taken = false;
         for (int i = 0; i < entryCount; i++) {
             if (!oscPatternMatches(address, entries[i].address)) continue;
             matched = true;
-            taken |= dispatch(entries[i], types, argv, argc);
+            taken |= dispatch(entries[i], values, count);
         }
         if (!matched) logUnknown(address);
         return taken;
     }
     for (int i = 0; i < entryCount; i++)
-        if (strcmp(entries[i].address, address) == 0) return dispatch(entries[i], types, argv, argc);
+        if (strcmp(entries[i].address, address) == 0) return dispatch(entries[i], values, count);
     logUnknown(address);
     return false;
+}
+
+namespace {
+
+// liblo's argument pointers are only 4-byte aligned, less than its union asks for: the values are
+// copied out.
+template <class T>
+T valueAt(const void* p) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+}  // namespace
+
+bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
+    if (!types) types = "";
+    // One more than any address takes is enough to refuse a message with too many.
+    OscValue values[MaxOscArgs + 1] = {};
+    const int count = std::min(argc, MaxOscArgs + 1);
+    if (int(strnlen(types, MaxOscArgs + 2)) < count) return false;
+    for (int k = 0; k < count; k++) {
+        OscValue& v = values[k];
+        v.type = types[k];
+        switch (types[k]) {
+        case 'i': v.number = valueAt<int32_t>(argv[k]); break;
+        case 'h': v.number = double(valueAt<int64_t>(argv[k])); break;
+        case 'f': v.number = valueAt<float>(argv[k]); break;
+        case 'd': v.number = valueAt<double>(argv[k]); break;
+        case 's':
+        case 'S':
+            v.type = 's';
+            v.text = static_cast<const char*>(argv[k]);
+            break;
+        default: break;  // a type no address takes
+        }
+    }
+    return handleOscValues(address, values, count);
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// One argument, already checked against its type tag: 'i' -> i, 'f' -> f, 's' -> s.
+// One argument, already checked against its type tag: 'i' and 'p' -> i, 'f' -> f, 's' -> s.
 union OscArg {
     int32_t i;
     float f;
@@ -30,8 +30,19 @@ constexpr int MaxOscAddressChars = 63;
 // table is full or the entry invalid.
 bool addOscAddress(const char* address, const char* types, OscHandler handler, int32_t param = 0);
 
-// Runs the handler of one message (argv as liblo gives them, one per type tag). An address
-// pattern (see OscPattern.h) runs every address it matches. Returns true when a handler took it.
+// One argument as received, before it is fitted to an address's types: type 'i', 'h', 'f' or 'd'
+// with its value in number, or 's' with text; any other type fits no address. Other ways in than
+// UDP (a browser's JSON) hand their arguments over in this form.
+struct OscValue {
+    char type;
+    double number;
+    const char* text;
+};
+
+// Runs the handler of one message. An address pattern (see OscPattern.h) runs every address it
+// matches. Returns true when a handler took it.
+bool handleOscValues(const char* address, const OscValue* values, int count);
+// The same with argv as liblo gives them, one per type tag.
 bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc);
 
 // One UDP datagram: a message or a bundle (nested bundles included, their time tags ignored: every

@@ -395,6 +395,8 @@ TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
 // What another part (tempo, recording) plugs in: its own address, feedback value and MIDI target.
 int taps = 0, beat = 0, recordValue = -1;
 bool tap(const OscArg*, int32_t) { return ++taps > 0; }
+int level = 0;
+bool setLevel(const OscArg* a, int32_t) { return (level = a[0].i) >= 0; }
 OscArg beatValue(int32_t) {
     OscArg a;
     a.i = beat;
@@ -411,6 +413,15 @@ TEST(RemoteExtensions, AnotherPartsAddressFeedbackAndMidiTargetWork) {
     const uint8_t packet[] = {'/', 'e', 'x', 't', '/', 't', 'a', 'p', 0, 0, 0, 0, ',', 0, 0, 0};
     handleOscPacket(packet, sizeof packet);
     EXPECT_EQ(taps, 1);
+    // The way in for arguments parsed elsewhere (a browser's JSON numbers are doubles).
+    const OscValue half = {'d', 0.5, nullptr}, two = {'d', 2.0, nullptr};
+    EXPECT_TRUE(handleOscValues("/ext/tap", nullptr, 0));
+    EXPECT_FALSE(handleOscValues("/ext/tap", &two, 1)) << "one argument too many";
+    ASSERT_TRUE(addOscAddress("/ext/level", "i", setLevel));
+    EXPECT_TRUE(handleOscValues("/ext/level", &two, 1));
+    EXPECT_FALSE(handleOscValues("/ext/level", &half, 1)) << "not a whole number";
+    EXPECT_EQ(taps, 2);
+    EXPECT_EQ(level, 2);
 
     ASSERT_TRUE(addOscFeedback("/ext/beat", 'i', beatValue));
     sent.clear();
