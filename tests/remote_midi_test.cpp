@@ -291,6 +291,7 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     ASSERT_NE(squatter, nullptr);
     EXPECT_FALSE(openMidiPorts("jack", {"padbox"}));
     EXPECT_STREQ(notice.text, "MIDI: JACK client loopmixer exists already");
+    EXPECT_NE(h.log().find("midi: JACK client loopmixer exists already\n"), std::string::npos) << "the same words in the log";
     EXPECT_EQ(list(jack_get_ports(observer, "^loopmixer-", nullptr, 0)), "");
     jack_client_close(squatter);
     ASSERT_TRUE(openMidiPorts("jack", {"padbox"}));
