@@ -212,22 +212,29 @@ std::string JackMidi::connectSide(bool output, bool (*wanted)(const std::string&
     std::vector<std::string>& side = peers[output];
     const char* direction = output ? "output to " : "input from ";
     jack_port_t* ourPort = output ? out : in;
+    const char* ours = jack_port_name(ourPort);
+    auto connect = [&](const std::string& name) {
+        const int result = output ? jack_connect(client, ours, name.c_str()) : jack_connect(client, name.c_str(), ours);
+        return result == 0 ? 1 : result == EEXIST ? 0 : -1;  // made, was there, failed
+    };
     // JACK drops the connections of a port that goes away; only the list is left to tidy. A port
     // that went and came back under its name since the last look is here again, unconnected.
+    // (A connection just made may not show yet: connecting again tells.)
     for (size_t k = side.size(); k-- > 0;) {
         const bool here = std::find(present.begin(), present.end(), side[k]) != present.end();
         if (here && jack_port_connected_to(ourPort, side[k].c_str())) continue;
+        const int result = here ? connect(side[k]) : -1;
+        if (result == 0) continue;
         std::cout << "midi: " << direction << side[k] << " gone" << std::endl;
-        side.erase(side.begin() + long(k));
+        if (result == 1) std::cout << "midi: " << direction << side[k] << std::endl;
+        else side.erase(side.begin() + long(k));
     }
     const std::string own = std::string(jack_get_client_name(client)) + ":";
-    const char* ours = jack_port_name(ourPort);
     for (const std::string& name : present) {
         if (name.compare(0, own.size(), own) == 0 || !wantedByNameOrAlias(name, wanted)) continue;
         if (std::find(side.begin(), side.end(), name) != side.end()) continue;
         if (int(side.size()) >= limit) return name;
-        const int result = output ? jack_connect(client, ours, name.c_str()) : jack_connect(client, name.c_str(), ours);
-        if (result != 0 && result != EEXIST) {
+        if (connect(name) < 0) {
             std::cout << "midi: cannot connect " << direction << name << std::endl;
             continue;
         }
