@@ -79,8 +79,8 @@ bool stylusDown = false;
 
 bool oscTouch(const OscArg* a, int32_t) {
     // An XY pad sends fractions: the nearest pixel.
+    if (!(a[0].f > -0.5f && a[0].f < 319.5f && a[1].f > -0.5f && a[1].f < 239.5f)) return false;
     const long x = std::lround(a[0].f), y = std::lround(a[1].f);
-    if (x < 0 || x > 319 || y < 0 || y > 239) return false;
     SDL_Event e = {};
     if (stylusDown) {
         e.type = SDL_MOUSEMOTION;

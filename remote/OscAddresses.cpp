@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 namespace {
 
@@ -74,7 +75,7 @@ bool convert(char want, const OscValue& got, OscArg& out) {
         return true;
     }
     if (want == 'f') {
-        if (std::fabs(v) > 3.0e38) return false;
+        if (std::fabs(v) > double(std::numeric_limits<float>::max())) return false;
         out.f = float(v);
         return true;
     }
