@@ -20,10 +20,11 @@ static bool either(bool device, bool remote) { return device || remote; }
 void Controller::poll() {
     platform::pumpInput();
     // The stick's four directions, then the buttons in the console's reading order.
-    count(counter[StickUp], either(platform::axis(1) < -20000, platform::remoteInput(StickUp)));
-    count(counter[StickRight], either(platform::axis(0) > 20000, platform::remoteInput(StickRight)));
-    count(counter[StickDown], either(platform::axis(1) > 20000, platform::remoteInput(StickDown)));
-    count(counter[StickLeft], either(platform::axis(0) < -20000, platform::remoteInput(StickLeft)));
+    const int16_t x = platform::axis(0), y = platform::axis(1);
+    count(counter[StickUp], either(y < -20000, platform::remoteInput(StickUp)));
+    count(counter[StickRight], either(x > 20000, platform::remoteInput(StickRight)));
+    count(counter[StickDown], either(y > 20000, platform::remoteInput(StickDown)));
+    count(counter[StickLeft], either(x < -20000, platform::remoteInput(StickLeft)));
     static const struct { Input input; int button; } buttons[] = {
         {ButtonA, 0}, {ButtonB, 2}, {ButtonX, 1}, {ButtonY, 3}, {ButtonL, 4},
         {ButtonR, 5}, {ButtonI, 8}, {ButtonII, 9}, {ButtonHome, 6},
@@ -41,7 +42,9 @@ void Controller::poll() {
         touchHeld = 1;
         touchDown = 0;
     }
-    if (keyDown) {
+    if (keyReleasePending) {
+        key = keyDown = keyHeld = keyReleasePending = 0;
+    } else if (keyDown) {
         keyHeld = 1;
         keyDown = 0;
     }
@@ -54,6 +57,7 @@ void Controller::poll() {
             // Key repeat refreshes key without making a new press.
             if (!keyHeld) keyDown = 1;
             key = e.key.keysym.sym;
+            keyReleasePending = 0;
             if (typedCount < int32_t(sizeof typed)) {
                 const int sym = e.key.keysym.sym;
                 const int ch = e.key.keysym.unicode ? e.key.keysym.unicode : (sym < 128 ? sym : 0);
@@ -64,8 +68,10 @@ void Controller::poll() {
             }
             break;
         case SDL_KEYUP:
-            key = 0;
-            keyDown = keyHeld = 0;
+            // A key that went down and up since the last frame is pressed in this frame and
+            // released in the next, like a quick click.
+            if (keyDown) keyReleasePending = 1;
+            else key = keyDown = keyHeld = 0;
             break;
         case SDL_MOUSEMOTION:
             // The stylus only moves while it touches: a mouse moved with no button held is not a

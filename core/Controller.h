@@ -22,6 +22,7 @@ public:
     int32_t keyHeld;
     int32_t touchX, touchY;
     int32_t releasePending;
+    int32_t keyReleasePending;  // key went down and up since the last frame: up in the next
     // Characters typed since the last frame, in order: printable ASCII, and '\b' (Backspace),
     // '\r' (Enter) and 27 (Escape); key repeat types again.
     char typed[16];

@@ -56,7 +56,7 @@ const Binding bindings[] = {
 bool keyDownNow[10];
 bool keyLatched[10];  // went down since the last read: a tap between two frames still counts once
 bool arrowDown[4];    // up, down, left, right
-bool arrowLatched[4]; // went down since the last frame's reading, like keyLatched
+bool arrowLatched[4]; // went down since the last reading, like keyLatched
 
 struct KeyAction {
     SDLKey key;
@@ -250,9 +250,12 @@ int64_t memoryAvailableMb() {
 }
 
 int16_t axis(int index) {
-    if (scriptedAxis[index]) return scriptedAxis[index];
     bool held[4];
     for (int i = 0; i < 4; i++) held[i] = arrowDown[i] || arrowLatched[i];
+    // Like button(): the read clears the latch, so that an arrow that went down and up anywhere
+    // between two reads (while events are polled too) is pressed once.
+    arrowLatched[index == 1 ? 0 : 2] = arrowLatched[index == 1 ? 1 : 3] = false;
+    if (scriptedAxis[index]) return scriptedAxis[index];
     int keys = index == 1 ? (held[1] - held[0]) : (held[3] - held[2]);
     if (keys) return keys * 32767;
     return joystick ? SDL_JoystickGetAxis(joystick, index) : 0;
@@ -263,8 +266,6 @@ void pumpInput() {
     // Take the keyboard's bound keys out of the queue before the controls are read, so that a key
     // pressed since the last frame acts in this one.
     SDL_PumpEvents();
-    // The last frame has read the arrows that went down before it; a new frame starts afresh.
-    memset(arrowLatched, 0, sizeof arrowLatched);
     SDL_Event e[64];
     int n;
     while ((n = SDL_PeepEvents(e, 64, SDL_GETEVENT, SDL_KEYDOWNMASK | SDL_KEYUPMASK)) > 0) {

@@ -35,6 +35,8 @@ bool joystickOpen();
 int64_t memoryAvailableMb();
 // Called once per frame before the controls are read.
 void pumpInput();
+// Read once per frame each: a bound key or arrow pressed and released since the last read still
+// reads as down once.
 int16_t axis(int index);
 uint8_t button(int index);
 

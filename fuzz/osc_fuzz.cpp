@@ -1,9 +1,11 @@
-// libFuzzer over the OSC message handler: any datagram (a message, a bundle, nested bundles) must
-// be parsed and dispatched to the built-in addresses without a crash, a hang or growing memory,
-// and the state it may change must stay inside its ranges.
+// libFuzzer over the OSC message handler: any datagram (a message, a bundle, nested bundles, address
+// patterns) must be parsed and dispatched to the built-in addresses without a crash, a hang or
+// growing memory, and the state it may change must stay inside its ranges. The same bytes, split
+// at their first zero into a pattern and an address, go through the pattern matcher on their own.
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "core/AppState.h"
 #include "mixer/Decks.h"
@@ -11,6 +13,7 @@
 #include "mixer/Options.h"
 #include "remote/BuiltinControls.h"
 #include "remote/OscAddresses.h"
+#include "remote/OscPattern.h"
 #include "remote/TempoControls.h"
 #include "tempo/TempoClock.h"
 
@@ -21,9 +24,22 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// A pattern with none of the pattern characters matches exactly the same text.
+void matchPattern(const uint8_t* data, size_t size) {
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    const size_t zero = bytes.find('\0');
+    if (zero == std::string::npos) return;
+    const std::string pattern = bytes.substr(0, zero), address = bytes.substr(zero + 1);
+    const bool matches = oscPatternMatches(pattern.c_str(), address.c_str());
+    if (!isOscPattern(pattern.c_str()) && pattern.size() <= MaxOscPatternChars &&
+        matches != (pattern == std::string(address.c_str())))
+        abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     decks.trackCount = 3;  // so that deck track changes are accepted
     handleOscPacket(data, size);
+    matchPattern(data, size);
     if (decks.fade < 0 || decks.fade > 15 || decks.blendMode < 0 || decks.blendMode > 6) abort();
     for (const Deck& d : decks.decks)
         if (d.track < 0 || d.track >= 50) abort();

@@ -2,6 +2,7 @@
 
 #include <SDL/SDL.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -15,6 +16,7 @@
 #include "remote/MidiTargets.h"
 #include "remote/OscAddresses.h"
 #include "remote/OscFeedback.h"
+#include "remote/OscPort.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -76,25 +78,27 @@ bool oscKey(const OscArg* a, int32_t) {
 bool stylusDown = false;
 
 bool oscTouch(const OscArg* a, int32_t) {
-    if (a[0].i < 0 || a[0].i > 319 || a[1].i < 0 || a[1].i > 239) return false;
+    // An XY pad sends fractions: the nearest pixel.
+    if (!(a[0].f > -0.5f && a[0].f < 319.5f && a[1].f > -0.5f && a[1].f < 239.5f)) return false;
+    const long x = std::lround(a[0].f), y = std::lround(a[1].f);
     SDL_Event e = {};
     if (stylusDown) {
         e.type = SDL_MOUSEMOTION;
-        e.motion.x = Uint16(a[0].i);
-        e.motion.y = Uint16(a[1].i);
+        e.motion.x = Uint16(x);
+        e.motion.y = Uint16(y);
     } else {
         e.type = SDL_MOUSEBUTTONDOWN;
         e.button.button = SDL_BUTTON_LEFT;
-        e.button.x = Uint16(a[0].i);
-        e.button.y = Uint16(a[1].i);
+        e.button.x = Uint16(x);
+        e.button.y = Uint16(y);
         stylusDown = true;
     }
     platform::injectEvent(e);
     return true;
 }
 
-bool oscRelease(const OscArg*, int32_t) {
-    if (!stylusDown) return true;
+bool oscRelease(const OscArg* a, int32_t) {
+    if (!a[0].i || !stylusDown) return true;
     SDL_Event e = {};
     e.type = SDL_MOUSEBUTTONUP;
     e.button.button = SDL_BUTTON_LEFT;
@@ -111,8 +115,8 @@ bool oscFade(const OscArg* a, int32_t) {
     return true;
 }
 
-bool oscFlash(const OscArg*, int32_t) {
-    decks.flash = 15;
+bool oscFlash(const OscArg* a, int32_t) {
+    if (a[0].i) decks.flash = 15;
     return true;
 }
 
@@ -145,6 +149,11 @@ bool oscClip(const OscArg* a, int32_t) {
     // A tap: it acts in the next frame, and a message has no release.
     platform::setRemoteClip(a[0].i, true);
     platform::setRemoteClip(a[0].i, false);
+    return true;
+}
+
+bool oscRefresh(const OscArg*, int32_t) {
+    requestOscRefresh();
     return true;
 }
 
@@ -204,6 +213,24 @@ OscArg modeValue(int32_t) {
     a.s = appState.mode == ModeB ? "B" : "A";
     return a;
 }
+OscArg selectedDeckValue(int32_t) { return intValue(decks.selectedDeck); }
+OscArg slotLevelValue(int32_t k) { return intValue(slotOf(k).value); }
+// The playlist the tracks came from, -1 while none is loaded (or none of its clips played).
+int32_t loadedPlaylist() {
+    const bool loaded = mix.loading || decks.trackCount > 0;
+    return loaded && mix.loadingPlaylist >= 0 && mix.loadingPlaylist < std::min(mix.playlistCount, MaxPlaylists)
+               ? mix.loadingPlaylist
+               : -1;
+}
+OscArg playlistValue(int32_t) { return intValue(loadedPlaylist()); }
+OscArg playlistNameValue(int32_t) {
+    OscArg a;
+    const int32_t p = loadedPlaylist();
+    a.s = p >= 0 ? mix.playlists[p].name.c_str() : "";
+    return a;
+}
+OscArg tracksValue(int32_t) { return intValue(decks.trackCount); }
+OscArg fpsValue(int32_t) { return intValue(decks.targetFps); }
 
 }  // namespace
 
@@ -217,10 +244,10 @@ void registerBuiltinControls() {
         addMidiTarget(name, midiButton, nullptr, b.input);
     }
     addOscAddress("/loopmixer/key", "ii", oscKey);
-    addOscAddress("/loopmixer/touch", "ii", oscTouch);
-    addOscAddress("/loopmixer/release", "", oscRelease);
+    addOscAddress("/loopmixer/touch", "ff", oscTouch);
+    addOscAddress("/loopmixer/release", "p", oscRelease);
     addOscAddress("/loopmixer/fade", "f", oscFade);
-    addOscAddress("/loopmixer/flash", "", oscFlash);
+    addOscAddress("/loopmixer/flash", "p", oscFlash);
     addOscAddress("/loopmixer/blend", "i", oscBlend);
     for (int k = 0; k < EffectSlots; k++) {
         snprintf(address, sizeof address, "/loopmixer/slot/%d", k);
@@ -228,6 +255,7 @@ void registerBuiltinControls() {
         addOscFeedback(address, 'i', slotValue, k);
         snprintf(address, sizeof address, "/loopmixer/slot/%d/value", k);
         addOscAddress(address, "i", oscSlotValue, k);
+        addOscFeedback(address, 'i', slotLevelValue, k);
     }
     for (int d = 0; d < 2; d++) {
         snprintf(address, sizeof address, "/loopmixer/deck/%d/track", d);
@@ -236,11 +264,17 @@ void registerBuiltinControls() {
     }
     addOscAddress("/loopmixer/clip", "i", oscClip);
     addOscAddress("/loopmixer/playlist", "i", oscPlaylist);
+    addOscAddress("/loopmixer/refresh", "", oscRefresh);
 
     addOscFeedback("/loopmixer/screen", 's', screenName);
     addOscFeedback("/loopmixer/fade", 'f', fadeValue);
     addOscFeedback("/loopmixer/blend", 'i', blendValue);
     addOscFeedback("/loopmixer/mode", 's', modeValue);
+    addOscFeedback("/loopmixer/deck", 'i', selectedDeckValue);
+    addOscFeedback("/loopmixer/playlist", 'i', playlistValue);
+    addOscFeedback("/loopmixer/playlist/name", 's', playlistNameValue);
+    addOscFeedback("/loopmixer/tracks", 'i', tracksValue);
+    addOscFeedback("/loopmixer/fps", 'i', fpsValue);
 
     addMidiTarget("fade", midiFade);
     addMidiTarget("flash", midiFlash);

@@ -96,6 +96,7 @@ JackMidi::OpenResult JackMidi::open() {
     if (sampleRate == 0) sampleRate = 48000;
     jack_set_process_callback(client, process, this);
     jack_on_shutdown(client, shutdown, this);
+    jack_set_port_registration_callback(client, portRegistration, this);
     if (jack_activate(client) != 0) {
         close();
         return Failed;
@@ -115,6 +116,7 @@ void JackMidi::close() {
     peers[1].clear();
     gone = false;
     outputNew = false;
+    portsMoved = false;
 }
 
 bool JackMidi::serverGone() {
@@ -173,6 +175,8 @@ int JackMidi::process(jack_nframes_t frames, void* self) {
 
 void JackMidi::shutdown(void* self) { static_cast<JackMidi*>(self)->gone = true; }
 
+void JackMidi::portRegistration(jack_port_id_t, int, void* self) { static_cast<JackMidi*>(self)->portsMoved = true; }
+
 bool JackMidi::receive(std::vector<uint8_t>& bytes, double& seconds, bool& lost) {
     InRecord r;
     if (!fromJack || !peekRecord(fromJack, r)) return false;
@@ -191,13 +195,14 @@ bool JackMidi::send(const uint8_t* bytes, int count) {
     return false;
 }
 
-void JackMidi::connectPeers(bool (*wanted)(const std::string&), int limit) {
+void JackMidi::connectPeers(bool (*wanted)(const std::string&), int limit, std::string refused[2]) {
+    refused[0] = refused[1] = "";
     if (!client) return;
-    connectSide(false, wanted, limit);
-    connectSide(true, wanted, limit);
+    refused[0] = connectSide(false, wanted, limit);
+    refused[1] = connectSide(true, wanted, limit);
 }
 
-void JackMidi::connectSide(bool output, bool (*wanted)(const std::string&), int limit) {
+std::string JackMidi::connectSide(bool output, bool (*wanted)(const std::string&), int limit) {
     // midi_in's peers are the MIDI output ports of other clients, midi_out's their input ports.
     const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, output ? JackPortIsInput : JackPortIsOutput);
     std::vector<std::string> present;
@@ -206,24 +211,35 @@ void JackMidi::connectSide(bool output, bool (*wanted)(const std::string&), int 
 
     std::vector<std::string>& side = peers[output];
     const char* direction = output ? "output to " : "input from ";
-    // JACK drops the connections of a port that goes away; only the list is left to tidy.
+    jack_port_t* ourPort = output ? out : in;
+    const char* ours = jack_port_name(ourPort);
+    auto connect = [&](const std::string& name) {
+        const int result = output ? jack_connect(client, ours, name.c_str()) : jack_connect(client, name.c_str(), ours);
+        return result == 0 ? 1 : result == EEXIST ? 0 : -1;  // made, was there, failed
+    };
+    // JACK drops the connections of a port that goes away; only the list is left to tidy. A port
+    // that went and came back under its name since the last look is here again, unconnected.
+    // (A connection just made may not show yet: connecting again tells.)
     for (size_t k = side.size(); k-- > 0;) {
-        if (std::find(present.begin(), present.end(), side[k]) != present.end()) continue;
+        const bool here = std::find(present.begin(), present.end(), side[k]) != present.end();
+        if (here && jack_port_connected_to(ourPort, side[k].c_str())) continue;
+        const int result = here ? connect(side[k]) : -1;
+        if (result == 0) continue;
         std::cout << "midi: " << direction << side[k] << " gone" << std::endl;
-        side.erase(side.begin() + long(k));
+        if (result == 1) std::cout << "midi: " << direction << side[k] << std::endl;
+        else side.erase(side.begin() + long(k));
     }
     const std::string own = std::string(jack_get_client_name(client)) + ":";
-    const char* ours = jack_port_name(output ? out : in);
     for (const std::string& name : present) {
-        if (int(side.size()) >= limit) break;
         if (name.compare(0, own.size(), own) == 0 || !wantedByNameOrAlias(name, wanted)) continue;
         if (std::find(side.begin(), side.end(), name) != side.end()) continue;
-        const int result = output ? jack_connect(client, ours, name.c_str()) : jack_connect(client, name.c_str(), ours);
-        if (result != 0 && result != EEXIST) {
+        if (int(side.size()) >= limit) return name;
+        if (connect(name) < 0) {
             std::cout << "midi: cannot connect " << direction << name << std::endl;
             continue;
         }
         side.push_back(name);
         std::cout << "midi: " << direction << name << std::endl;
     }
+    return "";
 }

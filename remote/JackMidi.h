@@ -23,8 +23,12 @@ public:
 
     // Connects midi_in from every MIDI output port, and midi_out to every MIDI input port, of other
     // clients that wanted accepts by name or alias, up to limit peers a side; forgets (and logs)
-    // peers that went away.
-    void connectPeers(bool (*wanted)(const std::string& portName), int limit);
+    // peers that went away, and connects again a peer that is back (however short its absence:
+    // JACK dropped the connection when it went). refused[0] (input) and refused[1] (output) get
+    // the first wanted port left unconnected because its side holds limit peers, "" for none.
+    void connectPeers(bool (*wanted)(const std::string& portName), int limit, std::string refused[2]);
+    // True once after a port of any client was registered or unregistered: worth a new connect.
+    bool portsChanged() { return portsMoved.exchange(false); }
 
     // The oldest message that arrived, with its time on JACK's clock in seconds since open. lost
     // says that messages were dropped just before it (the input ring was full). False when none.
@@ -43,8 +47,9 @@ private:
     // Runs on JACK's threads.
     static int process(jack_nframes_t frames, void* self);
     static void shutdown(void* self);
+    static void portRegistration(jack_port_id_t port, int registered, void* self);
 
-    void connectSide(bool output, bool (*wanted)(const std::string&), int limit);
+    std::string connectSide(bool output, bool (*wanted)(const std::string&), int limit);
     bool wantedByNameOrAlias(const std::string& name, bool (*wanted)(const std::string&));
 
     jack_client_t* client = nullptr;
@@ -57,6 +62,6 @@ private:
     bool lostBeforeNext = false;  // process thread only
     int outConnections = 0;       // process thread only
     std::atomic<uint32_t> inDropped{0}, outDropped{0};
-    std::atomic<bool> outputNew{false}, gone{false};
+    std::atomic<bool> outputNew{false}, gone{false}, portsMoved{false};
     std::vector<std::string> peers[2];  // connected by us: [0] into midi_in, [1] from midi_out
 };

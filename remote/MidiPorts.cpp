@@ -1,8 +1,10 @@
 #include "remote/MidiPorts.h"
 
+#include <jack/jack.h>
 #include <rtmidi/RtMidi.h>
 
 #include <cctype>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <unistd.h>
@@ -40,6 +42,21 @@ std::vector<unsigned char> message;
 JackMidi jack;
 MidiParser jackParser;
 uint32_t reportedDrops[2];  // input, output
+bool jackLost = false;      // the server shut down: its return is watched for
+bool nameTakenTold = false; // since it was lost
+
+// A side that found more matching ports than it connects says so once a run.
+bool limitTold[2];
+
+void tellLimit(bool output, const std::string& name) {
+    if (name.empty() || limitTold[output]) return;
+    limitTold[output] = true;
+    std::cout << "midi: " << (output ? "output to " : "input from ") << name << " not connected: at most "
+              << MaxMidiConnections << " connections a direction" << std::endl;
+    char text[64];
+    snprintf(text, sizeof text, "MIDI: more than %d %s, the rest ignored", MaxMidiConnections, output ? "outputs" : "inputs");
+    postNotice(text);
+}
 
 // RtMidi reports errors through this instead of throwing once a port object exists.
 void quietError(RtMidiError::Type type, const std::string& text, void*) {
@@ -94,11 +111,19 @@ void scanSide(std::vector<Port>& side, bool output) {
         if (k == 0) side[0].peer.clear();
         else side.erase(side.begin() + long(k));
     }
-    for (unsigned i = 0; i < names.size() && side.size() <= size_t(MaxMidiConnections); i++) {
+    for (unsigned i = 0; i < names.size(); i++) {
         if (!matches(names[i])) continue;
         bool connected = false;
-        for (const Port& p : side) connected |= p.peer == names[i];
+        int connections = 0;
+        for (const Port& p : side) {
+            connected |= p.peer == names[i];
+            connections += !p.peer.empty();
+        }
         if (connected) continue;
+        if (connections >= MaxMidiConnections) {
+            tellLimit(output, names[i]);
+            break;
+        }
         if (side[0].open) {
             side.emplace_back();
             makePort(side.back());
@@ -125,7 +150,10 @@ void scanSide(std::vector<Port>& side, bool output) {
 // Connects matching ports that appeared since the last scan.
 void scan() {
     if (api == RtMidi::UNIX_JACK) {
-        jack.connectPeers(matches, MaxMidiConnections);
+        std::string refused[2];
+        jack.connectPeers(matches, MaxMidiConnections, refused);
+        tellLimit(false, refused[0]);
+        tellLimit(true, refused[1]);
         return;
     }
     scanSide(inputs, false);
@@ -153,7 +181,7 @@ bool openJack() {
         postNotice("MIDI: no JACK server running");
         return false;
     case JackMidi::NameTaken:
-        std::cout << "midi: the JACK client name loopmixer is taken (another loopmixer running?)" << std::endl;
+        std::cout << "midi: JACK client loopmixer exists already" << std::endl;
         postNotice("MIDI: JACK client loopmixer exists already");
         return false;
     case JackMidi::Failed:
@@ -164,11 +192,33 @@ bool openJack() {
     return false;
 }
 
+// Opens the JACK client again once a server is back, under the same rule as at start (its own name
+// or nothing); quiet while there is no server, which libjack would otherwise report on stderr.
+void retryJack() {
+    void (*saved)(const char*) = jack_error_callback;
+    jack_set_error_function([](const char*) {});
+    const JackMidi::OpenResult result = jack.open();
+    jack_set_error_function(saved);
+    if (result == JackMidi::NameTaken && !nameTakenTold) {
+        nameTakenTold = true;
+        std::cout << "midi: JACK client loopmixer exists already" << std::endl;
+        postNotice("MIDI: JACK client loopmixer exists already");
+    }
+    if (result != JackMidi::Opened) return;
+    jackLost = false;
+    jackParser.reset();
+    reportedDrops[0] = reportedDrops[1] = 0;
+    std::cout << "midi: back on JACK" << std::endl;
+    postNotice("MIDI: back on JACK");
+    scan();
+}
+
 }  // namespace
 
 bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& connect) {
     closeMidiPorts();
     patterns = connect;
+    limitTold[0] = limitTold[1] = false;
     if (apiName == "alsa") api = RtMidi::LINUX_ALSA;
     else if (apiName == "jack") api = RtMidi::UNIX_JACK;
     else api = access("/dev/snd/seq", R_OK | W_OK) == 0 ? RtMidi::LINUX_ALSA : RtMidi::UNIX_JACK;
@@ -198,6 +248,7 @@ bool openMidiPorts(const std::string& apiName, const std::vector<std::string>& c
 
 void closeMidiPorts() {
     jack.close();
+    jackLost = false;
     inputs.clear();
     outputs.clear();
     outputsNew = false;
@@ -211,9 +262,18 @@ void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {
     if (jack.serverGone()) {
         std::cout << "midi: the JACK server shut down" << std::endl;
         postNotice("MIDI: the JACK server shut down");
+        jackLost = true;
+        nameTakenTold = false;
+        lastScan = ticks;
+    }
+    if (jackLost && ticks - lastScan >= MidiRescanMs) {
+        lastScan = ticks;
+        retryJack();
     }
     if (!midiPortsOpen()) return;
-    // Controllers plugged in later are connected on the next scan.
+    // Controllers plugged in later are connected on the next scan; with JACK at once, when it
+    // reports a port registered or gone.
+    if (jack.portsChanged() && !patterns.empty()) scan();
     if (ticks - lastScan >= MidiRescanMs) {
         lastScan = ticks;
         reportDrops();

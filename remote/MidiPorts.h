@@ -25,8 +25,11 @@ bool midiPortsOpen();
 const char* midiApiName();
 
 // Reads what arrived (at most MaxMidiMessagesPerFrame messages) through the parser into sink.
-// With patterns, every MidiRescanMs it also connects matching ports that appeared since and drops
-// connections whose port went away. When the JACK server shuts down, MIDI closes with a notice.
+// With patterns, every MidiRescanMs (with JACK also as soon as a port comes or goes) it connects
+// every matching port not connected and drops connections whose port went away; a side that
+// matches more than MaxMidiConnections ports says so once. When the JACK server shuts down, MIDI
+// closes with a notice; every MidiRescanMs the client is opened again, and a server that is back
+// gets it with the notice "MIDI: back on JACK".
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink);
 // Sends one short message on every output.
 void sendMidi(const uint8_t* bytes, int count);

@@ -2,9 +2,13 @@
 
 #include <lo/lo.h>
 
+#include "remote/OscPattern.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <limits>
 
 namespace {
 
@@ -54,47 +58,29 @@ void logWrong(OscEntry& e) {
               << "\")" << std::endl;
 }
 
-// liblo's argument pointers are only 4-byte aligned, less than its union asks for: the values are
-// copied out.
-int32_t intAt(const void* p) {
-    int32_t v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-float floatAt(const void* p) {
-    float v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Converts one received argument to the registered type; false when it does not fit.
-bool convert(char want, char got, const void* a, OscArg& out) {
+// Fits one received value to the registered type; false when it does not fit.
+bool convert(char want, const OscValue& got, OscArg& out) {
+    if (want == 's') {
+        if (got.type != 's' || !got.text) return false;
+        out.s = got.text;
+        return true;
+    }
+    const double v = got.number;
+    const bool number = (got.type == 'i' || got.type == 'h' || got.type == 'f' || got.type == 'd') && std::isfinite(v);
+    if (!number) return false;
     if (want == 'i') {
-        if (got == 'i') {
-            out.i = intAt(a);
-            return true;
-        }
-        const float f = got == 'f' ? floatAt(a) : 0.5f;
-        if (got == 'f' && std::isfinite(f) && f == std::floor(f) && std::fabs(f) < 1e9f) {
-            out.i = int32_t(f);
-            return true;
-        }
-        return false;
+        // An int as it is; other numbers when whole and well inside the 32-bit range.
+        if (got.type != 'i' && (v != std::floor(v) || std::fabs(v) >= 1e9)) return false;
+        out.i = int32_t(v);
+        return true;
     }
     if (want == 'f') {
-        if (got == 'f' && std::isfinite(floatAt(a))) {
-            out.f = floatAt(a);
-            return true;
-        }
-        if (got == 'i') {
-            out.f = float(intAt(a));
-            return true;
-        }
-        return false;
+        if (std::fabs(v) > double(std::numeric_limits<float>::max())) return false;
+        out.f = float(v);
+        return true;
     }
-    if (want == 's' && (got == 's' || got == 'S')) {
-        out.s = static_cast<const char*>(a);
+    if (want == 'p') {
+        out.i = v != 0 ? 1 : 0;
         return true;
     }
     return false;
@@ -106,7 +92,7 @@ bool addOscAddress(const char* address, const char* types, OscHandler handler, i
     if (!address || !types || !handler || address[0] != '/') return false;
     if (strlen(address) > size_t(MaxOscAddressChars) || strlen(types) > size_t(MaxOscArgs)) return false;
     for (const char* t = types; *t; t++)
-        if (*t != 'i' && *t != 'f' && *t != 's') return false;
+        if (*t != 'i' && *t != 'f' && *t != 's' && !(*t == 'p' && t[1] == 0)) return false;
     OscEntry* e = nullptr;
     for (int i = 0; i < entryCount; i++)
         if (strcmp(entries[i].address, address) == 0) e = &entries[i];
@@ -122,33 +108,88 @@ bool addOscAddress(const char* address, const char* types, OscHandler handler, i
     return true;
 }
 
-bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
-    if (!address) return false;
-    if (!types) types = "";
-    OscEntry* e = nullptr;
-    for (int i = 0; i < entryCount && !e; i++)
-        if (strcmp(entries[i].address, address) == 0) e = &entries[i];
-    if (!e) {
-        logUnknown(address);
-        return false;
-    }
-    const int want = int(strlen(e->types));
-    if (argc != want || int(strnlen(types, MaxOscArgs + 1)) != want) {
-        logWrong(*e);
+namespace {
+
+// Runs one entry's handler with the message's arguments, converted to its types.
+bool dispatch(OscEntry& e, const OscValue* values, int count) {
+    const int want = int(strlen(e.types));
+    // A button's number may be left out.
+    const bool buttonLeftOut = want > 0 && e.types[want - 1] == 'p' && count == want - 1;
+    if (!buttonLeftOut && count != want) {
+        logWrong(e);
         return false;
     }
     OscArg args[MaxOscArgs] = {};
-    for (int k = 0; k < want; k++) {
-        if (!convert(e->types[k], types[k], argv[k], args[k])) {
-            logWrong(*e);
+    for (int k = 0; k < count; k++) {
+        if (!convert(e.types[k], values[k], args[k])) {
+            logWrong(e);
             return false;
         }
     }
-    if (!e->handler(args, e->param)) {
-        logWrong(*e);
+    if (buttonLeftOut) args[want - 1].i = 1;
+    if (!e.handler(args, e.param)) {
+        logWrong(e);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool handleOscValues(const char* address, const OscValue* values, int count) {
+    if (!address || count < 0 || (count > 0 && !values)) return false;
+    if (isOscPattern(address)) {
+        bool matched = false, taken = false;
+        for (int i = 0; i < entryCount; i++) {
+            if (!oscPatternMatches(address, entries[i].address)) continue;
+            matched = true;
+            taken |= dispatch(entries[i], values, count);
+        }
+        if (!matched) logUnknown(address);
+        return taken;
+    }
+    for (int i = 0; i < entryCount; i++)
+        if (strcmp(entries[i].address, address) == 0) return dispatch(entries[i], values, count);
+    logUnknown(address);
+    return false;
+}
+
+namespace {
+
+// liblo's argument pointers are only 4-byte aligned, less than its union asks for: the values are
+// copied out.
+template <class T>
+T valueAt(const void* p) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+
+}  // namespace
+
+bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc) {
+    if (!types) types = "";
+    // One more than any address takes is enough to refuse a message with too many.
+    OscValue values[MaxOscArgs + 1] = {};
+    const int count = std::min(argc, MaxOscArgs + 1);
+    if (int(strnlen(types, MaxOscArgs + 2)) < count) return false;
+    for (int k = 0; k < count; k++) {
+        OscValue& v = values[k];
+        v.type = types[k];
+        switch (types[k]) {
+        case 'i': v.number = valueAt<int32_t>(argv[k]); break;
+        case 'h': v.number = double(valueAt<int64_t>(argv[k])); break;
+        case 'f': v.number = valueAt<float>(argv[k]); break;
+        case 'd': v.number = valueAt<double>(argv[k]); break;
+        case 's':
+        case 'S':
+            v.type = 's';
+            v.text = static_cast<const char*>(argv[k]);
+            break;
+        default: break;  // a type no address takes
+        }
+    }
+    return handleOscValues(address, values, count);
 }
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// One argument, already checked against its type tag: 'i' -> i, 'f' -> f, 's' -> s.
+// One argument, already checked against its type tag: 'i' and 'p' -> i, 'f' -> f, 's' -> s.
 union OscArg {
     int32_t i;
     float f;
@@ -23,12 +23,26 @@ constexpr int MaxOscArgs = 4;
 constexpr int MaxOscAddressChars = 63;
 
 // types: the exact type tags the message carries, "" for none. An 'i' also takes a float with a
-// whole value and an 'f' also takes an int (tablet layouts send one for the other). Registering an
-// address again replaces its entry. Returns false when the table is full or the entry invalid.
+// whole value and an 'f' also takes an int (tablet layouts send one for the other); both also take
+// their 64-bit forms 'h' and 'd'. A last 'p' is a button: no argument or one number, handed over
+// as i = 1 for none or a non-zero number and i = 0 for zero (a tablet's button sends 1 on press
+// and 0 on release). Registering an address again replaces its entry. Returns false when the
+// table is full or the entry invalid.
 bool addOscAddress(const char* address, const char* types, OscHandler handler, int32_t param = 0);
 
-// Runs the handler of one message (argv as liblo gives them, one per type tag). Returns true when
-// a handler took it.
+// One argument as received, before it is fitted to an address's types: type 'i', 'h', 'f' or 'd'
+// with its value in number, or 's' with text; any other type fits no address. Other ways in than
+// UDP (a browser's JSON) hand their arguments over in this form.
+struct OscValue {
+    char type;
+    double number;
+    const char* text;
+};
+
+// Runs the handler of one message. An address pattern (see OscPattern.h) runs every address it
+// matches. Returns true when a handler took it.
+bool handleOscValues(const char* address, const OscValue* values, int count);
+// The same with argv as liblo gives them, one per type tag.
 bool handleOscMessage(const char* address, const char* types, void* const* argv, int argc);
 
 // One UDP datagram: a message or a bundle (nested bundles included, their time tags ignored: every

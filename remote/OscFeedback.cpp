@@ -1,7 +1,11 @@
 #include "remote/OscFeedback.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "core/Utf8.h"
 
 namespace {
 
@@ -54,8 +58,11 @@ void pollOscFeedback(bool all, OscFeedbackSend send) {
             e.lastF = v.f;
             break;
         default: {
+            // A long name is cut where no UTF-8 character is split.
             char text[MaxOscFeedbackChars + 1];
-            snprintf(text, sizeof text, "%s", v.s ? v.s : "");
+            const std::string full = v.s ? v.s : "";
+            const size_t n = utf8Boundary(full, std::min(full.size(), size_t(MaxOscFeedbackChars)), isUtf8(full));
+            snprintf(text, sizeof text, "%.*s", int(n), full.c_str());
             changed |= strcmp(text, e.lastS) != 0;
             memcpy(e.lastS, text, sizeof text);
             v.s = e.lastS;

@@ -10,8 +10,8 @@
 // until the next read; at most MaxOscFeedbackChars bytes of it count).
 typedef OscArg (*OscFeedbackRead)(int32_t param);
 
-constexpr int MaxOscFeedback = 64;
-constexpr int MaxOscFeedbackChars = 31;
+constexpr int MaxOscFeedback = 128;
+constexpr int MaxOscFeedbackChars = 127;
 
 // Registering an address again replaces its entry. Returns false when the table is full or the
 // entry invalid.

@@ -24,3 +24,6 @@ void clearOscFeedbackTargets();
 void pollOscPort();
 // Sends the feedback values that changed (all of them to a new target).
 void sendOscFeedbackNow();
+// /loopmixer/refresh: the next send takes every value to every target, and to the sender of the
+// message being handled when it is not one of them.
+void requestOscRefresh();

@@ -40,8 +40,8 @@ void setQuantise(int32_t v) {
 
 // --- OSC ----------------------------------------------------------------------------------------
 
-bool oscTap(const OscArg*, int32_t) {
-    tempoClock.tap(platform::ticks());
+bool oscTap(const OscArg* a, int32_t) {
+    if (a[0].i) tempoClock.tap(platform::ticks());
     return true;
 }
 
@@ -103,10 +103,19 @@ OscArg beatValue(int32_t) {
     return a;
 }
 
+OscArg intValue(int32_t v) {
+    OscArg a;
+    a.i = v;
+    return a;
+}
+OscArg quantiseFeedback(int32_t) { return intValue(quantiseValue()); }
+OscArg syncFeedback(int32_t deck) { return intValue(decks.sync[deck]); }
+OscArg beatFlashFeedback(int32_t) { return intValue(options.beatFlash); }
+
 }  // namespace
 
 void registerTempoControls() {
-    addOscAddress("/loopmixer/tap", "", oscTap);
+    addOscAddress("/loopmixer/tap", "p", oscTap);
     addOscAddress("/loopmixer/tempo", "f", oscTempo);
     addOscAddress("/loopmixer/quantise", "i", oscQuantise);
     addOscAddress("/loopmixer/deck/0/sync", "i", oscSync, 0);
@@ -114,6 +123,10 @@ void registerTempoControls() {
     addOscAddress("/loopmixer/beatflash", "i", oscBeatFlash);
     addOscFeedback("/loopmixer/tempo", 'f', tempoValue);
     addOscFeedback("/loopmixer/beat", 'i', beatValue);
+    addOscFeedback("/loopmixer/quantise", 'i', quantiseFeedback);
+    addOscFeedback("/loopmixer/deck/0/sync", 'i', syncFeedback, 0);
+    addOscFeedback("/loopmixer/deck/1/sync", 'i', syncFeedback, 1);
+    addOscFeedback("/loopmixer/beatflash", 'i', beatFlashFeedback);
 
     addMidiTarget("tap", midiTap);
     static const char* const waits[4] = {"don't wait", "wait clip end", "wait beat", "wait bar"};

@@ -6,8 +6,8 @@
 
 namespace {
 
-// How far off a whole number of beats an interval may lie and still count: wide enough for uneven
-// hands, narrow enough that a double hit half-way between two beats never fits.
+// How far off a whole number of beats a tap may lie and still count: wide enough for uneven hands,
+// narrow enough that a double hit half-way between two beats never fits.
 constexpr double GridTolerance = 0.22;
 
 bool onGrid(double span, double beatMs, long* beats) {
@@ -17,23 +17,47 @@ bool onGrid(double span, double beatMs, long* beats) {
     return std::fabs(r - double(k)) <= GridTolerance;
 }
 
-// The beat length candidate: the tap interval that the most other intervals are whole multiples
-// of (a missed tap gives a double interval that still fits; the two halves of a double hit fit
-// neither). Ties go to the candidate nearest the tempo before.
-double chooseBeat(const double* taps, int n, double priorBeatMs) {
-    double best = 0;
-    int bestFits = 0;
+// A grid of one beat length laid through one tap, and what it takes to explain the taps with it:
+// the taps off it (or on a beat another tap already holds) would have to go, the beats with no tap
+// between its first and last would have to be added. The grid needing the fewest such extra taps
+// wins: one stray tap among eight costs one, while the half-beat grid through it would lack a tap
+// on every other beat; a steady half-beat pattern costs nothing on its own grid.
+struct Grid {
+    double beatMs = 0;
+    int anchor = -1;
+    int cost = 0;
+};
+
+Grid layGrid(const double* taps, int n, double beatMs, int anchor) {
+    Grid g{beatMs, anchor, 0};
+    long first = 0, last = 0, previous = 0;
+    int beatsHeld = 0;
+    for (int i = 0; i < n; i++) {
+        long k;
+        if (!onGrid(taps[i] - taps[anchor], beatMs, &k)) continue;
+        if (beatsHeld > 0 && k == previous) continue;  // taps come in order: same beat, same k
+        if (beatsHeld == 0) first = k;
+        last = previous = k;
+        beatsHeld++;
+    }
+    const int strays = n - beatsHeld;
+    const int missing = int(last - first + 1) - beatsHeld;
+    g.cost = strays + missing;
+    return g;
+}
+
+// Every tap interval in range is a candidate beat, laid through every tap. Ties go to the beat
+// nearest the tempo before, then to later anchors (the newest taps count most).
+Grid chooseGrid(const double* taps, int n, double priorBeatMs) {
+    Grid best;
     for (int c = 1; c < n; c++) {
         const double cand = taps[c] - taps[c - 1];
         if (cand < MinBeatMs || cand > MaxBeatMs) continue;
-        int fits = 0;
-        for (int i = 1; i < n; i++) {
-            long k;
-            if (onGrid(taps[i] - taps[i - 1], cand, &k) && k >= 1) fits++;
-        }
-        if (fits > bestFits || (fits == bestFits && std::fabs(cand - priorBeatMs) < std::fabs(best - priorBeatMs))) {
-            best = cand;
-            bestFits = fits;
+        for (int a = 0; a < n; a++) {
+            const Grid g = layGrid(taps, n, cand, a);
+            const bool better = best.anchor < 0 || g.cost < best.cost ||
+                                (g.cost == best.cost && std::fabs(cand - priorBeatMs) <= std::fabs(best.beatMs - priorBeatMs));
+            if (better) best = g;
         }
     }
     return best;
@@ -44,21 +68,10 @@ double chooseBeat(const double* taps, int n, double priorBeatMs) {
 TapEstimate estimateTaps(const double* taps, int n, double priorBeatMs) {
     TapEstimate e;
     if (n < 2 || n > TapHistory) return e;
-    const double beat = chooseBeat(taps, n, priorBeatMs);
-    if (beat <= 0) return e;
-
-    // Lay the grid through each tap in turn and keep the one that catches the most taps (later
-    // anchors win ties, so the newest taps count most).
-    int bestAnchor = -1, bestCount = 0;
-    for (int a = 0; a < n; a++) {
-        int count = 0;
-        for (int i = 0; i < n; i++)
-            if (onGrid(taps[i] - taps[a], beat, nullptr)) count++;
-        if (count >= bestCount) {
-            bestCount = count;
-            bestAnchor = a;
-        }
-    }
+    const Grid grid = chooseGrid(taps, n, priorBeatMs);
+    if (grid.anchor < 0) return e;
+    const double beat = grid.beatMs;
+    const int anchor = grid.anchor;
 
     // Beat numbers of the taps on the grid; of two taps on the same beat the nearer one stays.
     double x[TapHistory], y[TapHistory];
@@ -66,10 +79,10 @@ TapEstimate estimateTaps(const double* taps, int n, double priorBeatMs) {
     long lastBeat = 0;
     for (int i = 0; i < n; i++) {
         long k;
-        if (!onGrid(taps[i] - taps[bestAnchor], beat, &k)) continue;
+        if (!onGrid(taps[i] - taps[anchor], beat, &k)) continue;
         if (m > 0 && k == lastBeat) {
-            const double before = std::fabs(y[m - 1] - taps[bestAnchor] - double(k) * beat);
-            const double now = std::fabs(taps[i] - taps[bestAnchor] - double(k) * beat);
+            const double before = std::fabs(y[m - 1] - taps[anchor] - double(k) * beat);
+            const double now = std::fabs(taps[i] - taps[anchor] - double(k) * beat);
             if (now >= before) continue;
             m--;
         }

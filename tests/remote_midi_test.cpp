@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -289,9 +291,13 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     ASSERT_NE(squatter, nullptr);
     EXPECT_FALSE(openMidiPorts("jack", {"padbox"}));
     EXPECT_STREQ(notice.text, "MIDI: JACK client loopmixer exists already");
+    EXPECT_NE(h.log().find("midi: JACK client loopmixer exists already\n"), std::string::npos) << "the same words in the log";
     EXPECT_EQ(list(jack_get_ports(observer, "^loopmixer-", nullptr, 0)), "");
     jack_client_close(squatter);
     ASSERT_TRUE(openMidiPorts("jack", {"padbox"}));
+    // The server shows new connections from its next cycle on: a loaded machine may take a while.
+    for (int i = 0; i < 500 && connections("loopmixer:midi_in") != "hw:midi_capture_1\npadbox-late:out\npadbox:out\n"; i++)
+        usleep(10000);
     EXPECT_EQ(connections("loopmixer:midi_in"), "hw:midi_capture_1\npadbox-late:out\npadbox:out\n");
 
     // The server going away closes MIDI with a notice; the instrument plays on.
@@ -346,6 +352,87 @@ TEST(MidiJack, ABurstBeyondTheQueueIsDroppedCountedAndLaterPadsPlay) {
         usleep(5000);
     }
     EXPECT_EQ(decks.decks[1].track, 2) << "a pad after the burst plays its clip";
+    launchOptions = LaunchOptions();
+}
+
+// A controller whose client goes and comes back between two looks at the ports is connected again;
+// past eight peers a side the program says so once; a JACK server that shuts down and starts
+// again gets the one client loopmixer back.
+TEST(MidiJack, ControllersAndTheServerComeBack) {
+    std::unique_ptr<JackServer> server(new JackServer("loopmixer-return-test"));
+    ASSERT_TRUE(server->running()) << "jackd -d dummy did not start";
+    std::unique_ptr<RtMidiOut> pads(new RtMidiOut(RtMidi::UNIX_JACK, "padbox"));
+    pads->openVirtualPort("out");
+    launchOptions = LaunchOptions();
+    launchOptions.midi = true;
+    launchOptions.midiConnect = {"padbox"};
+    Harness h(modeBDemo());
+    h.writeFile("data/remote.xml", "<all>\n\t<midiapi>jack</midiapi>\n</all>\n");
+    openPlaying(h);
+    ASSERT_TRUE(remoteMidiOn());
+
+    jack_status_t status;
+    jack_client_t* observer = jack_client_open("observer", JackNoStartServer, &status);
+    ASSERT_NE(observer, nullptr);
+    auto peersOfInput = [&] {
+        const char** names = jack_port_get_all_connections(observer, jack_port_by_name(observer, "loopmixer:midi_in"));
+        int n = 0;
+        for (const char** p = names; p && *p; p++) n++;
+        jack_free(names);
+        return n;
+    };
+    // Frames on the program's clock and the wall's, until done() or about ten seconds.
+    auto frameUntil = [&](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); i++) {
+            h.frame();
+            usleep(20000);
+        }
+        return done();
+    };
+    ASSERT_TRUE(frameUntil([&] { return peersOfInput() == 1; }));
+
+    pads.reset();
+    pads.reset(new RtMidiOut(RtMidi::UNIX_JACK, "padbox"));
+    pads->openVirtualPort("out");
+    EXPECT_TRUE(frameUntil([&] { return peersOfInput() == 1; })) << "back at once, connected again";
+    const std::vector<unsigned char> pad3 = {0x90, 38, 90};
+    pads->sendMessage(&pad3);
+    EXPECT_TRUE(frameUntil([&] { return decks.decks[1].track == 2; })) << "and its pads play";
+
+    std::vector<std::unique_ptr<RtMidiOut>> more;
+    for (int i = 0; i < MaxMidiConnections + 1; i++) {
+        more.emplace_back(new RtMidiOut(RtMidi::UNIX_JACK, "padbox-" + std::to_string(i)));
+        more.back()->openVirtualPort("out");
+    }
+    EXPECT_TRUE(frameUntil([&] { return peersOfInput() == MaxMidiConnections; }));
+    h.frame(60);  // more than one look at the ports
+    EXPECT_EQ(peersOfInput(), MaxMidiConnections);
+    EXPECT_STREQ(notice.text, "MIDI: more than 8 inputs, the rest ignored");
+    const std::string log = h.log(), told = "not connected: at most 8 connections a direction";
+    EXPECT_NE(log.find(told), std::string::npos);
+    EXPECT_EQ(log.find(told), log.rfind(told)) << "said once";
+    more.clear();
+
+    jack_client_close(observer);
+    pads.reset();
+    server->stop();
+    ASSERT_TRUE(frameUntil([] { return !remoteMidiOn(); }));
+    server.reset(new JackServer("loopmixer-return-test"));
+    ASSERT_TRUE(server->running());
+    EXPECT_TRUE(frameUntil([] { return remoteMidiOn(); })) << "checked every two seconds";
+    EXPECT_STREQ(notice.text, "MIDI: back on JACK");
+    observer = jack_client_open("observer", JackNoStartServer, &status);
+    ASSERT_NE(observer, nullptr);
+    pads.reset(new RtMidiOut(RtMidi::UNIX_JACK, "padbox"));
+    pads->openVirtualPort("out");
+    EXPECT_TRUE(frameUntil([&] { return peersOfInput() == 1; })) << "controllers on the new server connected";
+    const char** ours = jack_get_ports(observer, "^loopmixer", nullptr, 0);
+    int count = 0;
+    for (const char** p = ours; p && *p; p++) count++;
+    jack_free(ours);
+    EXPECT_EQ(count, 2) << "one client loopmixer, its two ports";
+    jack_client_close(observer);
+    pads.reset();
     launchOptions = LaunchOptions();
 }
 

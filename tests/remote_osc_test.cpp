@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/AppState.h"
+#include "core/Controller.h"
 #include "core/LaunchOptions.h"
 #include "core/Notice.h"
 #include "core/Platform.h"
@@ -28,6 +29,7 @@
 #include "remote/MidiMap.h"
 #include "remote/OscAddresses.h"
 #include "remote/OscFeedback.h"
+#include "remote/OscPattern.h"
 #include "remote/OscPort.h"
 #include "tempo/TempoClock.h"
 
@@ -37,12 +39,14 @@ namespace {
 std::map<std::string, std::string> feedback;
 int feedbackMessages = 0;
 
-int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void*) {
-    feedbackMessages++;
+// user: the map to fill (the feedback target's when null).
+int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void* user) {
+    std::map<std::string, std::string>& values = user ? *static_cast<std::map<std::string, std::string>*>(user) : feedback;
+    if (!user) feedbackMessages++;
     if (argc != 1) return 0;
-    if (types[0] == 'i') feedback[path] = std::to_string(argv[0]->i);
-    else if (types[0] == 'f') feedback[path] = std::to_string(argv[0]->f);
-    else if (types[0] == 's') feedback[path] = &argv[0]->s;
+    if (types[0] == 'i') values[path] = std::to_string(argv[0]->i);
+    else if (types[0] == 'f') values[path] = std::to_string(argv[0]->f);
+    else if (types[0] == 's') values[path] = &argv[0]->s;
     return 0;
 }
 
@@ -143,6 +147,139 @@ TEST_F(OscEndToEnd, NavigateLoadAPlaylistSetTheFadeAndReadTheFeedback) {
     lo_send(app, "/loopmixer/playlist", "i", 0);
     h->frame(2);
     EXPECT_EQ(decks.fade, 9) << "a new playlist leaves the fader where it stands";
+    for (int i = 0; i < 200 && mix.loading; i++) h->frame();
+
+    // The state a tablet's toggles show.
+    lo_send(app, "/loopmixer/quantise", "i", 2);
+    lo_send(app, "/loopmixer/deck/1/sync", "i", 1);
+    lo_send(app, "/loopmixer/beatflash", "i", 1);
+    lo_send(app, "/loopmixer/slot/5/value", "i", 3);
+    h->frame(2);
+    readFeedback();
+    const std::map<std::string, std::string> expected = {
+        {"/loopmixer/quantise", "2"},     {"/loopmixer/deck/0/sync", "0"},
+        {"/loopmixer/deck/1/sync", "1"},  {"/loopmixer/beatflash", "1"},
+        {"/loopmixer/deck", std::to_string(decks.selectedDeck)},
+        {"/loopmixer/slot/5/value", "3"}, {"/loopmixer/playlist", "0"},
+        {"/loopmixer/playlist/name", mix.playlists[0].name},
+        {"/loopmixer/tracks", std::to_string(decks.trackCount)},
+        {"/loopmixer/fps", "25"},
+    };
+    for (const auto& e : expected) EXPECT_EQ(feedback[e.first], e.second) << e.first;
+    EXPECT_GT(decks.trackCount, 0);
+}
+
+// A tablet's buttons send 1 on press and 0 on release, its XY pads fractions, and some senders
+// 64-bit numbers.
+TEST_F(OscEndToEnd, TabletButtonsXyPadsAndWideNumbers) {
+    h->frame(41);
+    ASSERT_EQ(appState.screen, Screen::Home);
+    lo_send(app, "/loopmixer/touch", "ff", 260.4f, 59.6f);  // EDIT
+    h->frame();
+    EXPECT_EQ(controller.touchX, 260);
+    EXPECT_EQ(controller.touchY, 60);
+    lo_send(app, "/loopmixer/release", "f", 0.0f);
+    h->frame();
+    EXPECT_FALSE(controller.touchUp()) << "a button's 0 is ignored";
+    lo_send(app, "/loopmixer/release", "f", 1.0f);
+    h->frame(2);
+    EXPECT_TRUE(controller.touchUp());
+    EXPECT_EQ(appState.screen, Screen::Editor);
+
+    decks.flash = 0;
+    lo_send(app, "/loopmixer/flash", "f", 0.0f);
+    h->frame();
+    EXPECT_EQ(decks.flash, 0);
+    lo_send(app, "/loopmixer/flash", "i", 1);
+    h->frame();
+    EXPECT_GT(decks.flash, 0);
+
+    // Four taps 400 ms apart in four spellings, each with its release.
+    lo_send(app, "/loopmixer/tap", "f", 1.0f);
+    h->callAfter(400);
+    lo_send(app, "/loopmixer/tap", "f", 0.0f);
+    lo_send(app, "/loopmixer/tap", "d", 1.0);
+    h->callAfter(400);
+    lo_send(app, "/loopmixer/tap", "h", int64_t(0));
+    lo_send(app, "/loopmixer/tap", "h", int64_t(1));
+    h->callAfter(400);
+    lo_send(app, "/loopmixer/tap", "");
+    h->callAfter(400);
+    EXPECT_NEAR(tempoClock.bpm(), 150.0, 0.5);
+
+    lo_send(app, "/loopmixer/fade", "d", 0.6);
+    lo_send(app, "/loopmixer/blend", "h", int64_t(2));
+    h->frame();
+    EXPECT_EQ(decks.fadeRest, 9);
+    EXPECT_EQ(decks.blendMode, 2);
+    lo_send(app, "/loopmixer/blend", "d", 1.5);
+    lo_send(app, "/loopmixer/blend", "h", int64_t(1) << 40);
+    h->frame();
+    EXPECT_EQ(decks.blendMode, 2) << "not a whole 32-bit number: ignored";
+}
+
+// OSC address patterns run every address of the namespace they match, and nothing else.
+TEST_F(OscEndToEnd, AddressPatternsReachEveryMatchingAddress) {
+    h->frame(42);
+    lo_send(app, "/loopmixer/slot/[0-3]", "i", 1);
+    lo_send(app, "/loopmixer/slot/{5,7}/value", "i", 2);
+    lo_send(app, "/loopmixer/deck/?/sync", "i", 1);
+    lo_send(app, "/loopmixer/fl*h", "");
+    lo_send(app, "/loopmixer/nothing/*", "i", 1);
+    decks.flash = 0;
+    h->frame();
+    for (int k = 0; k < 8; k++) {
+        EXPECT_EQ(effectTable.slots[decks.selectedDeck][k].on, k <= 3 ? 1 : 0) << k;
+        EXPECT_EQ(effectTable.slots[decks.selectedDeck][k].value, k == 5 || k == 7 ? 2 : 0) << k;
+    }
+    EXPECT_EQ(decks.sync[0] + decks.sync[1], 2);
+    EXPECT_GT(decks.flash, 0);
+    EXPECT_NE(h->log().find("osc: unknown address /loopmixer/nothing/*"), std::string::npos);
+}
+
+// A controller that connects late asks for the whole state: it gets it, and so does every target.
+TEST_F(OscEndToEnd, RefreshSendsEveryValueToTheTargetsAndTheAsker) {
+    h->frame(42);
+    lo_server tablet = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+    ASSERT_NE(tablet, nullptr);
+    std::map<std::string, std::string> tabletValues;
+    lo_server_add_method(tablet, nullptr, nullptr, record, &tabletValues);
+    readFeedback();
+    feedbackMessages = 0;
+    h->frame();
+    readFeedback();
+    ASSERT_EQ(feedbackMessages, 0);
+
+    lo_send_from(app, tablet, LO_TT_IMMEDIATE, "/loopmixer/refresh", "");
+    h->frame();
+    readFeedback();
+    while (lo_server_recv_noblock(tablet, 20) > 0) {
+    }
+    EXPECT_GE(feedbackMessages, 30) << "every value to the target";
+    EXPECT_EQ(int(tabletValues.size()), feedbackMessages) << "and each once to the tablet";
+    EXPECT_EQ(tabletValues["/loopmixer/screen"], "home");
+    EXPECT_EQ(tabletValues["/loopmixer/fps"], "25");
+    lo_server_free(tablet);
+}
+
+TEST(OscPatterns, MatchAsOsc10Says) {
+    const struct {
+        const char* pattern;
+        const char* address;
+        bool matches;
+    } cases[] = {
+        {"/a/?", "/a/b", true},           {"/a/?", "/a/bc", false},
+        {"/a/*", "/a/", true},            {"/a/*", "/a/b/c", false},  // a star never crosses '/'
+        {"/*/c", "/ab/c", true},          {"/a*b*c", "/aXbYc", true},
+        {"/s/[0-3]", "/s/3", true},       {"/s/[0-3]", "/s/4", false},
+        {"/s/[!0-3]", "/s/4", true},      {"/s/[!0-3]", "/s/0", false},
+        {"/s/[ab-]", "/s/-", true},       {"/s/[0-3", "/s/1", false},  // unterminated
+        {"/s/{4,5}/v", "/s/5/v", true},   {"/s/{4,5}/v", "/s/6/v", false},
+        {"/s/{x,}y", "/s/y", true},       {"/s/{4,5", "/s/4", false},
+        {"/a/*a*a*a*a*a*a*a*a*a*b", "/a/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(oscPatternMatches(c.pattern, c.address), c.matches) << c.pattern << " " << c.address;
+    EXPECT_FALSE(oscPatternMatches(("/" + std::string(300, '*')).c_str(), "/a")) << "longer than the cap";
 }
 
 TEST_F(OscEndToEnd, WrongMessagesAreIgnoredAndLoggedOncePerAddress) {
@@ -258,6 +395,8 @@ TEST(OscSettings, TheFileKeepsOscOnFlagsOverrideItAndATakenPortIsShown) {
 // What another part (tempo, recording) plugs in: its own address, feedback value and MIDI target.
 int taps = 0, beat = 0, recordValue = -1;
 bool tap(const OscArg*, int32_t) { return ++taps > 0; }
+int level = 0;
+bool setLevel(const OscArg* a, int32_t) { return (level = a[0].i) >= 0; }
 OscArg beatValue(int32_t) {
     OscArg a;
     a.i = beat;
@@ -274,6 +413,15 @@ TEST(RemoteExtensions, AnotherPartsAddressFeedbackAndMidiTargetWork) {
     const uint8_t packet[] = {'/', 'e', 'x', 't', '/', 't', 'a', 'p', 0, 0, 0, 0, ',', 0, 0, 0};
     handleOscPacket(packet, sizeof packet);
     EXPECT_EQ(taps, 1);
+    // The way in for arguments parsed elsewhere (a browser's JSON numbers are doubles).
+    const OscValue half = {'d', 0.5, nullptr}, two = {'d', 2.0, nullptr};
+    EXPECT_TRUE(handleOscValues("/ext/tap", nullptr, 0));
+    EXPECT_FALSE(handleOscValues("/ext/tap", &two, 1)) << "one argument too many";
+    ASSERT_TRUE(addOscAddress("/ext/level", "i", setLevel));
+    EXPECT_TRUE(handleOscValues("/ext/level", &two, 1));
+    EXPECT_FALSE(handleOscValues("/ext/level", &half, 1)) << "not a whole number";
+    EXPECT_EQ(taps, 2);
+    EXPECT_EQ(level, 2);
 
     ASSERT_TRUE(addOscFeedback("/ext/beat", 'i', beatValue));
     sent.clear();

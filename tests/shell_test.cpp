@@ -237,6 +237,24 @@ TEST(Controller, QuickTapsBetweenFramesCountOnce) {
     EXPECT_EQ(1, controller.counter[StickUp]);
     h.frame();
     EXPECT_EQ(0, controller.counter[StickUp]);
+    // So is one that arrives while the frame's events are read, after the stick was.
+    h.keyDown(SDLK_DOWN);
+    h.keyUp(SDLK_DOWN);
+    SDL_Event e;
+    while (platform::pollEvent(&e)) {
+    }
+    h.frame();
+    EXPECT_EQ(1, controller.counter[StickDown]);
+    // A key of its own (a glove key, a macro pad) pressed and released between two frames is
+    // down in one frame and up in the next.
+    h.keyDown(SDLK_k);
+    h.keyUp(SDLK_k);
+    h.frame();
+    EXPECT_EQ(SDLK_k, controller.key);
+    EXPECT_EQ(1, controller.keyDown);
+    h.frame();
+    EXPECT_EQ(0, controller.key);
+    EXPECT_EQ(0, controller.keyDown + controller.keyHeld);
 }
 
 TEST(Controller, KeyEdgesAndRepeat) {

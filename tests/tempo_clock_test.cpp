@@ -40,6 +40,27 @@ TEST(Taps, TempoFromSequencesWithAMissedOrDoubledTap) {
     }
 }
 
+// Seven taps on the beat and one stray between the third and the fourth: the tempo stays. A stray
+// in every beat at its middle is a steady pattern at twice the tempo.
+TEST(Taps, OneExtraTapBetweenBeatsKeepsTheTempo) {
+    for (double bpm : {90.0, 120.0, 170.0}) {
+        const double beat = 60000.0 / bpm;
+        for (double extra : {0.3, 0.45, 0.5, 0.7}) {
+            TempoClock c;
+            for (int k = 0; k < 7; k++) {
+                c.tap(1000 + k * beat);
+                if (k == 2) c.tap(1000 + (k + extra) * beat);
+            }
+            EXPECT_NEAR(bpm, c.bpm(), 0.5) << bpm << " BPM, a stray at " << extra << " of a beat";
+            EXPECT_NEAR(0, offBeat(c, 1000 + 6 * beat), 1e-9) << bpm << " BPM, " << extra;
+        }
+        if (2 * bpm > MaxBpm) continue;
+        TempoClock c;
+        for (int k = 0; k < 8; k++) c.tap(1000 + k * beat / 2);
+        EXPECT_NEAR(2 * bpm, c.bpm(), 0.5) << "taps every half beat at " << bpm << " BPM";
+    }
+}
+
 TEST(Taps, PhaseFromTheLastTapAndDownbeatFromTheFirst) {
     TempoClock c;
     for (double t : {1000.0, 1500.0, 2000.0, 2500.0}) c.tap(t);
