@@ -23,6 +23,7 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
 #include "app/RemoteRecording.h"
+#include "app/ProjectorControls.h"
 #include "record/Recorder.h"
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
@@ -118,6 +119,7 @@ bool startUp() {
 
     // After the notice is cleared: a controller that cannot be opened says so on screen.
     registerRecordingControls();
+    startProjector();
     openRemote();
     registerTempoControls();
     appState.screen = Screen::Splash;
@@ -134,6 +136,7 @@ bool startUp() {
 
 int shutDown() {
     recorder.finish();
+    stopProjector();
     puts("\nend!");
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
@@ -149,6 +152,7 @@ int shutDown() {
 
 void tearDownForTests() {
     recorder.finish();
+    stopProjector();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {
