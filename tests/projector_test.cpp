@@ -144,6 +144,33 @@ TEST(ProjectorScale, EveryFitAndLookFollowsItsRule) {
     }
 }
 
+TEST(ProjectorSettings, TheOptionsLinesCycleFitAndLookAndPrefsKeepThem) {
+    Harness h;
+    h.frame(41);
+    appState.screen = Screen::Options;
+    h.frame();
+    for (int i = 0; i < 2; i++) {  // letterbox -> fill -> stretch
+        h.touchDown(180, 188);
+        h.frame();
+        h.touchUp();
+        h.frame();
+    }
+    h.touchDown(180, 202);  // sharp -> smooth
+    h.frame();
+    h.touchUp();
+    h.frame();
+    EXPECT_EQ(options.projectorFit, FitStretch);
+    EXPECT_EQ(options.projectorLook, LookSmooth);
+    h.tap(ButtonX);  // save and leave
+    h.frame();
+    const std::string prefs = h.readFile("data/prefs.xml");
+    EXPECT_NE(prefs.find("\t<projectorfit>2</projectorfit>\n\t<projectorlook>1</projectorlook>\n</all>"), std::string::npos);
+    options.projectorFit = options.projectorLook = 0;
+    options.loadPrefs();
+    EXPECT_EQ(options.projectorFit, FitStretch);
+    EXPECT_EQ(options.projectorLook, LookSmooth);
+}
+
 // A free display number, its Xvfb started with one wide screen (two 1152x768 monitors side by
 // side) and stopped at the end.
 class Xvfb {
