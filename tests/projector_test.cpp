@@ -216,6 +216,20 @@ public:
         XDestroyImage(image);
         return out;
     }
+    // A window of the root mapped with this place and size.
+    bool windowShownAt(int x, int y, int w, int h) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return false;
+        bool shown = false;
+        for (unsigned i = 0; i < count && !shown; i++) {
+            XWindowAttributes a;
+            shown = XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.x == x &&
+                    a.y == y && a.width == w && a.height == h;
+        }
+        if (children) XFree(children);
+        return shown;
+    }
     std::string name;
     pid_t pid = -1;
     Display* display = nullptr;
@@ -341,6 +355,7 @@ TEST_F(ProjectorOnX, ShowsTheCleanPictureScaledLetterboxSharpAndFillSmooth) {
 }
 
 TEST_F(ProjectorOnX, ClosesAndReopensOverOscAndAKilledProjectorIsReported) {
+    launchOptions.projector = "0";  // the one monitor Xvfb lists: the whole screen
     h->frame();
     EXPECT_EQ(feedbackOf("/loopmixer/projector"), 0);
     pid_t shown = -1;
@@ -369,12 +384,33 @@ TEST_F(ProjectorOnX, ClosesAndReopensOverOscAndAKilledProjectorIsReported) {
     }));
     EXPECT_STREQ(noticeShown(uint32_t(currentTick)), "projector closed: killed by signal 9 (Killed)");
     EXPECT_NE(h->log().find("projector closed: killed by signal 9 (Killed)"), std::string::npos);
+    EXPECT_NE(h->log().find("projector opened: 2304x768+0+0 (letterbox, sharp)"), std::string::npos);
     EXPECT_EQ(h->frame(), 1) << "the instrument plays on";
     lo_send(app, "/loopmixer/projector", "i", 1);
     EXPECT_TRUE(waitFor([&] {
         h->frame();
         return feedbackOf("/loopmixer/projector") == 1;
     })) << "and the control opens it again";
+}
+
+TEST_F(ProjectorOnX, ADisplayThatGoesAwayIsReported) {
+    h->frame();
+    openProjector();
+    ASSERT_TRUE(projectorLink.isOpen());
+    ASSERT_TRUE(waitFor([&] {
+        h->frame();
+        return x.windowShownAt(1280, 0, 1024, 768);
+    }));
+    XCloseDisplay(x.display);
+    x.display = nullptr;
+    kill(x.pid, SIGKILL);
+    waitpid(x.pid, nullptr, 0);
+    x.pid = -1;
+    EXPECT_TRUE(waitFor([&] {
+        h->frame();
+        return !projectorLink.isOpen();
+    }));
+    EXPECT_STREQ(noticeShown(uint32_t(currentTick)), "projector closed: the display went away");
 }
 
 // The real program started in a run folder on the Xvfb; returns its pid.

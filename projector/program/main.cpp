@@ -135,6 +135,9 @@ int main(int argc, char** argv) {
     char position[32];
     std::snprintf(position, sizeof position, "%d,%d", place.x, place.y);
     if (!windowed) setenv("SDL_VIDEO_WINDOW_POS", position, 1);
+    // Monitors and rectangles are the X screen's: without X the projector says so rather than
+    // falling back to one of SDL's other drivers (one draws characters into the terminal).
+    if (!std::getenv("SDL_VIDEODRIVER")) setenv("SDL_VIDEODRIVER", "x11", 1);
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         char text[ProjectorReasonChars];
         std::snprintf(text, sizeof text, "no display: %s", SDL_GetError());
