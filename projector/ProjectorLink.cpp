@@ -102,7 +102,10 @@ bool ProjectorLink::open(const ProjectorPlace& place, std::string& error) {
     const std::string path = program.empty() ? programNextToThisOne() : program;
     const std::string parent = std::to_string(getpid());
     const std::string where = describeProjectorPlace(place);
-    const char* argv[] = {path.c_str(), "--parent", parent.c_str(), "--place", where.c_str(), nullptr};
+    // A monitor is filled as the desktop fills it (its window manager, where there is one, is asked
+    // for full screen on it); a rectangle stays exactly where it was put.
+    const char* fill = place.kind == ProjectorPlace::OnMonitor ? "monitor" : "exact";
+    const char* argv[] = {path.c_str(), "--parent", parent.c_str(), "--place", where.c_str(), "--fill", fill, nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, shm, ProjectorSegmentFd);

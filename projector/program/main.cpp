@@ -100,14 +100,46 @@ bool copyNewest(uint16_t* picture, uint32_t& frame, int& fit, int& look) {
     return true;
 }
 
+// A window manager keeps its panels over a window without border unless the window asks for full
+// screen (EWMH _NET_WM_STATE_FULLSCREEN, on the monitor the window is on). Without a window
+// manager the window already lies exactly on the monitor.
+void askForFullScreen(const SDL_SysWMinfo& wm) {
+    wm.info.x11.lock_func();
+    Display* d = wm.info.x11.display;
+    const Window root = DefaultRootWindow(d);
+    const Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    const bool managed = XGetWindowProperty(d, root, check, 0, 1, False, AnyPropertyType, &type, &format, &items,
+                                            &after, &data) == Success && items > 0;
+    if (data) XFree(data);
+    if (managed) {
+        XEvent e = {};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = wm.info.x11.wmwindow;
+        e.xclient.message_type = XInternAtom(d, "_NET_WM_STATE", False);
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = 1;  // add
+        e.xclient.data.l[1] = long(XInternAtom(d, "_NET_WM_STATE_FULLSCREEN", False));
+        e.xclient.data.l[3] = 1;  // from an application
+        XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+        XFlush(d);
+    }
+    wm.info.x11.unlock_func();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     long parent = 0;
     const char* where = nullptr;
+    bool monitor = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--parent") == 0) parent = std::strtol(argv[i + 1], nullptr, 10);
         else if (std::strcmp(argv[i], "--place") == 0) where = argv[i + 1];
+        else if (std::strcmp(argv[i], "--fill") == 0) monitor = std::strcmp(argv[i + 1], "monitor") == 0;
     }
     ProjectorPlace place;
     struct stat info;
@@ -138,6 +170,8 @@ int main(int argc, char** argv) {
     // Monitors and rectangles are the X screen's: without X the projector says so rather than
     // falling back to one of SDL's other drivers (one draws characters into the terminal).
     if (!std::getenv("SDL_VIDEODRIVER")) setenv("SDL_VIDEODRIVER", "x11", 1);
+    // Set before SDL's own, which calls it after its cleanup: a display lost at any moment is told.
+    XSetIOErrorHandler(displayLost);
     if (SDL_Init(SDL_INIT_VIDEO) < 0) {
         char text[ProjectorReasonChars];
         std::snprintf(text, sizeof text, "no display: %s", SDL_GetError());
@@ -160,7 +194,7 @@ int main(int argc, char** argv) {
     SDL_VERSION(&wm.version);
     if (SDL_GetWMInfo(&wm) > 0 && wm.subsystem == SDL_SYSWM_X11) {
         xfd = ConnectionNumber(wm.info.x11.display);
-        XSetIOErrorHandler(displayLost);
+        if (monitor) askForFullScreen(wm);
     }
 
     static uint16_t picture[ProjectorWidth * ProjectorHeight];
