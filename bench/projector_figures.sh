@@ -42,7 +42,7 @@ for size in ${SIZES:-1280x720 1920x1080}; do
     sleep 1
     set -- $(cat "$work/stats")
     # shown N skipped M samples K median_us A p95_us B
-    printf "%-10s %-7s %9.1f%% %8s %8s %10.1f %8.1f\n" $size $look \
+    printf "%-10s %-7s %9.1f%% %8s %8s %10.2f %8.2f\n" $size $look \
       "$(echo "($after - $before) * 100 / $ticks / $seconds" | bc -l)" $2 $4 \
       "$(echo "$8 / 1000" | bc -l)" "$(echo "${10} / 1000" | bc -l)"
     port=$((port + 1))
