@@ -216,15 +216,16 @@ public:
         XDestroyImage(image);
         return out;
     }
-    // A window of the root mapped with this size.
-    bool windowShown(int w, int h) {
+    // A window of the root mapped with this size (0 for none).
+    Window windowShown(int w, int h) {
         Window root = 0, parent = 0, *children = nullptr;
         unsigned count = 0;
         if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) return false;
-        bool shown = false;
+        Window shown = 0;
         for (unsigned i = 0; i < count && !shown; i++) {
             XWindowAttributes a;
-            shown = XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.width == w && a.height == h;
+            if (XGetWindowAttributes(display, children[i], &a) && a.map_state == IsViewable && a.width == w && a.height == h)
+                shown = children[i];
         }
         if (children) XFree(children);
         return shown;
@@ -394,6 +395,25 @@ TEST_F(ProjectorOnX, ClosesAndReopensOverOscAndAKilledProjectorIsReported) {
         h->frame();
         return feedbackOf("/loopmixer/projector") == 1;
     })) << "and the control opens it again";
+}
+
+TEST_F(ProjectorOnX, AWindowResizedShowsThePictureAtItsNewSize) {
+    launchOptions.projector = "window";
+    options.projectorLook = LookSmooth;
+    h->frame(41);
+    h->loadFirstPlaylist();
+    openProjector();
+    Window window = 0;
+    ASSERT_TRUE(waitFor([&] { return (window = x.windowShown(640, 480)) != 0; }));
+    XResizeWindow(x.display, window, 900, 400);
+    XSync(x.display, False);
+    ASSERT_TRUE(waitFor([&] { return x.windowShown(900, 400) != 0; }));
+    XWindowAttributes a;
+    XGetWindowAttributes(x.display, window, &a);
+    // 4:3 to the full height of 400: 533 wide from x 183.
+    const std::vector<uint32_t> want = expected(playOneFrame(), 900, 400, LookSmooth, {183, 0, 533, 400});
+    std::string first;
+    EXPECT_TRUE(waitFor([&] { return differences(x.read(a.x, a.y, 900, 400), want, 900, 2, first) == 0; })) << first;
 }
 
 TEST_F(ProjectorOnX, AWindowWhoseDisplayGoesAwayIsReported) {
