@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "core/LaunchOptions.h"
+#include "projector/ProjectorPlace.h"
+#include "projector/ProjectorScale.h"
 #include "record/VideoWriter.h"
 
 LaunchOptions launchOptions;
@@ -98,6 +100,21 @@ const Flag flags[] = {
      [](const char*, std::string&) { return launchOptions.recordConstantRate = true; }},
     {"--record-as-shown", nullptr, "on the Mix screen record the screen as shown (overlay, chooser), not the clean picture",
      [](const char*, std::string&) { return launchOptions.recordAsShown = true; }},
+    // Projector.
+    {"--projector", "WHERE", "open the projector picture at launch: monitor 0, 1, ..., WxH+X+Y or window",
+     [](const char* v, std::string& error) {
+         ProjectorPlace place;
+         if (!parseProjectorPlace(v, place)) {
+             error = std::string("--projector: ") + v + " is not a monitor number, WxH+X+Y or window";
+             return false;
+         }
+         launchOptions.projector = v;
+         return true;
+     }},
+    {"--projector-fit", "letterbox|fill|stretch", "how the projector fits the 4:3 picture (default letterbox)",
+     [](const char* v, std::string&) { return (launchOptions.projectorFit = parseProjectorFit(v)) >= 0; }},
+    {"--projector-look", "sharp|smooth", "projector pixels: whole factors, nearest (sharp) or bilinear (smooth)",
+     [](const char* v, std::string&) { return (launchOptions.projectorLook = parseProjectorLook(v)) >= 0; }},
 };
 
 }  // namespace

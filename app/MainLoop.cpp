@@ -1,5 +1,6 @@
 #include "app/MainLoop.h"
 
+#include "app/ProjectorControls.h"
 #include "core/AppState.h"
 #include "core/Platform.h"
 #include "core/TvOut.h"
@@ -63,6 +64,7 @@ static void drawPerformance() {
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
         if (clean) recorder.submit(blackPicture, FrameWidth, uint32_t(lastFrameTick));
+        projectorPicture(blackPicture, FrameWidth);
         cleanPictureTaken = clean;
     } else {
         Deck& d1 = decks.decks[1];
@@ -74,6 +76,7 @@ static void drawPerformance() {
             const Deck& sel = decks.decks[decks.selectedDeck];
             composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
             if (clean) recordScreen();
+            projectorPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             cleanPictureTaken = clean;
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
@@ -153,6 +156,7 @@ int runFrame() {
     recordFrame();
     drawRecordingMark();
     platform::present();
+    projectorAfterPresent();
     sendRemoteFeedback();
     if (appState.screen == Screen::Mix) loadInSpareTime();
     return running;

@@ -24,6 +24,7 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
 #include "app/RemoteRecording.h"
+#include "app/ProjectorControls.h"
 #include "record/Recorder.h"
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
@@ -120,6 +121,7 @@ bool startUp() {
 
     // After the notice is cleared: a controller that cannot be opened says so on screen.
     registerRecordingControls();
+    startProjector();
     openRemote();
     registerTempoControls();
     appState.screen = Screen::Splash;
@@ -136,6 +138,7 @@ bool startUp() {
 
 int shutDown() {
     recorder.finish();
+    stopProjector();
     puts("\nend!");
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
@@ -151,6 +154,7 @@ int shutDown() {
 
 void tearDownForTests() {
     recorder.finish();
+    stopProjector();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

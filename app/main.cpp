@@ -7,6 +7,7 @@
 
 #include "app/CommandLine.h"
 #include "app/MainLoop.h"
+#include "app/ProjectorControls.h"
 #include "core/Platform.h"
 #include "core/RunFolder.h"
 #include "core/Version.h"
@@ -50,7 +51,12 @@ int main(int argc, char** argv) {
     term.sa_handler = [](int) { terminateRequested = 1; };
     sigaction(SIGTERM, &term, nullptr);
     sigaction(SIGINT, &term, nullptr);
-    if (!checkRunFolder() || !startUp()) return 1;
+    if (!checkRunFolder()) return 1;
+    if (!checkProjectorLaunch(error)) {
+        std::fprintf(stderr, "loopmixer: %s\n", error.c_str());
+        return 2;
+    }
+    if (!startUp()) return 1;
     bool run = true;
     while (run) {
         if (!runFrame()) {

@@ -6,7 +6,8 @@
 include(GNUInstallDirs)
 set(DEFAULT_SET_DIR ${CMAKE_INSTALL_DATADIR}/loopmixer)
 
-install(TARGETS loopmixer loopmixer-clip RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# loopmixer finds its helper programs (the projector) beside itself.
+install(TARGETS loopmixer loopmixer-clip loopmixer-projector RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET loopmixer-encode)
   install(TARGETS loopmixer-encode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -51,7 +52,7 @@ add_custom_target(icons ALL DEPENDS ${ICON_OUTPUTS})
 find_program(HELP2MAN_EXE help2man)
 if(HELP2MAN_EXE)
   set(MAN_OUTPUTS)
-  set(man_programs loopmixer loopmixer-clip)
+  set(man_programs loopmixer loopmixer-clip loopmixer-projector)
   if(TARGET loopmixer-encode)
     list(APPEND man_programs loopmixer-encode)
   endif()

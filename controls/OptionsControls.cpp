@@ -100,6 +100,8 @@ void handleOptions() {
         if (inZone(20, 156, 150, 169)) options.beatFlash = (options.beatFlash + 1) % 3;
         if (inZone(20, 170, 150, 186)) appState.quantise = (appState.quantise + 1) % 3;
         if (inZone(170, 140, 310, 180)) tempoClock.tap(currentTick);
+        if (inZone(170, 182, 265, 195)) options.projectorFit = (options.projectorFit + 1) % 3;
+        if (inZone(170, 196, 265, 210)) options.projectorLook = (options.projectorLook + 1) % 2;
         if (inZone(267, 189, 315, 205)) appState.mode = ModeA;
         if (inZone(161, 0, 320, 199)) {
             // Rows 25 + 10 * id hold the ten filters; the empty space around them picks nothing,

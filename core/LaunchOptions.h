@@ -22,6 +22,11 @@ struct LaunchOptions {
     int recordScale = 1;
     bool recordConstantRate = false;
     bool recordAsShown = false;
+    // The projector (projector/): where it opens at launch (empty: not at launch), and the fit and
+    // look for this run (-1: as the settings have them).
+    std::string projector;
+    int projectorFit = -1;
+    int projectorLook = -1;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

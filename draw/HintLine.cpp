@@ -36,7 +36,7 @@ void drawHintLine(SDL_Surface* screen) {
     int32_t y = 0;
     if (s == Screen::Mix && appState.mixView == Performing) {
         text = std::string("Tab overlay   ") + controlName(ButtonHome) + " playlists   " + controlName(ButtonL) + "+" +
-               controlName(ButtonR) + " mode B   F8 tap   F9 record";
+               controlName(ButtonR) + " mode B   F8 tap   F9 rec   F10 projector";
         y = 228;
     } else if (s == Screen::Home) {
         text = std::string("arrows move   ") + controlName(ButtonB) + " open   " + controlName(ButtonHome) +

@@ -50,7 +50,8 @@ void closeLog() {
 
 }  // namespace
 
-std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8], const BeatSettings& beat) {
+std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8], const BeatSettings& beat,
+                         const ProjectorSettings& projector) {
     std::string s = header();
     if (mode == 0 || mode == 1) s += element("mode", mode);
     if (showTopLine == 0 || showTopLine == 1) s += element("topbar", showTopLine);
@@ -61,6 +62,8 @@ std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filter
     s += element("quantise", beat.quantise);
     s += element("beatflash", beat.beatFlash);
     for (int d = 0; d < 2; d++) s += element("sync", beat.sync[d]);
+    s += element("projectorfit", projector.fit);
+    s += element("projectorlook", projector.look);
     return s + "</all>\n";
 }
 
@@ -78,6 +81,7 @@ void Options::initOptions() {
     if (baseDir.empty()) baseDir = ".";
     showTopLine = 0;
     beatFlash = BeatFlashOff;
+    projectorFit = projectorLook = 0;
     loadPrefs();
     for (int32_t& k : keys) k = 0;
     loadGlove();
@@ -112,6 +116,8 @@ void Options::loadPrefs() {
     readChoice(xmlFile, "quantise", QuantiseBar, appState.quantise);
     readChoice(xmlFile, "beatflash", BeatFlashEveryBar, beatFlash);
     for (int d = 0; d < 2; d++) readChoice(xmlFile, "sync", 1, decks.sync[d]);
+    readChoice(xmlFile, "projectorfit", 2, projectorFit);
+    readChoice(xmlFile, "projectorlook", 1, projectorLook);
     std::fclose(xmlFile);
     xmlFile = nullptr;
     closeLog();
@@ -142,7 +148,10 @@ std::string Options::currentPrefs() const {
     beat.quantise = appState.quantise;
     beat.beatFlash = beatFlash;
     for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
-    return prefsContent(appState.mode, showTopLine, ids, beat);
+    ProjectorSettings projector;
+    projector.fit = projectorFit;
+    projector.look = projectorLook;
+    return prefsContent(appState.mode, showTopLine, ids, beat, projector);
 }
 
 void Options::savePrefs() {

@@ -30,6 +30,8 @@ public:
     int32_t keyToAssign = 0;
     int32_t beatFlash = BeatFlashOff;
     int32_t refusedInput = -1;  // the console button last pressed while a key was awaited
+    int32_t projectorFit = 0;   // letterbox, fill, stretch (projector/ProjectorScale.h)
+    int32_t projectorLook = 0;  // sharp, smooth
 
     void initOptions();
     void loadPrefs();
@@ -51,9 +53,16 @@ struct BeatSettings {
     int32_t sync[2] = {};   // Decks.sync
 };
 
+// The projector's fit and look, saved after the beat's settings.
+struct ProjectorSettings {
+    int32_t fit = 0;
+    int32_t look = 0;
+};
+
 // The exact bytes of the two settings files for the given settings.
 std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filterIds[8],
-                         const BeatSettings& beat = BeatSettings());
+                         const BeatSettings& beat = BeatSettings(),
+                         const ProjectorSettings& projector = ProjectorSettings());
 std::string gloveContent(const int32_t keys[16]);
 
 void drawOptions(Options& options, SDL_Surface* screen, SDL_Surface* texture);

@@ -45,6 +45,14 @@ void drawBeatSettings(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     drawBeatSquares(screen, tempoClock.beatInBar(currentTick), 250, 148);
 }
 
+// The projector's fit and look, each a line that a touch moves to the next choice.
+void drawProjectorSettings(const Options& o, SDL_Surface* screen) {
+    static const char* const fits[3] = {"projector: letterbox", "projector: fill", "projector: stretch"};
+    static const char* const looks[2] = {"projector: sharp", "projector: smooth"};
+    drawText(uiFonts, screen, fits[o.projectorFit >= 0 && o.projectorFit < 3 ? o.projectorFit : 0], 170, 184, uiWhite, 0);
+    drawText(uiFonts, screen, looks[o.projectorLook == 1 ? 1 : 0], 170, 198, uiWhite, 0);
+}
+
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     SDL_FillRect(screen, nullptr, 0);
     blitPiece(o.abxyImage, 0, 0, 96, 96, screen, 18, 18);
@@ -64,6 +72,7 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     if (appState.mode == ModeB) blitPiece(texture, 48, 32, 48, 16, screen, 5, 219);
 
     drawBeatSettings(o, screen, texture);
+    drawProjectorSettings(o, screen);
 
     const int32_t ticked = o.showTopLine ? 1 : 0;
     blitPiece(texture, 96, 16 * ticked, 16, 16, screen, 20, 190);

@@ -23,7 +23,8 @@ const std::string filterLines = "\t<mode>0</mode>\n"
                                 "\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n\t<filter>0</filter>\n";
 const std::string beatLines = "\t<tempo>120.00</tempo>\n\t<quantise>0</quantise>\n\t<beatflash>0</beatflash>\n"
                               "\t<sync>0</sync>\n\t<sync>0</sync>\n";
-const std::string examplePrefs = declaration + "\n<all>\n" + filterLines + beatLines + "</all>\n";
+const std::string projectorLines = "\t<projectorfit>0</projectorfit>\n\t<projectorlook>0</projectorlook>\n";
+const std::string examplePrefs = declaration + "\n<all>\n" + filterLines + beatLines + projectorLines + "</all>\n";
 // As written before the beat's settings were saved.
 const std::string olderPrefs = declaration + "\n<all>\n" + filterLines + "</all>\n";
 

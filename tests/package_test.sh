@@ -11,12 +11,12 @@ fail() { echo "package test: $*" >&2; exit 1; }
 deb="$(scripts/package.sh "$build" | tail -n 1)"
 [ -f "$deb" ] || fail "no package written"
 files="$(dpkg-deb -c "$deb" | awk '{print $6}')"
-for f in usr/bin/loopmixer usr/bin/loopmixer-encode usr/bin/loopmixer-clip \
+for f in usr/bin/loopmixer usr/bin/loopmixer-encode usr/bin/loopmixer-clip usr/bin/loopmixer-projector \
   usr/share/loopmixer/data/textureUI.png usr/share/loopmixer/data/volter usr/share/loopmixer/data/prefs.xml \
   usr/share/loopmixer/data/playlists.xml usr/share/loopmixer/videos/plasma.q18 \
   usr/share/applications/loopmixer.desktop usr/share/metainfo/loopmixer.metainfo.xml \
   usr/share/icons/hicolor/scalable/apps/loopmixer.svg usr/share/icons/hicolor/48x48/apps/loopmixer.png \
-  usr/share/man/man1/loopmixer.1.gz usr/share/man/man1/loopmixer-encode.1.gz usr/share/man/man1/loopmixer-clip.1.gz \
+  usr/share/man/man1/loopmixer.1.gz usr/share/man/man1/loopmixer-encode.1.gz usr/share/man/man1/loopmixer-clip.1.gz usr/share/man/man1/loopmixer-projector.1.gz \
   usr/share/doc/loopmixer/copyright usr/share/doc/loopmixer/changelog.gz; do
   echo "$files" | grep -qx "./$f" || fail "$f is not in the package"
 done
