@@ -105,7 +105,8 @@ bool convert(char want, char got, const void* a, OscArg& out) {
 bool addOscAddress(const char* address, const char* types, OscHandler handler, int32_t param) {
     if (!address || !types || !handler || address[0] != '/') return false;
     if (strlen(address) > size_t(MaxOscAddressChars) || strlen(types) > size_t(MaxOscArgs)) return false;
-    for (const char* t = types; *t; t++)
+    const bool button = strcmp(types, "b") == 0;
+    for (const char* t = types; *t && !button; t++)
         if (*t != 'i' && *t != 'f' && *t != 's') return false;
     OscEntry* e = nullptr;
     for (int i = 0; i < entryCount; i++)
@@ -131,6 +132,16 @@ bool handleOscMessage(const char* address, const char* types, void* const* argv,
     if (!e) {
         logUnknown(address);
         return false;
+    }
+    if (strcmp(e->types, "b") == 0) {
+        OscArg value;
+        value.f = 1.0f;
+        if (argc > 1 || int(strnlen(types, 2)) != argc || (argc == 1 && !convert('f', types[0], argv[0], value)) ||
+            !e->handler(&value, e->param)) {
+            logWrong(*e);
+            return false;
+        }
+        return true;
     }
     const int want = int(strlen(e->types));
     if (argc != want || int(strnlen(types, MaxOscArgs + 1)) != want) {

@@ -25,6 +25,8 @@ constexpr int MaxOscAddressChars = 63;
 // types: the exact type tags the message carries, "" for none. An 'i' also takes a float with a
 // whole value and an 'f' also takes an int (tablet layouts send one for the other). Registering an
 // address again replaces its entry. Returns false when the table is full or the entry invalid.
+// types "b", a button as tablets send one: no argument, or one number (int or float); the handler
+// gets it in f, 1 when there was none.
 bool addOscAddress(const char* address, const char* types, OscHandler handler, int32_t param = 0);
 
 // Runs the handler of one message (argv as liblo gives them, one per type tag). Returns true when
