@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <dirent.h>
 #include <functional>
 #include <string>
 #include <vector>
@@ -257,6 +258,33 @@ TEST(MemoryFile, BrokenFilesKeepTheMemoriesBeforeTheFaultAndNeverMore) {
         for (int k = 0; k < MemoryCount; k++) count += stored[k];
         EXPECT_EQ(c.read, count) << c.what;
     }
+}
+
+// The fuzzer's seeds, as the reader meets them in a run folder: within limits, and the whole one
+// read whole.
+TEST(MemoryFile, TheFuzzSeedsReadWithinLimits) {
+    const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/memories_fuzz";
+    DIR* folder = opendir(corpus.c_str());
+    ASSERT_NE(nullptr, folder) << corpus;
+    int files = 0;
+    while (const dirent* entry = readdir(folder)) {
+        if (entry->d_name[0] == '.') continue;
+        FILE* f = std::fopen((corpus + "/" + entry->d_name).c_str(), "r");
+        ASSERT_NE(nullptr, f);
+        Look looks[MemoryCount];
+        int32_t stored[MemoryCount];
+        const int read = readMemories(f, looks, stored);
+        std::fclose(f);
+        files++;
+        EXPECT_LE(read, MemoryCount) << entry->d_name;
+        for (int k = 0; k < MemoryCount; k++) EXPECT_TRUE(!stored[k] || looks[k].valid()) << entry->d_name;
+        if (std::string(entry->d_name) == "two_memories.xml") {
+            EXPECT_EQ(2, read);
+            EXPECT_EQ("mandelbrot.q18", looks[15].decks[1].track);
+        }
+    }
+    closedir(folder);
+    EXPECT_GE(files, 3);
 }
 
 // OSC arguments as liblo hands them over.
