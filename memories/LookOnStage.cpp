@@ -13,14 +13,6 @@ namespace {
 
 int32_t clampTo(int32_t v, int32_t low, int32_t high) { return std::min(std::max(v, low), high); }
 
-// The playlist whose clips are in the slots (or arriving), "" when none is.
-std::string loadedPlaylist() {
-    const int count = std::min(std::max(mix.playlistCount, 0), MaxPlaylists);
-    if (mix.loadingPlaylist < 0 || mix.loadingPlaylist >= count) return "";
-    if (mix._totalTracks <= 0 && !mix.loading) return "";
-    return mix.playlists[mix.loadingPlaylist].name;
-}
-
 int32_t heldBeats(double beats) {
     for (int32_t b = 1; b <= 16; b *= 2)
         if (beats == b) return b;
@@ -28,6 +20,13 @@ int32_t heldBeats(double beats) {
 }
 
 }  // namespace
+
+std::string loadedPlaylist() {
+    const int count = std::min(std::max(mix.playlistCount, 0), MaxPlaylists);
+    if (mix.loadingPlaylist < 0 || mix.loadingPlaylist >= count) return "";
+    if (mix._totalTracks <= 0 && !mix.loading) return "";
+    return mix.playlists[mix.loadingPlaylist].name;
+}
 
 int32_t loadedSlot(const std::string& track, int32_t slot) {
     const int32_t loaded = std::min(std::max(mix._totalTracks, 0), TrackSlots);

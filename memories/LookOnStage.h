@@ -3,6 +3,8 @@
 #include "memories/Look.h"
 
 Look lookOnStage();
+// The playlist whose clips are in the slots (or arriving), "" when none is.
+std::string loadedPlaylist();
 
 // Which decks a look left as they were because their clip is not in RAM.
 struct LookApplied {

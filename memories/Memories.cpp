@@ -96,7 +96,7 @@ void Memories::recall(int32_t number, double nowMs) {
     withDecks = true;
     waitingForClips = false;
     if (!pendingLook.playlist.empty()) {
-        const bool inRam = lookOnStage().playlist == pendingLook.playlist;
+        const bool inRam = loadedPlaylist() == pendingLook.playlist;
         const int index = inRam ? mix.loadingPlaylist : playlistNamed(pendingLook.playlist);
         if (index < 0) {
             // The decks keep what they play; the rest of the look comes back.
@@ -109,10 +109,7 @@ void Memories::recall(int32_t number, double nowMs) {
             decks.resetDecks();
             mix.loadPlaylist(index);
         }
-        if (index >= 0 && mix.loading) {
-            waitingForClips = true;
-            pendingPlaylist = index;
-        }
+        if (index >= 0 && mix.loading) waitingForClips = true;
     }
     if (!waitingForClips) schedule(nowMs);
     step(nowMs);
@@ -127,8 +124,8 @@ void Memories::schedule(double nowMs) {
 
 void Memories::step(double nowMs) {
     if (pending && waitingForClips) {
-        if (mix.loadingPlaylist != pendingPlaylist) {
-            pending = 0;  // another playlist was chosen meanwhile: that choice wins
+        if (loadedPlaylist() != pendingLook.playlist) {
+            pending = 0;  // another playlist was chosen (or the slots freed) meanwhile: that choice wins
             waitingForClips = false;
         } else {
             bool ready = true;

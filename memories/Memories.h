@@ -42,7 +42,6 @@ private:
     Look pendingLook;
     bool withDecks = true;
     bool waitingForClips = false;
-    int32_t pendingPlaylist = -1;
     double pendingBeat = 0;
     Look recalledLook;
 
