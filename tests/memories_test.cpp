@@ -27,7 +27,9 @@
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
+#include "remote/LearnPage.h"
 #include "remote/MidiMap.h"
+#include "remote/MidiTargets.h"
 #include "remote/OscAddresses.h"
 #include "remote/OscFeedback.h"
 #include "remote/Remote.h"
@@ -395,6 +397,18 @@ TEST_F(Memory, OscMidiKeysAndThePageStoreAndRecall) {
     EXPECT_EQ(0, memories.storeArmed);
     h.touchUp();
     h.frame();
+
+    // With the memories the learn page holds more targets than its sixty rows: "more" turns on.
+    installLearnPage();
+    options.view = LearnView;
+    ASSERT_GT(midiTargetCount(), LearnColumns * LearnRows);
+    EXPECT_EQ(0, learnTargetAt(9, LearnTop + 4));
+    h.touchDown(240, 225);
+    h.frame();
+    h.touchUp();
+    h.frame();
+    EXPECT_EQ(LearnColumns * LearnRows, learnTargetAt(9, LearnTop + 4));
+    removeLearnPage();
 }
 
 TEST(MemoryRecall, AcrossPlaylistsLoadsThePlaylistFirstAndSaysSoOnTheOverlay) {
