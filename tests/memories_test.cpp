@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Startup.h"
 #include "controls/Screens.h"
 #include "core/AppState.h"
 #include "core/Controller.h"
@@ -199,6 +200,7 @@ TEST_F(Memory, TheFileIsReadBackAfterARestartAndKeepsAnotherProgramsChanges) {
     ASSERT_TRUE(memories.store(5));
     const Look first = memories.looks[0], fifth = memories.looks[4];
 
+    tearDownForTests();
     ASSERT_TRUE(h.startUp());
     for (int k = 0; k < MemoryCount; k++) EXPECT_EQ(k == 0 || k == 4, memories.stored[k] != 0) << k + 1;
     for (const auto& c : {std::make_pair(first, 0), std::make_pair(fifth, 4)}) {
