@@ -12,6 +12,8 @@
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "memories/Memories.h"
+#include "memories/MemoriesPage.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
@@ -95,6 +97,7 @@ static void drawPerformance() {
             cleanPictureTaken = true;
         }
     }
+    drawMemoryNote(screenSurface);
     if (appState.mixView == ChoosingPlaylist) drawChooser(screenSurface);
 }
 
@@ -132,6 +135,7 @@ int runFrame() {
     decks.trackCount = mix._totalTracks;
     controller.poll();
     controller.dispatch();
+    memories.step(now);
     beatLock.step(now);
     // The next frames' keys type while the keyboard names a playlist.
     platform::setTextEntry(appState.screen == Screen::Editor && mix.editorView == NewPlaylistView);

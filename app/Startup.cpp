@@ -19,6 +19,8 @@
 #include "draw/HintLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "memories/Memories.h"
+#include "memories/MemoriesPage.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
@@ -29,6 +31,7 @@
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "remote/TempoControls.h"
+#include "remote/MemoryControls.h"
 #include "tracks/Track.h"
 
 static std::ofstream logStream;
@@ -116,6 +119,7 @@ bool startUp() {
     tempoClock = TempoClock();  // before the settings, which hold the last tempo
     beatLock = BeatLock();
     options.initOptions();
+    memories.init(mix.startDir);
     videoOutScreen.init();
     splashScreen.init();
 
@@ -124,6 +128,8 @@ bool startUp() {
     startProjector();
     openRemote();
     registerTempoControls();
+    registerMemoryControls();
+    installMemoriesPage();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
@@ -132,6 +138,11 @@ bool startUp() {
     platform::setKeyAction(SDLK_F9, [] { recorder.toggle(); });
     // A tap is stamped when its key is read, between frames too, not when the frame runs.
     platform::setKeyAction(platform::TapKey, [] { tempoClock.tap(platform::ticks()); });
+    // Shift+F1 ... F12 recall memories 1-12, with Ctrl as well they store.
+    platform::setShiftedFunctionKeys([](int number, bool ctrl) {
+        if (ctrl) memories.store(number);
+        else memories.recall(number, platform::ticks());
+    });
     if (!launchOptions.recordTarget.empty()) recorder.start(launchOptions.recordTarget.c_str());
     return true;
 }

@@ -81,6 +81,12 @@ void handleOptions() {
         return;
     }
 
+    if (options.view == MemoriesView) {
+        if (memoriesPageHooks.handle) memoriesPageHooks.handle();
+        else options.view = FiltersView;
+        return;
+    }
+
     if (options.view != FiltersView) return;
 
     if (c.counter[ButtonL] + c.counter[ButtonR] == 3) appState.mode = 1 - appState.mode;
@@ -92,6 +98,10 @@ void handleOptions() {
         }
         if (learnPageHooks.handle && inZone(70, 215, 140, 235)) {
             options.view = LearnView;
+            return;
+        }
+        if (memoriesPageHooks.handle && inZone(168, 188, 230, 206)) {
+            options.view = MemoriesView;
             return;
         }
         if (inZone(20, 190, 140, 206)) options.showTopLine = 1 - options.showTopLine;

@@ -96,10 +96,11 @@ void handleModeA() {
     if (c.pressed(StickRight)) stepTrack(+1);
     if (c.pressed(StickDown) && c.up(ButtonB)) swapDecks();
 
-    decks.targetFps = 25;
+    decks.targetFps = decks.restFps;
     if (c.held(ButtonB) && c.up(ButtonR)) {
         if (c.down(StickUp)) decks.targetFps = 40;
         if (c.down(StickDown)) decks.targetFps = 10;
+        if (c.down(StickUp) || c.down(StickDown)) decks.restFps = 25;
     }
 
     Deck& d = selected();
@@ -151,7 +152,8 @@ void handleModeA() {
         else if (c.touchY >= 100 && c.touchY <= 180) decks.selectedDeck = 0;
     }
 
-    decks.paused = c.down(ButtonII) ? 1 : 0;
+    if (c.pressed(ButtonII)) decks.frozenLook = 0;
+    decks.paused = c.down(ButtonII) || decks.frozenLook ? 1 : 0;
 
     if (c.pressed(ButtonHome)) appState.mixView = ChoosingPlaylist;
 
@@ -160,7 +162,9 @@ void handleModeA() {
 }
 
 void handleModeB() {
-    decks.paused = c.down(ButtonII) ? 1 : 0;
+    decks.targetFps = decks.restFps;
+    if (c.pressed(ButtonII)) decks.frozenLook = 0;
+    decks.paused = c.down(ButtonII) || decks.frozenLook ? 1 : 0;
     if (c.pressed(ButtonI) && c.activeInputs == 1) decks.overlayShown = 1 - decks.overlayShown;
     if (c.pressed(ButtonHome)) appState.mixView = ChoosingPlaylist;
 

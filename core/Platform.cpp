@@ -97,6 +97,26 @@ KeyAction* actionFor(SDLKey key) {
     return nullptr;
 }
 
+void (*shiftedKeys)(int number, bool ctrl) = nullptr;
+bool shiftedDown[12];  // key repeat sends more downs: the handler runs once per press
+
+// True when the event is Shift with a function key while a handler takes them (or the release of
+// one that went down so): run on the way down, dropped either way.
+bool takeShiftedKey(const SDL_Event& e) {
+    const int sym = e.key.keysym.sym;
+    if (!shiftedKeys || sym < SDLK_F1 || sym > SDLK_F12) return false;
+    const int n = sym - SDLK_F1;
+    if (e.type == SDL_KEYUP) {
+        if (!shiftedDown[n]) return false;
+        shiftedDown[n] = false;
+        return true;
+    }
+    if (!(e.key.keysym.mod & KMOD_SHIFT)) return false;
+    if (!shiftedDown[n]) shiftedKeys(n + 1, (e.key.keysym.mod & KMOD_CTRL) != 0);
+    shiftedDown[n] = true;
+    return true;
+}
+
 // True when the event is a key with an action: run on the way down, dropped either way.
 bool takeKeyAction(const SDL_Event& e) {
     KeyAction* a = actionFor(e.key.keysym.sym);
@@ -275,7 +295,7 @@ void pumpInput() {
                 applyBinding(*b, e[i].type == SDL_KEYDOWN);
                 continue;
             }
-            if (takeKeyAction(e[i])) continue;
+            if (takeShiftedKey(e[i]) || takeKeyAction(e[i])) continue;
             if (e[i].type == SDL_KEYDOWN && (e[i].key.keysym.sym == SDLK_F11 ||
                                         (e[i].key.keysym.sym == SDLK_RETURN && (e[i].key.keysym.mod & KMOD_ALT)))) {
                 toggleFullscreen();
@@ -314,6 +334,11 @@ int takeWheelSteps(int32_t* x, int32_t* y) {
     return steps;
 }
 
+void setShiftedFunctionKeys(void (*handler)(int number, bool ctrl)) {
+    shiftedKeys = handler;
+    memset(shiftedDown, 0, sizeof shiftedDown);
+}
+
 int pollEvent(SDL_Event* event) {
     for (;;) {
         if (!pending.empty()) {
@@ -332,7 +357,7 @@ int pollEvent(SDL_Event* event) {
                 applyBinding(*b, event->type == SDL_KEYDOWN);
                 continue;
             }
-            if (takeKeyAction(*event)) continue;
+            if (takeShiftedKey(*event) || takeKeyAction(*event)) continue;
             if (event->type == SDL_KEYDOWN && event->key.keysym.sym == SDLK_F11) {
                 toggleFullscreen();
                 continue;
@@ -479,6 +504,7 @@ void clearScriptedInput() {
     memset(keyLatched, 0, sizeof keyLatched);
     memset(arrowDown, 0, sizeof arrowDown);
     for (int i = 0; i < keyActionCount; i++) keyActions[i].down = false;
+    memset(shiftedDown, 0, sizeof shiftedDown);
     memset(remoteDown, 0, sizeof remoteDown);
     memset(remoteLatched, 0, sizeof remoteLatched);
     remoteClipDown = remoteClipLatched = 0;

@@ -45,6 +45,11 @@ uint8_t button(int index);
 // goes down (once a press: key repeat does not run it again). A null action frees the key.
 void setKeyAction(SDLKey key, void (*action)());
 
+// Shift+F1 ... Shift+F12 (with Ctrl as well or not): handler gets the key's number 1..12 and
+// whether Ctrl is held, once a press; the key is taken out of the stream, so that a glove key F5
+// stays F5 alone. A null handler frees the keys.
+void setShiftedFunctionKeys(void (*handler)(int number, bool ctrl));
+
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.
 int pollEvent(SDL_Event* event);

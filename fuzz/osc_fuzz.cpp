@@ -6,12 +6,15 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
 
 #include "core/AppState.h"
+#include "memories/Memories.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
 #include "mixer/Options.h"
 #include "remote/BuiltinControls.h"
+#include "remote/MemoryControls.h"
 #include "remote/OscAddresses.h"
 #include "remote/OscPattern.h"
 #include "remote/TempoControls.h"
@@ -21,6 +24,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::cout.setstate(std::ios::failbit);  // one log line per address: not the fuzzer's output
     registerBuiltinControls();
     registerTempoControls();
+    // A stored memory is saved: into a scratch folder of its own, never the fuzzer's.
+    char folder[] = "/tmp/loopmixer-osc-fuzz-XXXXXX";
+    if (!mkdtemp(folder) || mkdir((std::string(folder) + "/data").c_str(), 0777) != 0) abort();
+    memories.init(folder);
+    registerMemoryControls();
     return 0;
 }
 
@@ -48,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (s.value < 0 || s.value > 3) abort();
     if (!(tempoClock.bpm() >= MinBpm && tempoClock.bpm() <= MaxBpm) || appState.quantise < 0 || appState.quantise > 2 ||
         options.beatFlash < 0 || options.beatFlash > 2 || (decks.sync[0] | decks.sync[1]) > 1 || decks.sync[0] < 0 ||
-        decks.sync[1] < 0)
+        decks.sync[1] < 0 || memories.current < 0 || memories.current > MemoryCount)
         abort();
     return 0;
 }

@@ -60,6 +60,7 @@ void Mix::pressKey(int k) {
             if (newName.empty()) return;
             renamePlaylist(renamingPlaylist, newName);
             renamingPlaylist = -1;
+            newName.clear();  // a stored name longer than typing allows is not left for NEW
             editorView = PlaylistsView;
             return;
         }

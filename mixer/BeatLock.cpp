@@ -15,9 +15,20 @@ double beatsPerLoop(int32_t frameCount, double bpm, int32_t targetFps) {
     double best = 1;
     for (double b = 2; b <= 16; b *= 2)
         if (std::fabs(std::log(natural / b)) < std::fabs(std::log(natural / best))) best = b;
-    if (targetFps > SharedFps) best /= 2;
-    if (targetFps < SharedFps) best *= 2;
-    return best;
+    return beatsAtRate(best, targetFps);
+}
+
+double beatsAtRate(double sharedBeats, int32_t targetFps) {
+    if (targetFps > SharedFps) return sharedBeats / 2;
+    if (targetFps < SharedFps) return sharedBeats * 2;
+    return sharedBeats;
+}
+
+double BeatLock::sharedBeats(int deck) const {
+    const Deck& d = ::decks.decks[deck];
+    if (heldBeats[deck] > 0 && d.track == heldTrack[deck]) return heldBeats[deck];
+    if (d.track < 0 || d.track >= TrackSlots || tracks[d.track].frameCount == 0) return 0;
+    return beatsPerLoop(tracks[d.track].frameCount, tempoClock.bpm(), SharedFps);
 }
 
 void BeatLock::queue(int32_t track, double nowMs) {
@@ -31,6 +42,7 @@ void BeatLock::queue(int32_t track, double nowMs) {
 void BeatLock::reset() {
     for (BeatLockState& s : decks) s = BeatLockState();
     pendingTrack = -1;
+    for (int i = 0; i < 2; i++) heldBeats[i] = 0, heldTrack[i] = -1;
 }
 
 // Puts the deck's frame at the beat phase. A change the lock did not make re-anchors the loop so
@@ -42,7 +54,7 @@ void BeatLock::lockDeck(int index, double beat, double frameBeats) {
     if (d.track < 0 || d.track >= TrackSlots) return;
     const int32_t n = tracks[d.track].frameCount;
     if (n <= 0) return;
-    const double beats = beatsPerLoop(n, tempoClock.bpm(), ::decks.targetFps);
+    const double beats = beatsAtRate(sharedBeats(index), ::decks.targetFps);
     const bool moved = d.track != s.track || d.position != s.position || d.direction != s.direction;
     if (moved) {
         const int32_t p = d.position < 0 || d.position >= n ? 0 : d.position;
@@ -111,6 +123,9 @@ void BeatLock::step(double nowMs) {
         pendingTrack = -1;
         if (appState.mode == ModeB) ::decks.switchToQueued();
     }
+
+    for (int i = 0; i < 2; i++)
+        if (heldTrack[i] != ::decks.decks[i].track) heldBeats[i] = 0, heldTrack[i] = -1;
 
     const double frameMs = 1000.0 / (::decks.targetFps + 1) + 1;
     const double frameBeats = frameMs / tempoClock.beatMs;

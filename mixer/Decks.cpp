@@ -148,6 +148,8 @@ void Decks::resetDecks() {
     overlayShown = 0;
     flash = 0;
     fade = fadeRest;  // 0 unless an external fader holds a level: it has not moved
+    restFps = 25;
+    frozenLook = 0;
 }
 
 void Decks::advance() {

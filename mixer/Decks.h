@@ -29,6 +29,11 @@ public:
     // The level an external fader holds (0..15): in mode A the fade returns to it, not to 0, while
     // ButtonA is up, and resetDecks starts the fade there. Only a controller sets it.
     int32_t fadeRest = 0;
+    // A recalled look's rate and freeze: mode A returns to restFps when the rate controls are let
+    // go (using them hands the rate back to the shared 25), and a frozen look stays frozen until
+    // the freeze control is pressed. resetDecks ends both.
+    int32_t restFps = 25;
+    int32_t frozenLook = 0;
 
     void resetDecks();
     void advance();

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2, LearnView = 3 };
+enum OptionsView { FiltersView = 0, KeysView = 1, WaitingForKeyView = 2, LearnView = 3, MemoriesView = 4 };
 enum BeatFlash { BeatFlashOff = 0, BeatFlashEveryBeat = 1, BeatFlashEveryBar = 2 };
 
 // The MIDI learn page, supplied by the remote seam above the mixer while MIDI is on: its button on
@@ -16,6 +16,9 @@ struct LearnPageHooks {
     void (*handle)() = nullptr;
 };
 extern LearnPageHooks learnPageHooks;
+// The memories page, supplied the same way by the memories above the mixer: its button on the
+// filters page opens it while the hooks are set.
+extern LearnPageHooks memoriesPageHooks;
 
 class Options {
 public:

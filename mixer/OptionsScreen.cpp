@@ -18,6 +18,7 @@
 #include "tempo/TempoClock.h"
 
 LearnPageHooks learnPageHooks;
+LearnPageHooks memoriesPageHooks;
 
 namespace {
 
@@ -86,6 +87,7 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
 
     if (appState.mode == ModeB) drawText(uiFonts, screen, "mode B", 5, 5, uiWhite, 0);
     if (learnPageHooks.draw) drawLabel(uiFonts, screen, "MIDI learn", 74, 220, uiBlack, 0, uiAmber);
+    if (memoriesPageHooks.draw) drawLabel(uiFonts, screen, "memories", 172, 192, uiBlack, 0, uiAmber);
 }
 
 void drawKeysView(Options& o, SDL_Surface* screen) {
@@ -110,6 +112,9 @@ void drawOptions(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     case KeysView: drawKeysView(o, screen); break;
     case LearnView:
         if (learnPageHooks.draw) learnPageHooks.draw(screen);
+        break;
+    case MemoriesView:
+        if (memoriesPageHooks.draw) memoriesPageHooks.draw(screen);
         break;
     case WaitingForKeyView: {
         drawText(uiFonts, screen, "waiting for input...", 40, 40, uiWhite, 0);

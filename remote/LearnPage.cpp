@@ -12,6 +12,11 @@
 namespace {
 
 int marked = -1;
+int page = 0;  // which sixty targets are shown, when there are more than fit
+
+constexpr int PageTargets = LearnColumns * LearnRows;
+
+int pageCount() { return (midiTargetCount() + PageTargets - 1) / PageTargets; }
 
 bool touchIn(int x0, int y0, int x1, int y1) {
     const Controller& c = controller;
@@ -20,8 +25,10 @@ bool touchIn(int x0, int y0, int x1, int y1) {
 
 void drawLearnPage(SDL_Surface* screen) {
     drawText(uiFonts, screen, "MIDI learn: touch a target, then move a control", 5, 4, uiPink, 0);
-    for (int t = 0; t < midiTargetCount() && t < LearnColumns * LearnRows; t++) {
-        const int x = 4 + (t / LearnRows) * LearnColumnWidth, y = LearnTop + (t % LearnRows) * LearnRowHeight;
+    if (page >= pageCount()) page = 0;
+    const int first = page * PageTargets;
+    for (int t = first; t < midiTargetCount() && t < first + PageTargets; t++) {
+        const int x = 4 + ((t - first) / LearnRows) * LearnColumnWidth, y = LearnTop + ((t - first) % LearnRows) * LearnRowHeight;
         const char* name = midiTarget(t).name;
         std::string text = name;
         const std::string mapped = midiMap.describe(name);
@@ -33,6 +40,7 @@ void drawLearnPage(SDL_Surface* screen) {
     drawLabel(uiFonts, screen, "clear", 8, 220, uiBlack, 0, uiAmber);
     drawLabel(uiFonts, screen, "back", 74, 220, uiBlack, 0, uiAmber);
     if (midiMap.learnTarget >= 0) drawText(uiFonts, screen, "move a control...", 130, 220, uiAmber, 0);
+    if (pageCount() > 1) drawLabel(uiFonts, screen, "more", 230, 220, uiBlack, 0, uiAmber);
 }
 
 void handleLearnPage() {
@@ -45,6 +53,10 @@ void handleLearnPage() {
     if (touchIn(70, 215, 140, 235)) {
         midiMap.learnTarget = -1;
         options.view = FiltersView;
+        return;
+    }
+    if (pageCount() > 1 && touchIn(228, 215, 262, 235)) {
+        page = (page + 1) % pageCount();
         return;
     }
     const int t = learnTargetAt(controller.touchX, controller.touchY);
@@ -60,7 +72,7 @@ int learnTargetAt(int x, int y) {
     if (x < 0 || y < LearnTop || y >= LearnTop + LearnRows * LearnRowHeight) return -1;
     const int column = x / LearnColumnWidth, row = (y - LearnTop) / LearnRowHeight;
     if (column >= LearnColumns) return -1;
-    const int t = column * LearnRows + row;
+    const int t = (page < pageCount() ? page : 0) * PageTargets + column * LearnRows + row;
     return t < midiTargetCount() ? t : -1;
 }
 
@@ -68,6 +80,7 @@ int learnMarkedTarget() { return marked; }
 
 void installLearnPage() {
     marked = -1;
+    page = 0;
     learnPageHooks.draw = drawLearnPage;
     learnPageHooks.handle = handleLearnPage;
 }

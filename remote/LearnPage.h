@@ -3,7 +3,7 @@
 // removes the mappings of the target touched last; "back" returns to the filters page.
 #pragma once
 
-// Learn page geometry: three columns of twenty rows.
+// Learn page geometry: three columns of twenty rows; "more" turns to the next sixty targets.
 constexpr int LearnColumns = 3;
 constexpr int LearnRows = 20;
 constexpr int LearnTop = 18;

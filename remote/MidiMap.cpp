@@ -140,10 +140,12 @@ void MidiMap::sendLights(bool all, MidiSend send) {
         if (m.kind != MidiNote) continue;
         const int t = findMidiTarget(m.target);
         if (t < 0 || !midiTarget(t).state) continue;
-        const int8_t on = midiTarget(t).state(midiTarget(t).param) ? 1 : 0;
+        const int32_t state = midiTarget(t).state(midiTarget(t).param);
+        const int8_t on = state == MidiLightDim ? int8_t(MidiLightDim) : state ? 1 : 0;
         if (on == m.lit && !all) continue;
         m.lit = on;
-        const uint8_t bytes[3] = {uint8_t(0x90 | (m.channel < 0 ? 0 : m.channel)), m.number, uint8_t(on ? 127 : 0)};
+        const uint8_t velocity = on == MidiLightDim ? MidiDimVelocity : on ? 127 : 0;
+        const uint8_t bytes[3] = {uint8_t(0x90 | (m.channel < 0 ? 0 : m.channel)), m.number, velocity};
         if (send) send(bytes, 3);
     }
 }

@@ -18,7 +18,7 @@ struct MidiMapping {
     int8_t channel;  // 0..15, or -1 for any channel
     uint8_t number;  // 0..127
     char target[MaxMidiTargetChars + 1];
-    int8_t lit;      // light last sent: 0 off, 1 on, -1 not yet
+    int8_t lit;      // light last sent: 0 off, 1 on, MidiLightDim dim, -1 not yet
 };
 
 // Sends one short message on every MIDI output.

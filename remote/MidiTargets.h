@@ -7,8 +7,10 @@
 // value 0..127: a CC's value; a note gives 127 on note-on and 0 on note-off. Switch-like targets
 // take a value of 64 or more as down.
 typedef void (*MidiAction)(int32_t param, int32_t value);
-// 1 on, 0 off. A target without a state has no light.
+// 1 on, 0 off, MidiLightDim lit dimly. A target without a state has no light.
 typedef int32_t (*MidiState)(int32_t param);
+constexpr int32_t MidiLightDim = 2;
+constexpr uint8_t MidiDimVelocity = 32;  // the note-on velocity of a dim light (on: 127)
 
 constexpr int MaxMidiTargets = 96;
 constexpr int MaxMidiTargetChars = 23;

@@ -278,6 +278,12 @@ TEST(MidiJack, PadsThroughAJackServerPlayClipsAndLightThePads) {
     hardware.openVirtualPort("midi_capture_1");
     ASSERT_EQ(jack_port_set_alias(jack_port_by_name(observer, "hw:midi_capture_1"), "alsa_pcm:padbox-hw/midi_capture_1"), 0);
     h.frame(60);  // more than two seconds of frames
+    // The server makes new ports and connections known in its own time: on a loaded machine the
+    // scan can run before it has, and the next one comes two (fake) seconds later.
+    for (int i = 0; i < 400 && connections("loopmixer:midi_in") != "hw:midi_capture_1\npadbox-late:out\npadbox:out\n"; i++) {
+        h.frame();
+        usleep(5000);
+    }
     const std::vector<unsigned char> pad3 = {0x90, 38, 90};
     late.sendMessage(&pad3);
     EXPECT_TRUE(receive(padLights, h, {0x90, 38, 127})) << "pad 3 of the late controller plays clip 3";
