@@ -18,6 +18,7 @@
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "tracks/Track.h"
+#include "web/WebSurface.h"
 
 int64_t framesRun = 0;
 volatile sig_atomic_t terminateRequested = 0;
@@ -62,6 +63,7 @@ static void drawPerformance() {
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
         if (clean) recorder.submit(blackPicture, FrameWidth, uint32_t(lastFrameTick));
+        if (!launchOptions.recordAsShown) takeWebPicture(blackPicture, FrameWidth);
         cleanPictureTaken = clean;
     } else {
         Deck& d1 = decks.decks[1];
@@ -74,6 +76,8 @@ static void drawPerformance() {
             composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
             if (clean) recordScreen();
             cleanPictureTaken = clean;
+            if (!launchOptions.recordAsShown)
+                takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
             decks.drawOverlay();
@@ -126,6 +130,7 @@ int runFrame() {
     frameStartUs = platform::microseconds();
 
     decks.trackCount = mix._totalTracks;
+    pollWebSurface();
     controller.poll();
     controller.dispatch();
     beatLock.step(now);
@@ -140,7 +145,10 @@ int runFrame() {
             mix.reloadIfChanged();
         }
         break;
-    case Screen::Home: homeScreen.draw(screenSurface); break;
+    case Screen::Home:
+        homeScreen.draw(screenSurface);
+        drawWebAddress(screenSurface);
+        break;
     case Screen::Editor: drawEditor(mix, screenSurface, uiTexture); break;
     case Screen::Mix: drawPerformance(); break;
     case Screen::Options: drawOptions(options, screenSurface, uiTexture); break;
@@ -148,10 +156,12 @@ int runFrame() {
     default: break;
     }
     drawNoticeLine(screenSurface);
+    takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
     recordFrame();
     drawRecordingMark();
     platform::present();
     sendRemoteFeedback();
+    sendWebSurface();
     if (appState.screen == Screen::Mix) loadInSpareTime();
     return running;
 }

@@ -28,6 +28,7 @@
 #include "tempo/TempoClock.h"
 #include "remote/TempoControls.h"
 #include "tracks/Track.h"
+#include "web/WebSurface.h"
 
 static std::ofstream logStream;
 static std::streambuf* realCout = nullptr;
@@ -120,6 +121,7 @@ bool startUp() {
     registerRecordingControls();
     openRemote();
     registerTempoControls();
+    openWebSurface();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
@@ -135,6 +137,7 @@ bool startUp() {
 int shutDown() {
     recorder.finish();
     puts("\nend!");
+    closeWebSurface();
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
@@ -149,6 +152,7 @@ int shutDown() {
 
 void tearDownForTests() {
     recorder.finish();
+    closeWebSurface();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

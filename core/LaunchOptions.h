@@ -19,6 +19,9 @@ struct LaunchOptions {
     int recordScale = 1;
     bool recordConstantRate = false;
     bool recordAsShown = false;
+    // The browser surface (web/): its port (-1: not given) and the address that opens it to the network.
+    int webPort = -1;
+    std::string webHost;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 
