@@ -198,13 +198,15 @@ class WebSocket:
 
     def closed_by_server(self, seconds=10):
         """True when the server ends the connection (frames it sends meanwhile are read and dropped)."""
-        self.socket.settimeout(seconds)
-        while True:
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.socket.settimeout(max(0.01, deadline - time.monotonic()))
             got = self.receive()
             if got is None:
-                return True
+                return time.monotonic() < deadline
             if got[0] == 8:
                 return True
+        return False
 
     def close(self):
         self.socket.close()

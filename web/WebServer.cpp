@@ -108,10 +108,12 @@ int beginRequest(mg_connection* conn) {
 int logMessage(const mg_connection*, const char*) { return 1; }  // hostile input must not fill a log
 
 void sendBytes(mg_connection* conn, const char* type, const void* bytes, size_t size) {
+    // With a token, the page's own requests (its script, style, pictures) carry it as a cookie.
+    const std::string cookie = accessToken.empty() ? "" : "Set-Cookie: token=" + accessToken + "; Path=/; SameSite=Strict; HttpOnly\r\n";
     mg_printf(conn,
               "HTTP/1.1 200 OK\r\nContent-Type: %s\r\nContent-Length: %zu\r\nCache-Control: no-store\r\n"
-              "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
-              type, size);
+              "X-Content-Type-Options: nosniff\r\n%sConnection: close\r\n\r\n",
+              type, size, cookie.c_str());
     mg_write(conn, bytes, size);
 }
 

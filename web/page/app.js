@@ -5,7 +5,6 @@
 (function () {
   const query = new URLSearchParams(location.search);
   const token = query.get("token") || "";
-  if (token) document.cookie = "token=" + encodeURIComponent(token) + "; path=/; SameSite=Strict";
   const withToken = (path) => token ? path + (path.includes("?") ? "&" : "?") + "token=" + encodeURIComponent(token) : path;
   const $ = (id) => document.getElementById(id);
   const state = {};            // address -> first argument, as last received
