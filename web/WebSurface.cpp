@@ -244,13 +244,14 @@ void sendWebSurface() {
 
 void drawWebAddress(SDL_Surface* screen) {
     if (!webServerRunning() || address.find("?token=") == std::string::npos || qrWidth == 0) return;
-    // The logo's square (8..102): white with the code in the middle, 2 pixels a module where it
-    // fits, a quiet zone of white around it.
-    const int scale = qrWidth * 2 + 8 <= 94 ? 2 : 1;
-    fillRect(screen, 8, 8, 94, 94, 0xFFFF);
-    const int origin = 8 + (94 - qrWidth * scale) / 2;
+    // Over the logo's panel (x 8..102, y 8..108): white with the code in the middle, 2 pixels a
+    // module where it fits, a quiet zone of white around it.
+    constexpr int PanelX = 8, PanelY = 8, PanelW = 95, PanelH = 101;
+    const int scale = qrWidth * 2 + 8 <= PanelW ? 2 : 1;
+    fillRect(screen, PanelX, PanelY, PanelW, PanelH, 0xFFFF);
+    const int left = PanelX + (PanelW - qrWidth * scale) / 2, top = PanelY + (PanelH - qrWidth * scale) / 2;
     for (int y = 0; y < qrWidth; y++)
         for (int x = 0; x < qrWidth; x++)
-            if (qrModules[size_t(y) * qrWidth + x]) fillRect(screen, origin + x * scale, origin + y * scale, scale, scale, 0);
+            if (qrModules[size_t(y) * qrWidth + x]) fillRect(screen, left + x * scale, top + y * scale, scale, scale, 0);
     drawLabel(uiFonts, screen, fitText(uiFonts, 0, address, 300, false).c_str(), 10, 205, uiBlack, 0, uiGrey);
 }

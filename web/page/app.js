@@ -9,8 +9,9 @@
   const $ = (id) => document.getElementById(id);
   const state = {};            // address -> first argument, as last received
   let socket = null;
-  const stats = { pictures: 0, messages: 0 };
-  window.loopmixer = { state, stats, send };
+  const stats = { pictures: 0, received: 0, bytes: 0, messages: 0 };  // pictures drawn, received
+  const listeners = [];        // (address, value) of every state message, for measurements
+  window.loopmixer = { state, stats, send, listeners };
 
   function send(address, args) {
     if (socket && socket.readyState === 1) socket.send(JSON.stringify({ address, args: args || [] }));
@@ -99,6 +100,7 @@
 
   function show(address, value) {
     state[address] = value;
+    for (const l of listeners) l(address, value);
     let m;
     if (address === "/loopmixer/fade") $("fade").value = Math.round(value * 15);
     else if (address === "/loopmixer/blend") for (const b of $("blends").children) b.classList.toggle("on", Number(b.dataset.blend) === value);
@@ -141,7 +143,7 @@
       setTimeout(connect, 1000);
     };
     socket.onmessage = (e) => {
-      if (typeof e.data !== "string") { drawPicture(e.data); return; }
+      if (typeof e.data !== "string") { stats.received++; stats.bytes += e.data.size; drawPicture(e.data); return; }
       let m;
       try { m = JSON.parse(e.data); } catch (err) { return; }
       if (m && typeof m.address === "string" && Array.isArray(m.args)) {
