@@ -2,6 +2,7 @@
 
 #include <civetweb.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -18,7 +19,7 @@ constexpr size_t MaxThumbnailBytes = 256 * 1024;
 constexpr int MaxClips = 64;
 
 mg_context* context = nullptr;
-int listeningPort = 0;
+std::atomic<int> listeningPort{0};  // read by the request threads
 std::string accessToken;  // empty: local use only, checked by Host
 
 // --- the queue from the sockets to the main loop ------------------------------------------------
@@ -78,9 +79,11 @@ bool carriesToken(const mg_connection* conn) {
 // site cannot reach the surface through a name it points at 127.0.0.1.
 bool localHost(const char* host) {
     if (!host) return false;
-    for (const char* name : {"127.0.0.1:", "localhost:", "[::1]:"}) {
+    for (const char* name : {"127.0.0.1", "localhost", "[::1]"}) {
         const size_t n = strlen(name);
-        if (strncmp(host, name, n) == 0 && atoi(host + n) == listeningPort) return true;
+        if (strncmp(host, name, n) != 0) continue;
+        if (host[n] == 0 && listeningPort == 80) return true;  // a browser leaves out port 80
+        if (host[n] == ':' && strtol(host + n + 1, nullptr, 10) == listeningPort) return true;
     }
     return false;
 }
@@ -281,7 +284,8 @@ void sendLoop() {
 
 bool startWebServer(const std::string& host, int port, const std::string& token, std::string& error) {
     stopWebServer();
-    mg_init_library(0);
+    static const unsigned initialised = mg_init_library(0);
+    (void)initialised;
     accessToken = token;
     const std::string ports = host + ":" + std::to_string(port);
     // Threads: one per open WebSocket plus a few for page requests. No document root: nothing is
@@ -313,6 +317,7 @@ bool startWebServer(const std::string& host, int port, const std::string& token,
     mg_server_port ports_[2] = {};
     const int n = mg_get_server_ports(context, 2, ports_);
     listeningPort = n > 0 ? ports_[0].port : port;
+    // Until the handlers are set, requests find nothing to serve (civetweb answers 404).
     mg_set_request_handler(context, "/", handleRequest, nullptr);
     mg_set_websocket_handler(context, "/ws", connectSocket, socketReady, socketData, socketClosed, nullptr);
     {
@@ -337,6 +342,10 @@ void stopWebServer() {
     mg_stop(context);
     context = nullptr;
     listeningPort = 0;
+    {
+        std::lock_guard<std::mutex> lock(clientsMutex);
+        for (Client& c : clients) c = Client();
+    }
     std::lock_guard<std::mutex> lock(queueMutex);
     queueFirst = queueCount = 0;
     queueDropped = 0;

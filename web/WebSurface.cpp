@@ -220,10 +220,12 @@ void sendWebSurface() {
     if (!webServerRunning()) return;
     changed.clear();
     pollOscFeedback(true, collectFeedback);
-    publishWebMessages(changed);
-    std::vector<std::string> whole;
-    for (const SentValue& v : sent) whole.push_back(v.json);
-    setWebState(whole);
+    if (!changed.empty()) {
+        publishWebMessages(changed);
+        std::vector<std::string> whole;
+        for (const SentValue& v : sent) whole.push_back(v.json);
+        setWebState(whole);
+    }
 
     if (mix.loadingPlaylist != listedPlaylist || mix._totalTracks < listedTracks) memset(thumbnailTried, 0, sizeof thumbnailTried);
     // One thumbnail a frame at most, for the first loaded clip without a current one.
