@@ -80,7 +80,7 @@ def status_of(url):
 
 def main():
     binary, run_dir = sys.argv[1], sys.argv[2]
-    program = Program(binary, run_dir, "--web-host", "0.0.0.0")
+    program = Program(binary, run_dir, "--web-host", "0.0.0.0", missing=["checker.q17"])
     browser = None
     try:
         assert "?token=" in program.address, program.address
@@ -98,16 +98,19 @@ def main():
         program.press("b")
         program.wait_for("/loopmixer/screen", lambda s: s == "mix")
         program.send_osc("/loopmixer/playlist", "i", 0)
-        program.wait_for("/loopmixer/tracks", lambda n: n == 5)
+        program.wait_for("/loopmixer/tracks", lambda n: n == 4)
 
         browser = Browser()
         browser.do("POST", "/url", {"url": base + "/?token=" + token})
 
-        # Every loaded clip of the playlist shows its picture, made once and kept beside the clips.
+        # Every loaded clip of the playlist shows its picture, made once and kept beside the clips;
+        # the one whose file is gone is shown missing.
         wait_until(lambda: browser.script(
             "const i = [...document.querySelectorAll('#clips img')];"
-            "return i.length === 5 && i.every((p) => p.complete && p.naturalWidth === 160);"), "thumbnails")
-        assert len(os.listdir(os.path.join(program.folder, "videos", ".thumbs"))) == 5
+            "return i.length === 4 && i.every((p) => p.complete && p.naturalWidth === 160);"), "thumbnails")
+        assert browser.script("return [...document.querySelectorAll('.clip.missing')].map((c) => c.textContent)") == ["checker.q17"]
+        assert sorted(os.listdir(os.path.join(program.folder, "videos", ".thumbs"))) == \
+            ["bars.q17.jpg", "fields.q18.jpg", "orb.q18.jpg", "plasma.q18.jpg"]
 
         # A touch on a clip plays it on the selected deck (mode A).
         wait_until(lambda: browser.script("return window.loopmixer.state['/loopmixer/deck/selected'] !== undefined"), "state")
@@ -116,12 +119,23 @@ def main():
         browser.pointer("touch", ".clip[data-track='2']")
         program.wait_for("/loopmixer/deck/%d/track" % deck, lambda t: t == 2)
 
-        # The fader's right end is the full fade.
+        # The fader's right end is the full fade, and a second page hears of it.
+        other = WebSocket(program.web_port, "/ws?token=" + token)
+        assert other.status == 101
         width = browser.script("return document.getElementById('fade').getBoundingClientRect().width")
         browser.pointer("mouse", "#fade", int(width / 2) - 1)
         program.wait_for("/loopmixer/fade", lambda f: f == 1.0)
+        assert other.wait_text('{"address":"/loopmixer/fade","args":[1]}'), "the fade on the second page"
+        other.close()
         browser.pointer("mouse", "#fade", -int(width / 2) + 1)
         program.wait_for("/loopmixer/fade", lambda f: f == 0.0)
+
+        # In mode B a touch is a trigger: the clip plays on deck 1.
+        browser.pointer("touch", "#modeB")
+        program.wait_for("/loopmixer/mode", lambda m: m == "B")
+        wait_until(lambda: browser.script("return window.loopmixer.state['/loopmixer/mode'] === 'B'"), "mode B on the page")
+        browser.pointer("touch", ".clip[data-track='3']")
+        program.wait_for("/loopmixer/deck/1/track", lambda t: t == 3)
 
         # The preview shows pictures, and they change as the clip plays.
         picture = ("const c = document.getElementById('preview'); const d = c.getContext('2d')"

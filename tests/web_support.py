@@ -51,9 +51,11 @@ def osc_message(address, tags="", *args):
 class Program:
     """build/loopmixer headless in a temporary copy of the run folder, with OSC in and feedback out."""
 
-    def __init__(self, binary, run_dir, *flags):
+    def __init__(self, binary, run_dir, *flags, missing=()):
         self.folder = tempfile.mkdtemp(prefix="loopmixer-web-")
         shutil.copytree(run_dir, self.folder, dirs_exist_ok=True)
+        for clip in missing:  # clips of the playlists taken away before the start
+            os.remove(os.path.join(self.folder, "videos", clip))
         self.feedback = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.feedback.bind(("127.0.0.1", 0))
         self.feedback.settimeout(0.05)
@@ -195,6 +197,18 @@ class WebSocket:
             return opcode, payload
         except (ConnectionError, OSError):
             return None
+
+    def wait_text(self, text, seconds=30):
+        """True when the text message arrives before the connection ends or the time runs out."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.socket.settimeout(max(0.01, deadline - time.monotonic()))
+            got = self.receive()
+            if got is None:
+                return False
+            if got == (1, text.encode()):
+                return True
+        return False
 
     def closed_by_server(self, seconds=10):
         """True when the server ends the connection (frames it sends meanwhile are read and dropped)."""
