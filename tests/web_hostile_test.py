@@ -5,7 +5,7 @@ a ninth page, and 1,000 messages a second. After each, the program still serves 
 
 usage: web_hostile_test.py LOOPMIXER RUN_DIR
 """
-import json, os, struct, sys, time
+import json, os, socket, struct, sys, time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from web_support import Program, WebSocket, http_request, wait_until
@@ -14,6 +14,17 @@ from web_support import Program, WebSocket, http_request, wait_until
 def get(port, path="/", host=None, extra=""):
     host = host or "127.0.0.1:%d" % port
     return http_request(port, ("GET %s HTTP/1.1\r\nHost: %s\r\n%s\r\n" % (path, host, extra)).encode())
+
+
+def send_queue(server_port, client_port):
+    """Bytes the server's side of a connection holds unsent (/proc/net/tcp's tx_queue)."""
+    with open("/proc/net/tcp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            local, remote = int(fields[1].split(":")[1], 16), int(fields[2].split(":")[1], 16)
+            if local == server_port and remote == client_port:
+                return int(fields[4].split(":")[0], 16)
+    return 0
 
 
 def fade(level):
@@ -73,6 +84,23 @@ def main():
         assert ninth.status != 101 or ninth.closed_by_server()
         for p in pages:
             p.close()
+
+        # A page that stops reading (its socket full up to the server's side) holds up nobody: a
+        # new page connects and is kept in step.
+        stuck = WebSocket(port)
+        stuck.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stuck_port = stuck.socket.getsockname()[1]
+        queued = []
+        def full():
+            queued.append(send_queue(port, stuck_port))
+            return len(queued) > 20 and queued[-1] > 0 and queued[-1] == queued[-20]  # stopped growing for 1 s
+        wait_until(full, "the stuck page's socket to fill", 60)
+        other = WebSocket(port)
+        assert other.status == 101
+        other.send_text(fade(12))
+        assert other.wait_text('{"address":"/loopmixer/fade","args":[0.8]}'), "a page kept in step beside a stuck one"
+        other.close()
+        stuck.close()
 
         # 1,000 messages a second for two seconds: every one is taken or counted as dropped, the
         # last one acts, and the picture keeps its pace.

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -28,28 +29,34 @@ WebMessage queue[WebQueueMessages];
 int queueFirst = 0, queueCount = 0;
 uint32_t queueDropped = 0;
 
-// --- the connected pages, written to by the sender thread ---------------------------------------
+// --- the connected pages -----------------------------------------------------------------------
+// Each page has a writer thread of its own, so that a page that stops reading (a phone whose
+// screen went off) holds up nobody else: it only misses pictures, and gets the whole state again
+// when its messages pile up.
+constexpr size_t MaxPendingMessages = 1024;
 struct Client {
-    mg_connection* connection = nullptr;
-    bool ready = false;  // the handshake is done
-    bool fresh = false;  // the whole state is still to be sent
+    mg_connection* connection = nullptr;  // set from the connect handler to the close handler
+    std::thread writer;
+    std::condition_variable wake;
+    bool ready = false;    // the handshake is done
+    bool fresh = false;    // the whole state is to be sent (first, or after a backlog)
+    bool closing = false;  // the writer ends
+    std::vector<std::string> messages;
+    std::shared_ptr<const std::vector<uint8_t>> picture;  // the newest not yet written
 };
-// Held while a socket is written to, so that a closing connection waits for the write to end.
-std::mutex clientsMutex;
-Client clients[MaxWebClients];
 
-// --- what the main loop hands to the sender thread ----------------------------------------------
+// --- what the main loop hands to the encoder thread, and the pages' fields -------------------------
 std::mutex outMutex;
+Client clients[MaxWebClients];
 std::condition_variable outSignal;
-std::vector<std::string> outbox;  // bounded: see publishWebMessages
+std::vector<std::string> outbox;
 std::vector<std::string> state;
 bool pictureWaiting = false;
 uint16_t picture[PictureWidth * PictureHeight];
 bool stopping = false;
-bool anyClient = false;    // mirrors clients[] for the main loop
-bool freshClient = false;  // a page connected and waits for the whole state
+bool anyClient = false;  // a page is ready
 WebPreviewCount previewCount;
-std::thread sender;
+std::thread encoder;
 
 std::mutex clipsMutex;
 std::string clipsJson = "[]";
@@ -173,34 +180,63 @@ int handleRequest(mg_connection* conn, void*) {
 
 // --- WebSocket ----------------------------------------------------------------------------------
 
-void refreshAnyClient() {
-    bool any = false;
-    for (const Client& c : clients) any |= c.ready;
-    std::lock_guard<std::mutex> lock(outMutex);
-    anyClient = any;
+void refreshAnyClient() {  // outMutex held
+    anyClient = false;
+    for (const Client& c : clients) anyClient |= c.ready;
+}
+
+void writeLoop(Client& c) {
+    std::vector<std::string> messages;
+    std::shared_ptr<const std::vector<uint8_t>> jpeg;
+    bool working = true;  // until a write fails
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(outMutex);
+            c.wake.wait(lock, [&] { return c.closing || c.fresh || !c.messages.empty() || c.picture; });
+            if (c.closing) return;
+            if (c.fresh) messages = state;
+            else messages.swap(c.messages);
+            c.messages.clear();
+            c.fresh = false;
+            jpeg = std::move(c.picture);
+            c.picture = nullptr;
+        }
+        for (const std::string& m : messages)
+            working = working && mg_websocket_write(c.connection, MG_WEBSOCKET_OPCODE_TEXT, m.data(), m.size()) > 0;
+        if (jpeg && working) {
+            working = mg_websocket_write(c.connection, MG_WEBSOCKET_OPCODE_BINARY, reinterpret_cast<const char*>(jpeg->data()), jpeg->size()) > 0;
+            std::lock_guard<std::mutex> lock(outMutex);
+            previewCount.pictures += working;
+            previewCount.bytes += working ? jpeg->size() : 0;
+        }
+    }
 }
 
 int connectSocket(const mg_connection* conn, void*) {
-    std::lock_guard<std::mutex> lock(clientsMutex);
+    std::lock_guard<std::mutex> lock(outMutex);
+    // civetweb reuses its connection records: a slot still naming this one (a handshake that
+    // failed before the page was ready) is taken again rather than left reserved.
+    Client* slot = nullptr;
     for (Client& c : clients)
-        if (!c.connection) {
-            c = Client();
-            c.connection = const_cast<mg_connection*>(conn);
-            return 0;
-        }
-    return 1;  // a ninth page is refused
+        if (c.connection == conn && !c.writer.joinable()) slot = &c;
+    for (Client& c : clients)
+        if (!slot && !c.connection) slot = &c;
+    if (!slot) return 1;  // a ninth page is refused
+    slot->connection = const_cast<mg_connection*>(conn);
+    slot->ready = slot->fresh = slot->closing = false;
+    slot->messages.clear();
+    slot->picture = nullptr;
+    return 0;
 }
 
 void socketReady(mg_connection* conn, void*) {
-    {
-        std::lock_guard<std::mutex> lock(clientsMutex);
-        for (Client& c : clients)
-            if (c.connection == conn) c.ready = c.fresh = true;
-        refreshAnyClient();
-        std::lock_guard<std::mutex> out(outMutex);
-        freshClient = true;
-    }
-    outSignal.notify_one();
+    std::lock_guard<std::mutex> lock(outMutex);
+    for (Client& c : clients)
+        if (c.connection == conn && !c.writer.joinable()) {
+            c.ready = c.fresh = true;
+            c.writer = std::thread(writeLoop, std::ref(c));
+        }
+    refreshAnyClient();
 }
 
 int socketData(mg_connection*, int bits, char* data, size_t size, void*) {
@@ -221,62 +257,68 @@ int socketData(mg_connection*, int bits, char* data, size_t size, void*) {
     return 1;
 }
 
-void socketClosed(const mg_connection* conn, void*) {
-    std::lock_guard<std::mutex> lock(clientsMutex);
-    for (Client& c : clients)
-        if (c.connection == conn) c = Client();
+// The writer ends before civetweb frees the connection (a write under way ends at its timeout).
+void endClient(Client& c) {
+    std::thread writer;
+    {
+        std::lock_guard<std::mutex> lock(outMutex);
+        c.closing = true;
+        writer.swap(c.writer);
+    }
+    c.wake.notify_one();
+    if (writer.joinable()) writer.join();
+    std::lock_guard<std::mutex> lock(outMutex);
+    c.connection = nullptr;
+    c.ready = c.fresh = c.closing = false;
+    c.messages.clear();
+    c.picture = nullptr;
     refreshAnyClient();
 }
 
-// --- the sender thread --------------------------------------------------------------------------
-
-void writeText(Client& c, const std::string& text) {
-    if (mg_websocket_write(c.connection, MG_WEBSOCKET_OPCODE_TEXT, text.data(), text.size()) <= 0) c.ready = false;
+void socketClosed(const mg_connection* conn, void*) {
+    for (Client& c : clients) {
+        bool mine;
+        {
+            std::lock_guard<std::mutex> lock(outMutex);
+            mine = c.connection == conn;
+        }
+        if (mine) endClient(c);
+    }
 }
 
-void sendLoop() {
-    std::vector<std::string> messages, whole;
+// --- the encoder thread: one JPEG per picture, handed to every page -----------------------------
+
+void encodeLoop() {
+    std::vector<std::string> messages;
     std::vector<uint16_t> pixels(PictureWidth * PictureHeight);
-    std::vector<uint8_t> jpeg;
     for (;;) {
         bool withPicture = false;
         {
             std::unique_lock<std::mutex> lock(outMutex);
-            outSignal.wait(lock, [] { return stopping || !outbox.empty() || pictureWaiting || freshClient; });
+            outSignal.wait(lock, [] { return stopping || !outbox.empty() || pictureWaiting; });
             if (stopping) return;
-            freshClient = false;
             messages.swap(outbox);
             outbox.clear();
-            whole = state;
             if (pictureWaiting) {
                 std::copy(picture, picture + PictureWidth * PictureHeight, pixels.begin());
                 pictureWaiting = false;
                 withPicture = true;
             }
         }
-        if (withPicture && !encodeJpeg(pixels.data(), PictureWidth, PictureHeight, PictureWidth, PreviewQuality, jpeg))
+        auto jpeg = std::make_shared<std::vector<uint8_t>>();
+        if (withPicture && !encodeJpeg(pixels.data(), PictureWidth, PictureHeight, PictureWidth, PreviewQuality, *jpeg))
             withPicture = false;
-        uint64_t sentPictures = 0, sentBytes = 0;
-        {
-            std::lock_guard<std::mutex> lock(clientsMutex);
-            for (Client& c : clients) {
-                if (!c.connection || !c.ready) continue;
-                if (c.fresh) {
-                    c.fresh = false;
-                    for (const std::string& m : whole) writeText(c, m);
-                } else {
-                    for (const std::string& m : messages) writeText(c, m);
-                }
-                if (withPicture && c.ready &&
-                    mg_websocket_write(c.connection, MG_WEBSOCKET_OPCODE_BINARY, reinterpret_cast<const char*>(jpeg.data()), jpeg.size()) > 0) {
-                    sentPictures++;
-                    sentBytes += jpeg.size();
-                }
-            }
-        }
         std::lock_guard<std::mutex> lock(outMutex);
-        previewCount.pictures += sentPictures;
-        previewCount.bytes += sentBytes;
+        for (Client& c : clients) {
+            if (!c.ready) continue;
+            if (!c.fresh) {
+                c.messages.insert(c.messages.end(), messages.begin(), messages.end());
+                // A page far behind gets the whole state rather than an ever longer backlog.
+                if (c.messages.size() > MaxPendingMessages) c.fresh = true;
+            }
+            if (withPicture) c.picture = jpeg;
+            c.wake.notify_one();
+        }
     }
 }
 
@@ -324,10 +366,10 @@ bool startWebServer(const std::string& host, int port, const std::string& token,
         std::lock_guard<std::mutex> lock(outMutex);
         stopping = false;
         outbox.clear();
-        pictureWaiting = freshClient = anyClient = false;
+        pictureWaiting = anyClient = false;
         previewCount = WebPreviewCount();
     }
-    sender = std::thread(sendLoop);
+    encoder = std::thread(encodeLoop);
     return true;
 }
 
@@ -338,14 +380,11 @@ void stopWebServer() {
         stopping = true;
     }
     outSignal.notify_one();
-    if (sender.joinable()) sender.join();
-    mg_stop(context);
+    if (encoder.joinable()) encoder.join();
+    mg_stop(context);  // ends every connection through its close handler
     context = nullptr;
     listeningPort = 0;
-    {
-        std::lock_guard<std::mutex> lock(clientsMutex);
-        for (Client& c : clients) c = Client();
-    }
+    for (Client& c : clients) endClient(c);
     std::lock_guard<std::mutex> lock(queueMutex);
     queueFirst = queueCount = 0;
     queueDropped = 0;
@@ -372,9 +411,6 @@ void publishWebMessages(const std::vector<std::string>& messages) {
     {
         std::lock_guard<std::mutex> lock(outMutex);
         if (!anyClient) return;
-        // A sender far behind (a page that stopped reading) gets the whole state when it catches
-        // up rather than an ever longer backlog.
-        if (outbox.size() > 1024) outbox.clear();
         outbox.insert(outbox.end(), messages.begin(), messages.end());
     }
     outSignal.notify_one();
