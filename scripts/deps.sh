@@ -4,14 +4,16 @@
 set -e
 packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libpng-dev
   fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev ffmpeg
-  librtmidi-dev liblo-dev libjack-jackd2-dev
-  libcivetweb-dev libqrencode-dev libjpeg-dev"
+  librtmidi-dev liblo-dev libjack-jackd2-dev"
+# The browser surface: its server, the QR code, the pictures.
+packages="$packages libcivetweb-dev libqrencode-dev libjpeg-dev"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-  jackd2
-  chromium chromium-driver python3"
+  jackd2"
   # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.
   packages="$packages crossbuild-essential-armel qemu-user googletest"
+  # The browser surface's tests: a real browser driven over WebDriver from Python.
+  packages="$packages chromium chromium-driver python3"
 fi
 missing=""
 for p in $packages; do
