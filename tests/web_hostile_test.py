@@ -27,6 +27,11 @@ def send_queue(server_port, client_port):
     return 0
 
 
+def page(port):
+    """A WebSocket, once a slot is free (pages just closed leave theirs when the server sees it)."""
+    return wait_until(lambda: (lambda w: w if w.status == 101 else None)(WebSocket(port)), "a free page slot")
+
+
 def fade(level):
     return json.dumps({"address": "/loopmixer/fade", "args": [level / 15]})
 
@@ -87,16 +92,17 @@ def main():
 
         # A page that stops reading (its socket full up to the server's side) holds up nobody: a
         # new page connects and is kept in step.
-        stuck = WebSocket(port)
+        stuck = page(port)
         stuck.socket.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         stuck_port = stuck.socket.getsockname()[1]
         queued = []
         def full():
             queued.append(send_queue(port, stuck_port))
+            if len(queued) % 40 == 0:
+                stuck.send_text("still here")  # it sends (ignored) but never reads: not timed out
             return len(queued) > 20 and queued[-1] > 0 and queued[-1] == queued[-20]  # stopped growing for 1 s
-        wait_until(full, "the stuck page's socket to fill", 60)
-        other = WebSocket(port)
-        assert other.status == 101
+        wait_until(full, "the stuck page's socket to fill", 120)
+        other = page(port)
         other.send_text(fade(12))
         assert other.wait_text('{"address":"/loopmixer/fade","args":[0.8]}'), "a page kept in step beside a stuck one"
         other.close()
@@ -104,7 +110,7 @@ def main():
 
         # 1,000 messages a second for two seconds: every one is taken or counted as dropped, the
         # last one acts, and the picture keeps its pace.
-        ws = wait_until(lambda: (lambda w: w if w.status == 101 else None)(WebSocket(port)), "a free page slot")
+        ws = page(port)
         start = time.monotonic()
         for n in range(2000):
             ws.send_text(fade(n % 15))
