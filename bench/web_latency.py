@@ -9,7 +9,7 @@
 
 usage: bench/web_latency.py [BUILD_DIR] [TOUCHES]
 """
-import os, sys, time
+import os, random, sys, time
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "tests"))
@@ -47,7 +47,7 @@ def main():
         wait_until(lambda: browser.script("return document.querySelectorAll('#clips img').length === 5"), "clips")
         browser.script(HOOK)
         for n in range(touches):
-            time.sleep(0.1)
+            time.sleep(random.uniform(0.05, 0.12))  # land anywhere between two frames
             browser.pointer("touch", ".clip[data-track='%d']" % (2 + n % 2))
             wait_until(lambda: browser.script("return window.touchTimes.length") > n, "touch %d" % n)
         samples = sorted(browser.script("return window.touchTimes"))
@@ -55,13 +55,14 @@ def main():
         print("touch to screen, ms (%d touches): min %.1f  median %.1f  p95 %.1f  max %.1f" %
               (len(samples), samples[0], pick(0.5), pick(0.95), samples[-1]))
 
-        start = browser.script("return [window.loopmixer.stats.received, window.loopmixer.stats.bytes, window.loopmixer.stats.pictures]")
+        start = browser.script("return [window.loopmixer.stats.received, window.loopmixer.stats.bytes, window.loopmixer.stats.pictures, performance.now()]")
         cpu = cpu_seconds(program.process.pid)
         time.sleep(10)
-        end = browser.script("return [window.loopmixer.stats.received, window.loopmixer.stats.bytes, window.loopmixer.stats.pictures]")
+        end = browser.script("return [window.loopmixer.stats.received, window.loopmixer.stats.bytes, window.loopmixer.stats.pictures, performance.now()]")
         with_page = cpu_seconds(program.process.pid) - cpu
-        pictures, size = end[0] - start[0], end[1] - start[1]
-        print("preview: %.1f pictures/s received, %.1f drawn, %.0f kB/s (%.1f kB a picture)" % (pictures / 10, (end[2] - start[2]) / 10, size / 10240, size / 1024 / max(1, pictures)))
+        pictures, size, seconds = end[0] - start[0], end[1] - start[1], (end[3] - start[3]) / 1000
+        print("preview: %.1f pictures/s received, %.1f drawn, %.0f kB/s (%.1f kB a picture)" %
+              (pictures / seconds, (end[2] - start[2]) / seconds, size / 1024 / seconds, size / 1024 / max(1, pictures)))
         browser.do("POST", "/url", {"url": "about:blank"})
         time.sleep(2)
         cpu = cpu_seconds(program.process.pid)

@@ -209,9 +209,11 @@ void takeWebPicture(const uint16_t* pixels, int stride) {
     if (pictureTaken || !webServerRunning()) return;
     pictureTaken = true;
     const uint32_t now = platform::ticks();
-    // A frame up to 2 ms early still counts; the schedule itself keeps 40 ms steps.
-    if (int32_t(now + 2 - nextPictureAt) < 0 || !webClientsConnected()) return;
-    nextPictureAt = now - nextPictureAt < PreviewIntervalMs ? nextPictureAt + PreviewIntervalMs : now + PreviewIntervalMs;
+    // A frame up to 2 ms early still counts; the schedule itself keeps 40 ms steps, so that at
+    // most 25 pictures a second go out whatever the frame rate.
+    const int32_t late = int32_t(now - nextPictureAt);
+    if (late < -2 || !webClientsConnected()) return;
+    nextPictureAt = late < int32_t(PreviewIntervalMs) ? nextPictureAt + PreviewIntervalMs : now + PreviewIntervalMs;
     postWebPicture(pixels, stride);
 }
 
