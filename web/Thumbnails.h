@@ -15,5 +15,6 @@ bool thumbnailCurrent(const std::string& clipPath);
 // Makes the thumbnail of a loaded track. The frame is decoded into a deck's frame buffer (one
 // without GLITCH, which would change the picture) whose pixels are put back afterwards, and the
 // track redraws whole at its next decode, so the playing picture is not disturbed. False when
-// both decks have GLITCH on (try later) or the file cannot be written.
+// both decks have GLITCH on (the clip then has no picture until it is loaded again) or the file
+// cannot be written.
 bool makeThumbnail(Track& track);
