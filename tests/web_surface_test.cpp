@@ -3,8 +3,10 @@
 // 127.0.0.1 it needs none and shows nothing, and a taken port is said on screen.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <netinet/in.h>
 #include <regex>
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include "core/Notice.h"
 #include "core/Platform.h"
 #include "harness/Harness.h"
+#include "library/Mix.h"
 #include "web/WebServer.h"
 #include "web/WebSurface.h"
 
@@ -86,6 +89,48 @@ TEST(WebSurface, OpenedFromTheSettingsWithTheAddressOnTheHomeScreen) {
         close(fd);
     }
     launchOptions = LaunchOptions();
+}
+
+// Screen checksums of 60 frames from loading the demo playlist on, with the surface open or not;
+// the thumbnails made meanwhile go to made.
+std::vector<uint32_t> loadAndPlay(bool surface, std::set<std::string>& made) {
+    launchOptions = LaunchOptions();
+    int fd;
+    if (surface) launchOptions.webPort = heldPort(fd), close(fd);
+    HarnessOptions o;
+    o.demoClips = true;
+    o.seed = 77;
+    Harness h(o);
+    std::vector<uint32_t> sums;
+    appState.screen = Screen::Mix;
+    appState.mixView = ChoosingPlaylist;
+    h.frame();
+    h.tap(ButtonB);
+    for (int i = 0; i < 60; i++) {
+        h.frame();
+        sums.push_back(h.screenChecksum());
+    }
+    EXPECT_EQ(mix._totalTracks, 5);
+    if (DIR* d = opendir((h.dir + "/videos/.thumbs").c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') made.insert(e->d_name);
+        closedir(d);
+    }
+    launchOptions = LaunchOptions();
+    return sums;
+}
+
+// Thumbnails are decoded through a deck's frame buffer while the clips play: the picture must be
+// exactly the one played without them, frame by frame.
+TEST(WebSurface, ThumbnailsAreMadeAtLoadWithoutTouchingThePicture) {
+    std::set<std::string> made, none;
+    const std::vector<uint32_t> with = loadAndPlay(true, made);
+    const std::vector<uint32_t> without = loadAndPlay(false, none);
+    EXPECT_EQ(made, (std::set<std::string>{"bars.q17.jpg", "checker.q17.jpg", "fields.q18.jpg", "orb.q18.jpg", "plasma.q18.jpg"}));
+    EXPECT_TRUE(none.empty());
+    EXPECT_GT(std::set<uint32_t>(with.begin(), with.end()).size(), 10u) << "the clips play";
+    ASSERT_EQ(with.size(), without.size());
+    for (size_t i = 0; i < with.size(); i++) ASSERT_EQ(with[i], without[i]) << "frame " << i;
 }
 
 }  // namespace
