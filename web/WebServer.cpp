@@ -108,10 +108,23 @@ int forbid(mg_connection* conn) {
     return 403;
 }
 
+bool pageSlotFree() {
+    std::lock_guard<std::mutex> lock(outMutex);
+    for (const Client& c : clients)
+        if (!c.connection) return true;
+    return false;
+}
+
 int beginRequest(mg_connection* conn) {
     const mg_request_info* info = mg_get_request_info(conn);
     if (accessToken.empty() ? !localHost(mg_get_header(conn, "Host")) : !carriesToken(conn)) return forbid(conn);
-    if (info->local_uri && strcmp(info->local_uri, "/ws") == 0 && !sameOrigin(conn)) return forbid(conn);
+    if (!info->local_uri || strcmp(info->local_uri, "/ws") != 0) return 0;
+    if (!sameOrigin(conn)) return forbid(conn);
+    // A ninth page is told so (the connect handler still counts, for pages arriving together).
+    if (!pageSlotFree()) {
+        mg_printf(conn, "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        return 503;
+    }
     return 0;
 }
 
