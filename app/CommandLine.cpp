@@ -115,6 +115,20 @@ const Flag flags[] = {
      [](const char* v, std::string&) { return (launchOptions.projectorFit = parseProjectorFit(v)) >= 0; }},
     {"--projector-look", "sharp|smooth", "projector pixels: whole factors, nearest (sharp) or bilinear (smooth)",
      [](const char* v, std::string&) { return (launchOptions.projectorLook = parseProjectorLook(v)) >= 0; }},
+    // The browser surface.
+    {"--web-port", "N", "serve the browser surface on port N (of 127.0.0.1 unless --web-host)",
+     [](const char* v, std::string&) {
+         long n;
+         if (!parseInt(v, 1, 65535, n)) return false;
+         launchOptions.webPort = int(n);
+         return true;
+     }},
+    {"--web-host", "ADDR", "serve it on address ADDR (0.0.0.0: the network), with a token",
+     [](const char* v, std::string&) {
+         if (!*v || std::strlen(v) > 63) return false;
+         launchOptions.webHost = v;
+         return true;
+     }},
 };
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "remote/Remote.h"
 #include "tempo/TempoClock.h"
 #include "tracks/Track.h"
+#include "web/WebSurface.h"
 
 int64_t framesRun = 0;
 volatile sig_atomic_t terminateRequested = 0;
@@ -67,6 +68,7 @@ static void drawPerformance() {
         SDL_FillRect(screenSurface, nullptr, 0);
         if (clean) recorder.submit(blackPicture, FrameWidth, uint32_t(lastFrameTick));
         projectorPicture(blackPicture, FrameWidth);
+        if (!launchOptions.recordAsShown) takeWebPicture(blackPicture, FrameWidth);
         cleanPictureTaken = clean;
     } else {
         Deck& d1 = decks.decks[1];
@@ -80,6 +82,8 @@ static void drawPerformance() {
             if (clean) recordScreen();
             projectorPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             cleanPictureTaken = clean;
+            if (!launchOptions.recordAsShown)
+                takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
             decks.drawOverlay();
@@ -133,6 +137,7 @@ int runFrame() {
     frameStartUs = platform::microseconds();
 
     decks.trackCount = mix._totalTracks;
+    pollWebSurface();
     controller.poll();
     controller.dispatch();
     memories.step(now);
@@ -148,7 +153,10 @@ int runFrame() {
             mix.reloadIfChanged();
         }
         break;
-    case Screen::Home: homeScreen.draw(screenSurface); break;
+    case Screen::Home:
+        homeScreen.draw(screenSurface);
+        drawWebAddress(screenSurface);
+        break;
     case Screen::Editor: drawEditor(mix, screenSurface, uiTexture); break;
     case Screen::Mix: drawPerformance(); break;
     case Screen::Options: drawOptions(options, screenSurface, uiTexture); break;
@@ -157,11 +165,13 @@ int runFrame() {
     }
     drawHintLine(screenSurface);
     drawNoticeLine(screenSurface);
+    takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
     recordFrame();
     drawRecordingMark();
     platform::present();
     projectorAfterPresent();
     sendRemoteFeedback();
+    sendWebSurface();
     if (appState.screen == Screen::Mix) loadInSpareTime();
     return running;
 }

@@ -33,6 +33,7 @@
 #include "remote/TempoControls.h"
 #include "remote/MemoryControls.h"
 #include "tracks/Track.h"
+#include "web/WebSurface.h"
 
 static std::ofstream logStream;
 static std::streambuf* realCout = nullptr;
@@ -130,6 +131,7 @@ bool startUp() {
     registerTempoControls();
     registerMemoryControls();
     installMemoriesPage();
+    openWebSurface();
     appState.screen = Screen::Splash;
     lastFrameTick = currentTick = measuredFps = 0;
     running = 1;
@@ -151,6 +153,7 @@ int shutDown() {
     recorder.finish();
     stopProjector();
     puts("\nend!");
+    closeWebSurface();
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
     SDL_FreeSurface(screenSurface);
@@ -166,6 +169,7 @@ int shutDown() {
 void tearDownForTests() {
     recorder.finish();
     stopProjector();
+    closeWebSurface();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

@@ -27,6 +27,9 @@ struct LaunchOptions {
     std::string projector;
     int projectorFit = -1;
     int projectorLook = -1;
+    // The browser surface (web/): its port (-1: not given) and the address that opens it to the network.
+    int webPort = -1;
+    std::string webHost;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

@@ -123,7 +123,7 @@ void Mix::readDir(const std::string& path) {
     std::vector<BrowserEntry> entries;
     while (struct dirent* entry = readdir(browserDir)) {
         std::string name = entry->d_name;
-        if (name == "." || name == ".." || name.compare(0, 2, "._") == 0) continue;
+        if (name == "." || name == ".." || name.compare(0, 2, "._") == 0 || name == ".thumbs") continue;
 
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {

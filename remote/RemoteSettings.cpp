@@ -43,6 +43,13 @@ bool RemoteSettings::load(const std::string& path) {
     }
     for (const std::string& s : texts(content, "oschost")) oscHost = s;
     feedback = texts(content, "feedback");
+    for (const std::string& s : remoteElements(content, "webport", 1)) {
+        char* end = nullptr;
+        const long p = strtol(s.c_str(), &end, 10);
+        if (!s.empty() && !*end && p >= 0 && p <= 65535) webPort = int(p);
+        else std::cout << "remote settings: bad <webport> ignored" << std::endl;
+    }
+    for (const std::string& s : texts(content, "webhost")) webHost = s;
     return true;
 }
 
@@ -54,6 +61,8 @@ std::string RemoteSettings::content() const {
     text += "\t<oscport>" + std::to_string(oscPort) + "</oscport>\n";
     text += "\t<oschost>" + oscHost + "</oschost>\n";
     for (const std::string& f : feedback) text += "\t<feedback>" + f + "</feedback>\n";
+    text += "\t<webport>" + std::to_string(webPort) + "</webport>\n";
+    text += "\t<webhost>" + webHost + "</webhost>\n";
     return text + "</all>\n";
 }
 
@@ -64,4 +73,6 @@ void RemoteSettings::applyLaunchOptions() {
     if (o.oscPort >= 0) oscPort = o.oscPort;
     if (!o.oscHost.empty()) oscHost = o.oscHost;
     if (!o.oscFeedback.empty()) feedback = o.oscFeedback;
+    if (o.webPort >= 0) webPort = o.webPort;
+    if (!o.webHost.empty()) webHost = o.webHost;
 }

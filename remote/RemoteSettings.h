@@ -15,6 +15,8 @@ struct RemoteSettings {
     int oscPort = 0;  // 0: no OSC
     std::string oscHost = "127.0.0.1";
     std::vector<std::string> feedback;  // "HOST:PORT"
+    int webPort = 0;  // 0: no browser surface
+    std::string webHost = "127.0.0.1";
 
     // Reads the file; values that do not parse keep their defaults (with a log line). False when
     // there is no file.

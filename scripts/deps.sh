@@ -10,6 +10,8 @@ if [ "$1" = "test" ] || [ "$1" = "package" ]; then
   # The package: man pages from --help, dependencies from the linked libraries, its checker.
   packages="$packages help2man dpkg-dev lintian"
 fi
+# The browser surface: its server, the QR code, the pictures.
+packages="$packages libcivetweb-dev libqrencode-dev libjpeg-dev"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
   jackd2 liblo-tools"
@@ -17,6 +19,8 @@ if [ "$1" = "test" ]; then
   packages="$packages xvfb"
   # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.
   packages="$packages crossbuild-essential-armel qemu-user googletest"
+  # The browser surface's tests: a real browser driven over WebDriver from Python.
+  packages="$packages chromium chromium-driver python3"
 fi
 missing=""
 for p in $packages; do
