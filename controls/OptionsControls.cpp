@@ -100,7 +100,7 @@ void handleOptions() {
             options.view = LearnView;
             return;
         }
-        if (memoriesPageHooks.handle && inZone(168, 188, 230, 206)) {
+        if (memoriesPageHooks.handle && inZone(148, 215, 214, 235)) {
             options.view = MemoriesView;
             return;
         }

@@ -87,7 +87,8 @@ void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
 
     if (appState.mode == ModeB) drawText(uiFonts, screen, "mode B", 5, 5, uiWhite, 0);
     if (learnPageHooks.draw) drawLabel(uiFonts, screen, "MIDI learn", 74, 220, uiBlack, 0, uiAmber);
-    if (memoriesPageHooks.draw) drawLabel(uiFonts, screen, "memories", 172, 192, uiBlack, 0, uiAmber);
+    // In the bottom bar, between MIDI learn and HOME: the lines under the tap button are the projector's.
+    if (memoriesPageHooks.draw) drawLabel(uiFonts, screen, "memories", 152, 220, uiBlack, 0, uiAmber);
 }
 
 void drawKeysView(Options& o, SDL_Surface* screen) {
