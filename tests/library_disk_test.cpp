@@ -9,6 +9,8 @@
 #include "core/Platform.h"
 #include "draw/Colours.h"
 #include "editor_session.h"
+#include "mixer/Options.h"
+#include "remote/MidiMap.h"
 #include "library_support.h"
 
 namespace {
@@ -159,4 +161,28 @@ TEST(LibraryOnDisk, APlaylistWithNoPlayableClipSaysSoOnScreen) {
     h.frame(4);
     EXPECT_EQ(mix._totalTracks, 0);
     EXPECT_EQ(shownNotice(), "no playable clip in Ghosts");
+}
+
+TEST(LibraryOnDisk, EverySaveFailureShowsItsNoticeOneAfterTheOther) {
+    Harness h(withPlaylists(playlistsFile({{"A", {}}})));
+    h.frame(41);
+    ASSERT_GT(midiTargetCount(), 0);
+    midiMap.path = h.dir + "/data/midimap.xml";
+    {
+        FileSizeLimit limit(16);  // a full disk for the options, the glove keys and MIDI learn at once
+        ASSERT_TRUE(limit.ok);
+        options.savePrefs();
+        options.saveGlove();
+        midiMap.learnTarget = 0;
+        midiMap.handle(MidiEvent{MidiControlChange, 0, 7, 64});
+    }
+    midiMap.path.clear();
+    std::vector<std::string> seen;
+    for (int i = 0; i < 1000 && (seen.empty() || !seen.back().empty()); i++) {
+        const std::string shown = shownNotice();
+        if (seen.empty() || seen.back() != shown) seen.push_back(shown);
+        h.frame();
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"can't save options: disk full", "can't save glove keys: disk full",
+                                              "can't save MIDI map: disk full", ""}));
 }
