@@ -26,6 +26,7 @@ bool Mix::reloadIfChanged() {
     Playlist loadingOne = playlists[std::min(std::max(loadingPlaylist, 0), MaxPlaylists - 1)];
     loadXML();
     scanPlaylists();
+    unsavedEdits = 0;  // the lists show the file again
     const int last = std::max(playlistCount - 1, 0);
     const int e = findPlaylist(edited, editPlaylist);
     editPlaylist = e >= 0 ? e : std::min(std::max(editPlaylist, 0), last);
