@@ -1,6 +1,6 @@
 // libFuzzer over the playlists file reader: any bytes as data/playlists.xml must load without a
 // crash and within the fixed limits (50 playlists, 51 entries each, the record after the last one
-// empty).
+// empty), and what a save of it writes must read back as the same playlists.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "library/Mix.h"
+#include "library/StoredNames.h"
 
 namespace {
 
@@ -59,12 +60,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int p = 0; p < fuzzMix->playlistCount; p++) {
         const Playlist& playlist = fuzzMix->playlists[p];
         if (playlist.trackCount < 0 || playlist.trackCount > MaxPlaylistTracks) abort();
-        if (playlist.name.size() > 99) abort();
+        if (playlist.name.size() > LongestStoredText) abort();
         for (int t = 0; t < playlist.trackCount; t++)
-            if (playlist.tracks[t].file.size() > 99) abort();
+            if (playlist.tracks[t].file.size() > LongestStoredText) abort();
     }
     if (fuzzMix->playlistCount < MaxPlaylists && fuzzMix->playlists[fuzzMix->playlistCount].trackCount != 0)
         abort();
     if (fuzzMix->xmlFile != nullptr) abort();
+
+    // What a save writes reads back as the same playlists: saving again writes the same bytes.
+    const std::string saved = fuzzMix->playlistsText();
+    file = fopen((folder + "/data/playlists.xml").c_str(), "wb");
+    if (!file) abort();
+    fwrite(saved.data(), 1, saved.size(), file);
+    fclose(file);
+    if (chdir(folder.c_str()) != 0) abort();
+    log = std::cout.rdbuf(quiet.rdbuf());
+    fuzzMix->loadXML();
+    std::cout.rdbuf(log);
+    if (chdir(home.c_str()) != 0) abort();
+    quiet.str("");
+    if (fuzzMix->playlistsText() != saved) abort();
     return 0;
 }

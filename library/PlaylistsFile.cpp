@@ -77,8 +77,8 @@ void reportCutPlaylists(int cut, const std::string& firstName, int firstCount) {
     postNotice(text);
 }
 
-// The rest of the file from `start` (a <playlist> tag) up to the end of the document, kept as it
-// is, with the number of playlists it holds.
+// The rest of the file from the first <playlist> tag after `start` up to the end of the document,
+// kept as it is, with the number of playlists it holds.
 void keepRest(FILE* stream, long start, std::string& rest, int32_t& count) {
     rest.clear();
     count = 0;
@@ -88,6 +88,8 @@ void keepRest(FILE* stream, long start, std::string& rest, int32_t& count) {
     while ((n = fread(chunk, 1, sizeof chunk, stream)) > 0) rest.append(chunk, n);
     const size_t end = rest.find(EndOfDocument);
     if (end != std::string::npos) rest.erase(end);
+    const size_t first = rest.find("<playlist>");
+    rest.erase(0, first == std::string::npos ? rest.size() : first);
     while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\t' || rest.back() == ' ' || rest.back() == '\r'))
         rest.pop_back();
     const std::string tag = "<playlist>";
@@ -120,9 +122,9 @@ void Mix::loadXML() {
     } else {
         XmlReader::readPrologue(xmlFile);
         for (;;) {
+            const long start = ftell(xmlFile);
             if (XmlReader::readUntil(xmlFile, "<playlist>") == EndOfDocument) break;
             if (exhausted(xmlFile)) break;
-            const long start = ftell(xmlFile) - long(std::string("<playlist>").size());
             // Past the fiftieth the rest is kept as it is: a save writes it back unchanged.
             if (i >= MaxPlaylists) {
                 keepRest(xmlFile, start, hiddenPlaylists, hiddenPlaylistCount);
