@@ -77,8 +77,10 @@ void reportCutPlaylists(int cut, const std::string& firstName, int firstCount) {
     postNotice(text);
 }
 
-// The rest of the file from the first <playlist> tag after `start` up to the end of the document,
-// kept as it is, with the number of playlists it holds.
+bool blank(char c) { return c == '\n' || c == '\t' || c == ' ' || c == '\r'; }
+
+// The rest of the file from `start` (just after the last playlist read) up to the end of the
+// document, kept as it is but for the blanks around it, with the number of playlists it holds.
 void keepRest(FILE* stream, long start, std::string& rest, int32_t& count) {
     rest.clear();
     count = 0;
@@ -88,10 +90,10 @@ void keepRest(FILE* stream, long start, std::string& rest, int32_t& count) {
     while ((n = fread(chunk, 1, sizeof chunk, stream)) > 0) rest.append(chunk, n);
     const size_t end = rest.find(EndOfDocument);
     if (end != std::string::npos) rest.erase(end);
-    const size_t first = rest.find("<playlist>");
-    rest.erase(0, first == std::string::npos ? rest.size() : first);
-    while (!rest.empty() && (rest.back() == '\n' || rest.back() == '\t' || rest.back() == ' ' || rest.back() == '\r'))
-        rest.pop_back();
+    while (!rest.empty() && blank(rest.back())) rest.pop_back();
+    size_t first = 0;
+    while (first < rest.size() && blank(rest[first])) first++;
+    rest.erase(0, first);
     const std::string tag = "<playlist>";
     for (size_t at = rest.find(tag); at != std::string::npos; at = rest.find(tag, at + 1)) count++;
 }

@@ -273,7 +273,9 @@ TEST_F(PlaylistsFile, CrashInputsOfTheFuzzerStayWithinTheLimitsAndSaveAsRead) {
         SCOPED_TRACE(entry->d_name);
         load(readWholeFile(corpus + "/" + entry->d_name));
         expectLimitsHold();
-        // A save writes back what it read: the saved bytes read again save the same.
+        // A save writes back what it read: once saved, the file reads back and saves the same (the
+        // first save may only tidy what the scanner read past).
+        load(mix.playlistsText());
         const std::string saved = mix.playlistsText();
         load(saved);
         EXPECT_EQ(mix.playlistsText(), saved);
