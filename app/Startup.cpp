@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include <SDL/SDL_ttf.h>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -77,6 +78,9 @@ bool checkRunFolder() {
 }
 
 bool startUp() {
+    // A file-size limit (ulimit -f) would end the whole program at the first write past it: the
+    // write fails with EFBIG instead, and every save and the recording report it as a full disk.
+    signal(SIGXFSZ, SIG_IGN);
     // The log: every line written to std::cout lands in data/log.txt, truncated at each start.
     if (logStream.is_open()) logStream.close();
     logStream.clear();
@@ -145,7 +149,8 @@ bool startUp() {
         if (ctrl) memories.store(number);
         else memories.recall(number, platform::ticks());
     });
-    if (!launchOptions.recordTarget.empty()) recorder.start(launchOptions.recordTarget.c_str());
+    // Under the next free name, as every later start: an earlier run's recording stays.
+    if (!launchOptions.recordTarget.empty()) recorder.toggle();
     return true;
 }
 

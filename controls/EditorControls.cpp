@@ -67,8 +67,6 @@ bool playlistMarked() { return mix.editPlaylist >= 0 && mix.editPlaylist < mix.p
 void openTracksView() {
     // From the top clip folder by its absolute path: the browser may have been left anywhere.
     mix.readDir(videosRoot(mix));
-    // As it was when opened: the back button finds it again by this if the file changes meanwhile.
-    if (mix.editPlaylist >= 0 && mix.editPlaylist < MaxPlaylists) mix.editedBefore = mix.playlists[mix.editPlaylist];
     mix.resetScroller(0, tracksOfEdited());
     mix.resetScroller(1, mix.browserCount);
     mix.editorView = TracksView;
@@ -139,6 +137,9 @@ void tracksInput(const Controller& c) {
         mix.previewing = 0;
         return;
     }
+    // Clips another program adds meanwhile (the encoder's --playlist) show up; never under a row
+    // that is being dragged, whose index would then name another entry.
+    if (!mix.dragActive && !c.touchHeld && mix.reloadIfChanged()) mix.setScrollerCount(0, tracksOfEdited());
     int x = c.touchX, y = c.touchY;
     int row = rowAt(y);
     if (c.touchDown) {
@@ -199,13 +200,13 @@ void tracksInput(const Controller& c) {
     }
     int position = row + mix.scrollers[0].top;
     if (mix.dragSource == 0) {
-        if (row >= 0 && y <= 217) mix.moveTrack(mix.selectedTrack, position);
-        if (y >= 220 && x <= 68) mix.deleteTrack(mix.editPlaylist, mix.selectedTrack);
+        if (row >= 0 && y <= 217) mix.moveTrackAndSave(mix.selectedTrack, position);
+        if (y >= 220 && x <= 68) mix.deleteTrackAndSave(mix.selectedTrack);
     } else {
         std::cout << row << std::endl;
         std::cout << y << std::endl;
         if (row >= 0 && y <= 217 && Mix::isClipName(mix.browserNames[mix.selectedEntry])) {
-            mix.insertTrack(mix.browserNames[mix.selectedEntry], mix.editPlaylist, position);
+            mix.insertAndSave(mix.browserNames[mix.selectedEntry], position);
         }
     }
 }

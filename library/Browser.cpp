@@ -126,13 +126,22 @@ void Mix::readDir(const std::string& path) {
         if (name == "." || name == ".." || name.compare(0, 2, "._") == 0 || name == ".thumbs") continue;
 
         unsigned char type = entry->d_type;
+        const std::string full = browserPath + "/" + name;
         if (type == DT_UNKNOWN) {
             // Some file systems do not report the type in the listing; ask without following links,
             // so that a link still counts as a folder row.
             struct stat entryInfo;
-            std::string full = browserPath + "/" + name;
-            if (lstat(full.c_str(), &entryInfo) == 0 && S_ISREG(entryInfo.st_mode)) type = DT_REG;
+            if (lstat(full.c_str(), &entryInfo) == 0) {
+                if (S_ISREG(entryInfo.st_mode)) type = DT_REG;
+                if (S_ISDIR(entryInfo.st_mode)) type = DT_DIR;
+                if (S_ISLNK(entryInfo.st_mode)) type = DT_LNK;
+            }
         }
+        // A link whose target is gone leads nowhere and holds no clip: it is not listed, nor is
+        // anything that is neither a folder, a link nor a file (a pipe, a socket, a device).
+        struct stat target;
+        if (type == DT_LNK && stat(full.c_str(), &target) != 0) continue;
+        if (type != DT_REG && type != DT_DIR && type != DT_LNK) continue;
         if (type == DT_REG && !isClipName(name)) continue;
         entries.push_back({type != DT_REG, name});
     }

@@ -12,7 +12,6 @@
 #include "core/Notice.h"
 #include "library/Mix.h"
 #include "library/StoredNames.h"
-#include "library/XmlReader.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -22,6 +21,7 @@ constexpr int RowHeight = 13;
 constexpr int TrackHeight = 194;  // scroll-bar track height in pixels
 constexpr int32_t Red = 0xDD0000;
 constexpr int32_t LightGrey = 0xCCCCCC;
+constexpr int UnsavedX = 100;
 constexpr int MaxInsertCount = 49;  // the editor adds or moves entries only below this count
 
 // Where an item taken from `from` lands so that it ends just before the item that was at `to`.
@@ -60,8 +60,14 @@ void drawScrollbar(const Mix& m, SDL_Surface* screen, int s) {
     fillRect(screen, x + 4, y + h - 3, 2, 1, 0);
 }
 
+// After a failed save the lists show what the file does not hold: said until a save succeeds.
+void drawUnsaved(const Mix& m, SDL_Surface* screen) {
+    if (m.unsavedEdits) drawText(uiFonts, screen, "unsaved", UnsavedX, 6, Red, 0);
+}
+
 void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
     drawText(uiFonts, screen, "playlists", 3, 6, uiPink, 0);
+    drawUnsaved(m, screen);
     // The list scrolls with scroller 0, as the input handler picks and drops by top + row.
     int top = m.scrollers[0].top;
     for (int r = 0; r < VisibleRows && top + r < m.playlistCount; r++) {
@@ -103,11 +109,13 @@ void drawPlaylistsView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) 
 }
 
 void drawTracksView(const Mix& m, SDL_Surface* screen, SDL_Surface* texture) {
-    // The title names the playlist being edited, cut in the middle to the column.
+    // The title names the playlist being edited, cut in the middle to its room (before "unsaved").
     const std::string title = m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists
-                                  ? fitTextMiddle(uiFonts, 0, "tracks of " + m.playlists[m.editPlaylist].name, 150)
+                                  ? fitTextMiddle(uiFonts, 0, "tracks of " + m.playlists[m.editPlaylist].name,
+                                                  m.unsavedEdits ? UnsavedX - 8 : 150)
                                   : std::string("tracks");
     drawText(uiFonts, screen, title.c_str(), 3, 6, uiPink, 0);
+    drawUnsaved(m, screen);
     if (m.editPlaylist >= 0 && m.editPlaylist < MaxPlaylists) {
         const Playlist& p = m.playlists[m.editPlaylist];
         int top = m.scrollers[0].top;
@@ -231,7 +239,8 @@ void Mix::renamePlaylist(int index, const std::string& name) {
     const Playlist picked = playlists[index];
     if (reloadIfChanged() && (index = findPlaylist(picked, index)) < 0) return;
     playlists[index].name = name;
-    saveXML();
+    unsavedEdits = 1;
+    if (saveXML()) unsavedEdits = 0;
 }
 
 void Mix::addPlaylist() {
@@ -245,8 +254,10 @@ void Mix::addPlaylist() {
     // A deleted playlist's scan figures stay with its record; an empty playlist has none.
     p.ramPercent = 0;
     p.missingCount = 0;
+    p.hiddenTracks.clear();
     playlistCount++;
-    saveXML();
+    unsavedEdits = 1;
+    if (saveXML()) unsavedEdits = 0;
 }
 
 void Mix::deletePlaylist(int index) {
@@ -257,6 +268,7 @@ void Mix::deletePlaylist(int index) {
     Playlist& last = playlists[playlistCount];
     for (int j = 0; j < last.trackCount && j < MaxPlaylistTracks; j++) last.tracks[j] = PlaylistTrack{"q2x/none"};
     last.trackCount = 0;
+    last.hiddenTracks.clear();
     last.name.clear();
     last.ramPercent = 0;
     last.missingCount = 0;
@@ -287,6 +299,11 @@ void Mix::deleteTrack(int playlist, int index) {
     // Entries move whole: a missing mark stays with its file.
     for (int j = index; j + 1 < p.trackCount; j++) p.tracks[j] = p.tracks[j + 1];
     p.trackCount--;
+    // The first entry kept past the shown ones comes into view, so the order stays the file's.
+    if (!p.hiddenTracks.empty()) {
+        p.tracks[p.trackCount++] = PlaylistTrack{p.hiddenTracks.front()};
+        p.hiddenTracks.erase(p.hiddenTracks.begin());
+    }
     unsavedEdits = 1;
     setScrollerCount(0, p.trackCount);
 }
@@ -318,7 +335,7 @@ void Mix::insertTrack(const std::string& file, int playlist, int position) {
     std::string prefix;
     if (!browserPrefix(*this, prefix)) return;
     const std::string stored = prefix + file;
-    if (const char* problem = storedNameProblem(stored, XmlReader::longestText("track"))) {
+    if (const char* problem = storedNameProblem(stored, LongestStoredText)) {
         std::cout << "not added: " << stored << ": " << problem << std::endl;
         postNotice((std::string("not added: ") + problem).c_str());
         return;

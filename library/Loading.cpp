@@ -80,8 +80,8 @@ void Mix::saveAndScan() {
         std::cout << "playlists unchanged: nothing saved" << std::endl;
         return;
     }
-    unsavedEdits = 0;
-    saveXML();
+    // A failed save leaves the edits unsaved: the editor says so, and the next change saves them.
+    if (saveXML()) unsavedEdits = 0;
     scanPlaylists();
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <string>
+#include <vector>
 
 struct SDL_Surface;
 class Track;
@@ -31,6 +32,8 @@ struct Playlist {
     std::string name;
     int32_t ramPercent = 0;
     int32_t missingCount = 0;
+    // Entries past the 51st: not shown or loaded, but written back after the others, as read.
+    std::vector<std::string> hiddenTracks;
 };
 
 // What the playlists file looked like on disk when the mix last read or wrote it: a write by any
@@ -92,7 +95,10 @@ public:
     // drop that moves nothing saves nothing.
     int32_t unsavedEdits = 0;
     FileStamp playlistsStamp;  // data/playlists.xml as last read or written
-    Playlist editedBefore;     // the playlist opened in TracksView, as it was when opened
+    // What the file holds past the playlists shown (after the 50th, or from a playlist the reader
+    // cannot read whole), from its <playlist> tag on: written back byte for byte after them.
+    std::string hiddenPlaylists;
+    int32_t hiddenPlaylistCount = 0;
 
     void init();
     void clearMix();
@@ -140,8 +146,14 @@ public:
     // (playlists found by name and entries), then saved, so nothing written outside is lost.
     void deleteAndSave(int index);
     void moveAndSave(int from, int to);
-    void saveEditedPlaylist();  // TracksView's back button: the playlist's entries as edited
+    // TracksView: each change is saved at once in the same way, the edited playlist found again by
+    // name and entries, the entries by their files.
+    void insertAndSave(const std::string& file, int position);
+    void moveTrackAndSave(int from, int to);
+    void deleteTrackAndSave(int index);
+    void saveEditedPlaylist();  // TracksView's back button: saves what a failed save left unsaved
     int findPlaylist(const Playlist& like, int hint) const;
+    bool editedAgain(Playlist& shown);
     void setScrollerCount(int scroller, int count);
 
     // on-screen keyboard

@@ -26,6 +26,7 @@ bool Mix::reloadIfChanged() {
     Playlist loadingOne = playlists[std::min(std::max(loadingPlaylist, 0), MaxPlaylists - 1)];
     loadXML();
     scanPlaylists();
+    unsavedEdits = 0;  // the lists show the file again
     const int last = std::max(playlistCount - 1, 0);
     const int e = findPlaylist(edited, editPlaylist);
     editPlaylist = e >= 0 ? e : std::min(std::max(editPlaylist, 0), last);
@@ -85,27 +86,65 @@ void Mix::moveAndSave(int from, int to) {
 }
 
 void Mix::saveEditedPlaylist() {
-    const int count = std::min(playlistCount, MaxPlaylists);
-    if (editPlaylist < 0 || editPlaylist >= count) {
+    // Every change was saved when it was made; one whose save failed is saved now.
+    if (unsavedEdits) {
         saveAndScan();
-        return;
-    }
-    const Playlist edited = playlists[editPlaylist];
-    // Nothing changed in the tracks view: the fresh file, if any, is taken as it is.
-    if (!unsavedEdits) {
+    } else {
         reloadIfChanged();
-        saveAndScan();
-        return;
     }
-    if (reloadIfChanged()) {
-        int index = findPlaylist(editedBefore, editPlaylist);
-        if (index < 0) {
-            // Deleted outside while it was being edited: the performer's entries come back at the end.
-            if (playlistCount >= MaxPlaylists) return;
-            index = playlistCount++;
-        }
-        playlists[index] = edited;
-        editPlaylist = index;
-    }
+}
+
+namespace {
+
+// Where the entry that was at `index` (of the playlist as shown) is in the fresh copy: at the same
+// place if it is still there, else its file's first place; `end` when the index was past the end
+// or the file is gone.
+int entryAgain(const Playlist& fresh, const Playlist& shown, int index, int end) {
+    if (index < 0 || index >= shown.trackCount || index >= MaxPlaylistTracks) return end;
+    const std::string& file = shown.tracks[index].file;
+    if (index < fresh.trackCount && fresh.tracks[index].file == file) return index;
+    for (int j = 0; j < fresh.trackCount && j < MaxPlaylistTracks; j++)
+        if (fresh.tracks[j].file == file) return j;
+    return end;
+}
+
+}  // namespace
+
+// The edited playlist in the file as it is now; false when another program deleted it.
+bool Mix::editedAgain(Playlist& shown) {
+    if (editPlaylist < 0 || editPlaylist >= std::min(playlistCount, MaxPlaylists)) return false;
+    shown = playlists[editPlaylist];
+    if (!reloadIfChanged()) return true;
+    const int index = findPlaylist(shown, editPlaylist);
+    if (index < 0) return false;
+    editPlaylist = index;
+    return true;
+}
+
+void Mix::insertAndSave(const std::string& file, int position) {
+    Playlist shown;
+    if (!editedAgain(shown)) return;
+    const Playlist& fresh = playlists[editPlaylist];
+    insertTrack(file, editPlaylist, entryAgain(fresh, shown, position, fresh.trackCount));
+    saveAndScan();
+}
+
+void Mix::moveTrackAndSave(int from, int to) {
+    Playlist shown;
+    if (!editedAgain(shown)) return;
+    const Playlist& fresh = playlists[editPlaylist];
+    from = entryAgain(fresh, shown, from, -1);
+    if (from < 0) return;  // deleted outside meanwhile
+    moveTrack(from, entryAgain(fresh, shown, to, fresh.trackCount));
+    saveAndScan();
+}
+
+void Mix::deleteTrackAndSave(int index) {
+    Playlist shown;
+    if (!editedAgain(shown)) return;
+    const Playlist& fresh = playlists[editPlaylist];
+    index = entryAgain(fresh, shown, index, -1);
+    if (index < 0) return;
+    deleteTrack(editPlaylist, index);
     saveAndScan();
 }

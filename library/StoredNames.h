@@ -6,5 +6,9 @@
 #include <cstddef>
 #include <string>
 
+// The longest name or entry data/playlists.xml holds: the reader reads texts of up to this many
+// bytes whole; a playlist with a longer one is kept in the file as it is, but not shown.
+constexpr size_t LongestStoredText = 4096;
+
 // Why name cannot be stored in an element whose text may be at most longest bytes, or null.
 const char* storedNameProblem(const std::string& name, size_t longest);

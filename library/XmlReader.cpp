@@ -57,6 +57,35 @@ std::string XmlReader::readElement(FILE* stream, const std::string& name) {
     return buffer;
 }
 
+std::string XmlReader::readElement(FILE* stream, const std::string& name, size_t longest, bool& whole) {
+    const std::string open = "<" + name + ">";
+    const std::string close = "</" + name + ">";
+    whole = true;  // the ends of the document and of the playlist are whole answers
+
+    std::string buffer;
+    for (int i = 0; i < ElementLimit; i++) {
+        readByte(stream, buffer);
+        if (endsWith(buffer, open)) break;
+        if (endsWith(buffer, EndOfDocument)) return EndOfDocument;
+        if (endsWith(buffer, EndOfPlaylist)) return EndOfPlaylist;
+    }
+
+    whole = false;
+    buffer.clear();
+    const size_t limit = longest + close.size();
+    while (buffer.size() < limit) {
+        const int c = fgetc(stream);
+        if (c == EOF) break;
+        buffer.push_back(static_cast<char>(c));
+        if (endsWith(buffer, close)) {
+            whole = true;
+            buffer.erase(buffer.size() - close.size());
+            break;
+        }
+    }
+    return buffer;
+}
+
 void XmlReader::readPrologue(FILE* stream) {
     std::string declaration;
     for (int i = 0; i < DeclarationBytes; i++) readByte(stream, declaration);

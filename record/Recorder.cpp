@@ -32,11 +32,11 @@ void Recorder::run() {
         while (const QueuedFrame* f = queue.front()) {
             ok = writer.write(*f);
             queue.pop();
-            encoded = writer.framesEncoded;
+            encoded = writer.framesInFile;
             if (!ok) break;
         }
         if (ok) ok = writer.close();
-        encoded = writer.framesEncoded;
+        encoded = writer.framesInFile;
     }
     if (!ok) {
         std::snprintf(failure, sizeof failure, "%s", writer.error());
@@ -88,12 +88,8 @@ void Recorder::chooseTarget() {
         std::snprintf(target, sizeof target, "%s", given.c_str());
         return;
     }
-    if (!given.empty() && recordings == 0) {
-        std::snprintf(target, sizeof target, "%s", given.c_str());
-        return;
-    }
-    // A new file each time, never over an earlier recording: the launch name with -2, -3, ...
-    // before its extension, or recordings/loopmixer-DATE-TIME.mkv.
+    // A new file each time, never over an earlier recording (of this run or an earlier one): the
+    // launch name, else with -2, -3, ... before its extension, or recordings/loopmixer-DATE-TIME.mkv.
     std::string stem, extension;
     if (!given.empty()) {
         const size_t dot = given.rfind('.');

@@ -23,7 +23,7 @@ public:
     // Stops: the frames queued so far are written and the output closed by the recording thread,
     // while the performance goes on; update() reports the end.
     void stop();
-    // start on the launch target (or a new file name), or stop.
+    // start on the launch target (a file under the next free name), or stop.
     void toggle();
     // Stops and waits until the output is closed (quitting).
     void finish();
@@ -42,7 +42,7 @@ public:
     char target[RecordTargetChars] = {};
     int64_t framesTaken = 0;    // frames submitted in this recording
     int64_t framesDropped = 0;  // of those, dropped because the queue was full
-    int64_t framesWritten = 0;  // frames the encoder got, counted when the recording ends
+    int64_t framesWritten = 0;  // frames that reached the file, counted when the recording ends
     int32_t recordings = 0;     // recordings started since launch
 
 private:

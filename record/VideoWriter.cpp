@@ -1,8 +1,10 @@
 #include "record/VideoWriter.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -36,7 +38,11 @@ bool targetIsFile(TargetKind kind) { return kind == TargetKind::Matroska || kind
 
 bool VideoWriter::fail(const char* what, int code) {
     char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, reason, sizeof reason);
+    // A file-size limit (ulimit -f) or a quota stops the file as a full disk does.
+    if (code == AVERROR(ENOSPC) || code == AVERROR(EFBIG) || code == AVERROR(EDQUOT))
+        std::snprintf(reason, sizeof reason, "disk full");
+    else
+        av_strerror(code, reason, sizeof reason);
     std::snprintf(errorText, sizeof errorText, "%s: %s", what, reason);
     return false;
 }
@@ -57,9 +63,10 @@ bool VideoWriter::open(const char* target, int scaleFactor, bool steady, int (*i
     }
     scale = scaleFactor < 1 ? 1 : (scaleFactor > MaxRecordScale ? MaxRecordScale : scaleFactor);
     constantRate = steady;
-    started = holding = false;
+    started = holding = headerWritten = createdFile = false;
     nextPts = 0;
-    framesEncoded = 0;
+    framesEncoded = framesInFile = 0;
+    std::snprintf(path, sizeof path, "%s", target);
     const int width = FrameWidth * scale, height = FrameHeight * scale;
 
     const char* formatName = kind == TargetKind::Matroska ? "matroska"
@@ -71,7 +78,13 @@ bool VideoWriter::open(const char* target, int scaleFactor, bool steady, int (*i
     output->interrupt_callback.callback = interrupted;
     output->interrupt_callback.opaque = opaque;
     // Every packet goes out at once: a stream keeps its latency, a file is on disk as far as it got.
-    output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    // UDP is the exception: flushed packets leave as short datagrams, and receivers expect whole
+    // ones of seven transport packets; a frame's last bytes wait for the next frame instead.
+    if (std::strncmp(target, "udp://", 6) == 0) {
+        output->flush_packets = 0;
+    } else {
+        output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    }
 
     const char* codecName = kind == TargetKind::Matroska ? "ffv1" : kind == TargetKind::Device ? "rawvideo" : "libx264";
     const AVCodec* encoder = avcodec_find_encoder_by_name(codecName);
@@ -146,11 +159,21 @@ bool VideoWriter::open(const char* target, int scaleFactor, bool steady, int (*i
         if (!convert) return fail("setting up", AVERROR(EINVAL));
     }
 
+    return true;
+}
+
+// The output is created and its header written when the first frame comes: a recording stopped or
+// killed before it leaves no file that holds no frame.
+bool VideoWriter::begin() {
+    const TargetKind kind = targetKind(path);
+    const char* target = path;
+    int r = 0;
     AVDictionary* ioOptions = nullptr;
     if (kind == TargetKind::Stream && std::strncmp(target, "udp://", 6) == 0)
         av_dict_set(&ioOptions, "pkt_size", "1316", 0);  // seven transport packets per datagram
     if (!(output->oformat->flags & AVFMT_NOFILE)) {
         r = avio_open2(&output->pb, target, AVIO_FLAG_WRITE, &output->interrupt_callback, &ioOptions);
+        createdFile = r >= 0 && targetIsFile(kind);
         if (r < 0) {
             av_dict_free(&ioOptions);
             return fail("cannot open", r);
@@ -166,6 +189,7 @@ bool VideoWriter::open(const char* target, int scaleFactor, bool steady, int (*i
     r = avformat_write_header(output, &muxOptions);
     av_dict_free(&muxOptions);
     if (r < 0) return fail("cannot open", r);
+    headerWritten = true;
     return true;
 }
 
@@ -174,8 +198,14 @@ bool VideoWriter::writePacket() {
     packet->stream_index = stream->index;
     int r = av_write_frame(output, packet);
     av_packet_unref(packet);
+    // A file's muxer holds packets back (a Matroska cluster, an MP4 fragment): flushed after each
+    // one, every frame counted is in the file, and one cut short plays up to its last frame.
+    if (r >= 0 && createdFile && (output->oformat->flags & AVFMT_ALLOW_FLUSH)) r = av_write_frame(output, nullptr);
+    if (r >= 0 && createdFile) avio_flush(output->pb);
     if (r >= 0 && output->pb && output->pb->error < 0) r = output->pb->error;
-    return r < 0 ? fail("write failed", r) : true;
+    if (r < 0) return fail("write failed", r);
+    framesInFile++;
+    return true;
 }
 
 bool VideoWriter::drain() {
@@ -197,6 +227,7 @@ bool VideoWriter::encode(int64_t pts) {
 
 bool VideoWriter::write(const QueuedFrame& frame) {
     if (!output) return false;
+    if (!headerWritten && !begin()) return false;
     if (!started) startTicks = frame.ticks;
     const int64_t elapsed = int64_t(uint32_t(frame.ticks - startTicks));
     const int64_t pts = constantRate ? (elapsed * ConstantRateFps + 500) / 1000 : elapsed;
@@ -231,6 +262,10 @@ bool VideoWriter::write(const QueuedFrame& frame) {
 
 bool VideoWriter::close() {
     if (!output) return false;
+    if (!headerWritten) {  // no frame came: nothing was created
+        abandon();
+        return true;
+    }
     bool ok = true;
     if (constantRate && holding) ok = encode(nextPts);
     if (ok) {
@@ -252,6 +287,10 @@ bool VideoWriter::close() {
 
 void VideoWriter::abandon() {
     if (output && output->pb && !(output->oformat->flags & AVFMT_NOFILE)) avio_closep(&output->pb);
+    // A file that holds no frame (its header failed on a full disk) is no recording: no reader
+    // opens it.
+    if (createdFile && framesInFile == 0) unlink(path);
+    createdFile = false;
     avformat_free_context(output);
     output = nullptr;
     stream = nullptr;

@@ -40,9 +40,13 @@ public:
 
     const char* error() const { return errorText; }
     int64_t framesEncoded = 0;  // frames handed to the encoder (with repeats in constant rate)
+    // Frames whose packets reached the file (or left for the stream or device): a file is flushed
+    // after every packet, so a failure or a kill loses at most the frame being written.
+    int64_t framesInFile = 0;
 
 private:
     bool fail(const char* what, int code);
+    bool begin();
     bool encode(int64_t pts);
     bool drain();
     bool writePacket();
@@ -57,6 +61,9 @@ private:
     int scale = 1;
     bool constantRate = false;
     bool started = false;     // a first frame has come
+    bool headerWritten = false;  // the output is opened at the first frame, never before
+    bool createdFile = false;    // a file target was created by this recording
+    char path[512] = {};
     bool holding = false;     // constant rate: picture holds a frame not yet encoded
     uint32_t startTicks = 0;
     int64_t nextPts = 0;      // constant rate: the slot of the held frame; else the least next pts

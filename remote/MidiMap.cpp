@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "core/Notice.h"
 #include "library/SafeSave.h"
 #include "remote/RemoteFiles.h"
 
@@ -91,7 +92,14 @@ std::string MidiMap::content() const {
     return text + "</all>\n";
 }
 
-bool MidiMap::save() const { return !path.empty() && saveFileSafely(path, content()); }
+bool MidiMap::save() const {
+    if (path.empty()) return false;
+    int error = 0;
+    if (saveFileSafely(path, content(), &error)) return true;
+    // The learn page shows the new mapping; without a word the file would lose it at the next start.
+    postNotice(("can't save MIDI map: " + saveFailureReason(error)).c_str());
+    return false;
+}
 
 void MidiMap::handle(const MidiEvent& e) {
     const MidiControlKind kind = e.kind == MidiControlChange ? MidiCc : MidiNote;

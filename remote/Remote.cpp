@@ -4,6 +4,7 @@
 
 #include "core/AppState.h"
 #include "core/Platform.h"
+#include "core/Notice.h"
 #include "library/SafeSave.h"
 #include "mixer/Options.h"
 #include "remote/BuiltinControls.h"
@@ -42,7 +43,9 @@ void openRemote() {
     settings.applyLaunchOptions();
     const bool used = settings.midi || settings.oscPort > 0;
     // The file is written on the first run that uses a controller, so that it can be found and edited.
-    if (!hadFile && used) saveFileSafely(SettingsFile, RemoteSettings().content());
+    int error = 0;
+    if (!hadFile && used && !saveFileSafely(SettingsFile, RemoteSettings().content(), &error))
+        postNotice(("can't save remote settings: " + saveFailureReason(error)).c_str());
     if (!used) return;
 
     if (settings.oscPort > 0 && openOscPort(settings.oscHost, settings.oscPort))

@@ -93,9 +93,11 @@ TEST_F(Browser, HidesDotUnderscoreNamesAndFilesThatAreNotClips) {
     EXPECT_EQ(rows(), (std::vector<std::string>{"folder.q17/", "keep.q18"}));
 }
 
-TEST_F(Browser, ALinkIsAFolderRowEvenWhenItPointsAtAClip) {
+TEST_F(Browser, ALinkIsAFolderRowEvenWhenItPointsAtAClipAndADanglingOneIsNotListed) {
     file("videos/real.q17");
     ASSERT_EQ(symlink("real.q17", at("videos/link.q17").c_str()), 0);
+    ASSERT_EQ(symlink("gone.q17", at("videos/dangling.q17").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", at("videos/dangling").c_str()), 0);
 
     mix.readDir("videos");
     EXPECT_EQ(rows(), (std::vector<std::string>{"link.q17/", "real.q17"}));

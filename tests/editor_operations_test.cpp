@@ -2,12 +2,14 @@
 // input rules, driven directly (the end-to-end sessions are in editor_screen_test.cpp).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
 
 #include "core/AppState.h"
 #include "controls/Screens.h"
 #include "core/Controller.h"
 #include "controls_input.h"
+#include "harness/Harness.h"
 #include "library/Mix.h"
 #include "library_support.h"
 
@@ -275,4 +277,67 @@ TEST_F(Editing, KeyboardRefusesAFiftyFirstPlaylist) {
     EXPECT_EQ(mix.editorView, NewPlaylistView) << "OK does nothing when the list is full";
     EXPECT_EQ(mix.playlistCount, MaxPlaylists);
     EXPECT_EQ(mix.playlists[MaxPlaylists - 1].name, "p49");
+}
+
+TEST_F(Editing, NamesOfAnyLengthAreReadEditedAndWrittenWhole) {
+    const std::string path = dir.path + "/data/playlists.xml";
+    for (size_t length : {91u, 92u, 93u, 185u, 300u}) {
+        SCOPED_TRACE(length);
+        const std::string name(length, 'N'), clip = std::string(length - 4, 'c') + ".q17";
+        const std::string added = std::string(length - 4, 'D') + ".q17";
+        writeWholeFile(path, playlistsXml({{name, {clip, "b.q17"}}, {"other", {"o.q17"}}}));
+        freshMix();
+        mix.loadXML();
+        ASSERT_EQ(mix.playlistCount, 2);
+        EXPECT_EQ(mix.playlists[0].name, name);
+        EXPECT_EQ(entries(0), clip + ",b.q17");
+        mix.readDir("videos");
+        // Every operation that writes the file, each checked against the whole file.
+        struct Step {
+            const char* what;
+            std::function<void()> act;
+            std::vector<std::pair<std::string, std::vector<std::string>>> file;
+        };
+        const Step steps[] = {
+            {"rename", [] { mix.renamePlaylist(1, "renamed"); }, {{name, {clip, "b.q17"}}, {"renamed", {"o.q17"}}}},
+            {"move playlist", [] { mix.moveAndSave(1, 0); }, {{"renamed", {"o.q17"}}, {name, {clip, "b.q17"}}}},
+            {"insert", [&] { mix.editPlaylist = 1; mix.insertAndSave(added, 1); },
+             {{"renamed", {"o.q17"}}, {name, {clip, added, "b.q17"}}}},
+            {"move entry", [] { mix.moveTrackAndSave(0, 3); }, {{"renamed", {"o.q17"}}, {name, {added, "b.q17", clip}}}},
+            {"delete entry", [] { mix.deleteTrackAndSave(1); }, {{"renamed", {"o.q17"}}, {name, {added, clip}}}},
+            {"add playlist", [] { mix.newName = "new"; mix.addPlaylist(); },
+             {{"renamed", {"o.q17"}}, {name, {added, clip}}, {"new", {}}}},
+            {"delete playlist", [] { mix.deleteAndSave(0); }, {{name, {added, clip}}, {"new", {}}}},
+        };
+        for (const Step& step : steps) {
+            step.act();
+            EXPECT_EQ(readWholeFile(path), playlistsXml(step.file)) << step.what;
+        }
+        mix.loadXML();
+        EXPECT_EQ(mix.playlists[0].name, name);
+        EXPECT_EQ(entries(0), added + "," + clip);
+    }
+}
+
+TEST_F(Editing, PlaylistsAndEntriesPastTheShownOnesAreWrittenBackAsRead) {
+    const std::string path = dir.path + "/data/playlists.xml";
+    std::vector<std::pair<std::string, std::vector<std::string>>> lists;
+    for (int p = 0; p < 53; p++) lists.push_back({"p" + std::to_string(p), {"x.q17"}});
+    for (int t = 1; t < 55; t++) lists[0].second.push_back("t" + std::to_string(t) + ".q17");
+    writeWholeFile(path, playlistsXml(lists));
+    mix.loadXML();
+    EXPECT_EQ(mix.playlistCount, 50);
+    EXPECT_EQ(mix.playlists[0].trackCount, 51);
+    EXPECT_NE(log.text().find("only 50 of 53 playlists shown"), std::string::npos);
+
+    mix.moveAndSave(1, 0);
+    std::swap(lists[0], lists[1]);
+    EXPECT_EQ(readWholeFile(path), playlistsXml(lists));
+    // Deleting a shown entry brings the first kept one into view.
+    mix.editPlaylist = 1;
+    mix.deleteTrackAndSave(0);
+    lists[1].second.erase(lists[1].second.begin());
+    EXPECT_EQ(readWholeFile(path), playlistsXml(lists));
+    EXPECT_EQ(mix.playlists[1].trackCount, 51);
+    EXPECT_EQ(mix.playlists[1].tracks[50].file, "t51.q17");
 }

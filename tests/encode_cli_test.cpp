@@ -296,9 +296,11 @@ TEST_F(EncodeCli, PlaylistOptionAddsTheClipsWithTheExactFileBytes) {
 
     // The file holds names between tags, unescaped: a name that would break it is refused, and
     // a clip's file name never carries one.
-    Outcome bad = encoder(dir, dir + "/one --run-dir " + run + " --playlist 'a</name>b'");
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(slurp(run + "/data/playlists.xml"), expected);
+    for (const std::string& name : {std::string("a</name>b"), std::string(4097, 'L')}) {
+        Outcome bad = encoder(dir, dir + "/one --run-dir " + run + " --playlist '" + name + "'");
+        EXPECT_EQ(bad.status, 1) << bad.err;
+        EXPECT_EQ(slurp(run + "/data/playlists.xml"), expected);
+    }
     mkdir((dir + "/x<y>").c_str(), 0777);
     writeFlatPng(dir + "/x<y>/p.png", 2);
     Outcome odd = encoder(dir, "'" + dir + "/x<y>' --run-dir " + run);

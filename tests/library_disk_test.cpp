@@ -7,7 +7,10 @@
 #include "controls/Screens.h"
 #include "core/Notice.h"
 #include "core/Platform.h"
+#include "draw/Colours.h"
 #include "editor_session.h"
+#include "mixer/Options.h"
+#include "remote/MidiMap.h"
 #include "library_support.h"
 
 namespace {
@@ -93,10 +96,18 @@ TEST(LibraryOnDisk, LeavingTheEditorInTheMiddleOfADragDropsNothingLater) {
     EXPECT_EQ(s.h.readFile("data/playlists.xml"), file);
 }
 
-TEST(LibraryOnDisk, ASaveOntoAFullDiskKeepsTheOldFileAndShowsTheNotice) {
-    const std::string file = playlistsFile({{"A", {}}, {"B", {}}});
+TEST(LibraryOnDisk, ASaveOntoAFullDiskKeepsTheOldFileShowsTheNoticeAndSavesAtTheNextChange) {
+    const std::string file = playlistsFile({{"A", {}}, {"B", {}}, {"C", {}}});
     EditorSession s(file);
     s.enter();
+    // "unsaved" in red beside the title while the list shows what the file does not hold.
+    auto unsavedShown = [&] {
+        int red = 0;
+        for (int y = 4; y < 18; y++)
+            for (int x = 95; x < 150; x++) red += s.h.pixel(x, y) == toRgb565(0xDD0000);
+        return red > 0;
+    };
+    EXPECT_FALSE(unsavedShown());
     {
         FileSizeLimit limit(16);  // below the new file: the write fails as on a full disk
         ASSERT_TRUE(limit.ok);
@@ -107,6 +118,37 @@ TEST(LibraryOnDisk, ASaveOntoAFullDiskKeepsTheOldFileAndShowsTheNotice) {
     EXPECT_EQ(shownNotice(), "can't save playlists: disk full");
     s.h.frame(20);
     EXPECT_EQ(shownNotice(), "can't save playlists: disk full") << "still shown a few frames later";
+    EXPECT_TRUE(unsavedShown());
+
+    s.drag(LeftX, rowY(2), LeftX, rowY(0));  // C first: both moves reach the file
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), playlistsFile({{"C", {}}, {"B", {}}, {"A", {}}}));
+    EXPECT_FALSE(unsavedShown());
+}
+
+TEST(LibraryOnDisk, TheTracksViewSavesEachChangeAtOnceAndShowsClipsAddedOutside) {
+    EditorSession s(playlistsFile({{"A", {"a1.q18", "a2.q18"}}}));
+    s.h.writeFile("videos/new.q18", "");
+    s.enter();
+    s.editPlaylistOnRow(0);
+    // The encoder adds a clip to A while it is open: the open view shows it at the next frame.
+    s.h.writeFile("data/playlists.xml", playlistsFile({{"A", {"a1.q18", "a2.q18", "enc.q18"}}}));
+    s.h.frame();
+    EXPECT_EQ(s.entries(0), "a1.q18,a2.q18,enc.q18");
+    // Each change is in the file at once, without BACK: a kill now loses nothing.
+    s.drag(LeftX, rowY(2), LeftX, rowY(0));
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), playlistsFile({{"A", {"enc.q18", "a1.q18", "a2.q18"}}}));
+    // Written while new.q18 is dragged from the browser: the drop lands in the fresh file.
+    s.h.touchDown(BrowserX, rowY(0));
+    s.h.frame();
+    s.h.writeFile("data/playlists.xml", playlistsFile({{"A", {"enc.q18", "a1.q18", "a2.q18", "enc2.q18"}}}));
+    s.h.touchMove(LeftX, rowY(1));
+    s.h.frame();
+    s.h.touchUp();
+    s.h.frame();
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"),
+              playlistsFile({{"A", {"enc.q18", "new.q18", "a1.q18", "a2.q18", "enc2.q18"}}}));
+    s.drag(LeftX, rowY(2), DeleteX, BottomY);
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), playlistsFile({{"A", {"enc.q18", "new.q18", "a2.q18", "enc2.q18"}}}));
 }
 
 TEST(LibraryOnDisk, APlaylistWithNoPlayableClipSaysSoOnScreen) {
@@ -119,4 +161,28 @@ TEST(LibraryOnDisk, APlaylistWithNoPlayableClipSaysSoOnScreen) {
     h.frame(4);
     EXPECT_EQ(mix._totalTracks, 0);
     EXPECT_EQ(shownNotice(), "no playable clip in Ghosts");
+}
+
+TEST(LibraryOnDisk, EverySaveFailureShowsItsNoticeOneAfterTheOther) {
+    Harness h(withPlaylists(playlistsFile({{"A", {}}})));
+    h.frame(41);
+    ASSERT_GT(midiTargetCount(), 0);
+    midiMap.path = h.dir + "/data/midimap.xml";
+    {
+        FileSizeLimit limit(16);  // a full disk for the options, the glove keys and MIDI learn at once
+        ASSERT_TRUE(limit.ok);
+        options.savePrefs();
+        options.saveGlove();
+        midiMap.learnTarget = 0;
+        midiMap.handle(MidiEvent{MidiControlChange, 0, 7, 64});
+    }
+    midiMap.path.clear();
+    std::vector<std::string> seen;
+    for (int i = 0; i < 1000 && (seen.empty() || !seen.back().empty()); i++) {
+        const std::string shown = shownNotice();
+        if (seen.empty() || seen.back() != shown) seen.push_back(shown);
+        h.frame();
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"can't save options: disk full", "can't save glove keys: disk full",
+                                              "can't save MIDI map: disk full", ""}));
 }

@@ -275,18 +275,22 @@ TEST_F(Limits, AFolderOf120ClipsListsEveryOneSortedFoldersFirst) {
     EXPECT_NE(saved().find("<track>c119.q17</track>"), std::string::npos) << saved();
 }
 
-TEST_F(Limits, APlaylistLongerThanAPlaylistHoldsIsReportedBeforeAnythingIsSaved) {
+TEST_F(Limits, APlaylistLongerThanAPlaylistHoldsShowsItsFirstEntriesAndKeepsTheRest) {
     std::vector<std::string> tracks;
     for (int i = 0; i < 60; i++) tracks.push_back("t" + std::to_string(i) + ".q17");
-    const std::string xml = playlistsXml({{"long", tracks}});
+    const std::string xml = playlistsXml({{"long", tracks}, {"b", {}}});
     open(xml);
     EXPECT_EQ(mix.playlists[0].trackCount, 51);
-    EXPECT_STREQ(notice.text, "only 51 of 60 tracks kept in long");
+    EXPECT_STREQ(notice.text, "only 51 of 60 tracks shown in long");
     EXPECT_EQ(saved(), xml);
     const uint32_t band = region(0, noticeLineY(), 319, noticeLineY() + 13);
     h->callAfter(NoticeMs);
     h->frame();
     EXPECT_NE(region(0, noticeLineY(), 319, noticeLineY() + 13), band) << "the notice was on screen";
+
+    openEditor();
+    drag(LeftX, rowY(1), LeftX, rowY(0));  // b before long: every entry is written back
+    EXPECT_EQ(saved(), playlistsXml({{"b", {}}, {"long", tracks}}));
 }
 
 TEST_F(Limits, AnEditThatChangesNothingSavesNothing) {

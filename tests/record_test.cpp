@@ -249,8 +249,8 @@ TEST(Recording, Mp4IsReadableWithItsSizeAndEveryFrame) {
     EXPECT_EQ(25, recorder.framesWritten);
 }
 
-TEST(Recording, StreamsOverUdpToAReceiver) {
-    // A free port on the loopback interface.
+TEST(Recording, StreamsOverUdpToAReceiverInWholeDatagrams) {
+    // A receiver on a free port of the loopback interface, bound before the first packet leaves.
     const int s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = {};
     a.sin_family = AF_INET;
@@ -259,74 +259,119 @@ TEST(Recording, StreamsOverUdpToAReceiver) {
     ASSERT_EQ(0, bind(s, (sockaddr*)&a, sizeof a));
     getsockname(s, (sockaddr*)&a, &len);
     const int port = ntohs(a.sin_port);
-    close(s);
+    int big = 8 << 20;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    timeval wait = {10, 0};  // a receiver that hears nothing for 10 s gives up
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 
     Harness h(session());
     perform(h);
-    Decoded received;
-    std::atomic<bool> done{false};
+    std::vector<size_t> sizes;
+    std::string stream;
+    std::atomic<bool> stop{false};
     std::thread receiver([&] {
-        AVDictionary* o = nullptr;
-        av_dict_set(&o, "timeout", "10000000", 0);  // microseconds without a packet: give up
-        av_dict_set(&o, "fifo_size", "100000", 0);
-        received = decode("udp://127.0.0.1:" + std::to_string(port), 20, o);
-        done = true;
+        char datagram[65536];
+        while (!stop) {
+            const ssize_t n = recv(s, datagram, sizeof datagram, 0);
+            if (n <= 0) break;
+            sizes.push_back(size_t(n));
+            stream.append(datagram, size_t(n));
+        }
     });
-    usleep(300000);  // the receiver binds the port before the first packet leaves
     const std::string url = "udp://127.0.0.1:" + std::to_string(port);
     recorder.start(url.c_str());
-    for (int i = 0; i < 300 && !done; i++) {
-        recordedFrame(h);
-        usleep(10000);
-    }
+    recordedFrame(h, 30);
     recorder.finish();
+    stop = true;
+    shutdown(s, SHUT_RDWR);
     receiver.join();
+    close(s);
+
+    // Every datagram but the last carries seven whole transport packets.
+    ASSERT_GT(sizes.size(), 10u);
+    for (size_t i = 0; i + 1 < sizes.size(); i++) ASSERT_EQ(1316u, sizes[i]) << "datagram " << i;
+    EXPECT_EQ(0u, sizes.back() % 188);
+    const std::string ts = h.dir + "/received.ts";
+    FILE* f = fopen(ts.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(stream.data(), 1, stream.size(), f);
+    fclose(f);
+    const Decoded received = decode(ts);
     EXPECT_EQ("h264", received.codec);
     EXPECT_EQ(320, received.width);
     EXPECT_EQ(240, received.height);
-    EXPECT_GE(received.ms.size(), 20u);
+    EXPECT_EQ(30u, received.ms.size());
 }
 
 TEST(Recording, FailuresStopTheRecordingWithANoticeWhileThePerformanceGoesOn) {
     struct Case {
         const char* name;
         const char* target;
-        bool fileSizeLimit;
+        rlim_t fileSizeLimit;  // 0: none
+        const char* reason;
     };
-    for (const Case c : {Case{"disk full", "full.mkv", true}, Case{"no such device", "/dev/video99", false}}) {
+    // A file-size limit (ulimit -f) fails a write as a full disk does; the program ignores the
+    // signal that would end it there.
+    for (const Case c : {Case{"disk full", "full.mkv", 400000, "write failed: disk full"},
+                         Case{"full before the first frame", "empty.mkv", 300, "write failed: disk full"},
+                         Case{"no such device", "/dev/video99", 0, "cannot open"}}) {
         Harness h(session());
         h.frame(45);
         launchOptions.recordScale = 2;
         const std::string target = c.target[0] == '/' ? c.target : h.dir + "/" + c.target;
-        // A file may not grow past 400 kB: the write fails as on a full disk.
         rlimit before = {};
         getrlimit(RLIMIT_FSIZE, &before);
-        signal(SIGXFSZ, SIG_IGN);
         if (c.fileSizeLimit) {
             rlimit small = before;
-            small.rlim_cur = 400000;
+            small.rlim_cur = c.fileSizeLimit;
             setrlimit(RLIMIT_FSIZE, &small);
         }
         recorder.start(target.c_str());
         const int64_t framesBefore = framesRun;
         for (int i = 0; i < 200 && recorder.recording(); i++) recordedFrame(h);
         setrlimit(RLIMIT_FSIZE, &before);
-        signal(SIGXFSZ, SIG_DFL);
         recordedFrame(h, 3);
 
         EXPECT_FALSE(recorder.recording()) << c.name;
         const char* shown = noticeShown(platform::ticks());
         ASSERT_NE(nullptr, shown) << c.name;
-        EXPECT_EQ(0, std::string(shown).rfind("recording stopped: ", 0)) << shown;
-        EXPECT_NE(std::string::npos, h.log().find("recording failed: " + target)) << c.name;
+        EXPECT_EQ(0, std::string(shown).rfind(std::string("recording stopped: ") + c.reason, 0)) << shown;
         EXPECT_GT(framesRun, framesBefore + 3) << "the performance goes on";
+        // The log, too, is past the smallest limit.
+        if (c.fileSizeLimit == 300) {
+            EXPECT_NE(0, access(target.c_str(), F_OK)) << "a file that holds no frame is removed";
+            continue;
+        }
+        const std::string line = "recording failed: " + target + ": " + c.reason;
+        const size_t at = h.log().find(line);
+        ASSERT_NE(std::string::npos, at) << c.name;
         if (c.fileSizeLimit) {
-            // What reached the disk plays, and does not claim to be complete.
+            // What reached the disk plays, does not claim to be complete, and is what the log
+            // counts; a file that holds no frame is not left behind.
             const Decoded d = decode(target);
-            EXPECT_GT(d.pictures.size(), 0u);
             EXPECT_FALSE(d.durationKnown);
+            const std::string counted = " (" + std::to_string(d.pictures.size()) + " frames written)";
+            EXPECT_EQ(counted, h.log().substr(at + line.size(), counted.size())) << c.name;
+            EXPECT_GT(d.pictures.size(), 0u);
         }
     }
+}
+
+TEST(Recording, AFileHoldsEveryFrameAsSoonAsItIsWrittenAndNoneWithoutFrames) {
+    Harness h(session());
+    perform(h);
+    // Killed a fraction of a second into a recording, the file already plays what was written.
+    const std::string file = h.dir + "/early.mkv";
+    recorder.start(file.c_str());
+    recordedFrame(h, 3);
+    EXPECT_EQ(3u, decode(file).pictures.size());
+    recorder.finish();
+    EXPECT_EQ(3u, decode(file).pictures.size());
+    // Stopped before its first frame: no file at all.
+    const std::string none = h.dir + "/none.mkv";
+    recorder.start(none.c_str());
+    recorder.finish();
+    EXPECT_NE(0, access(none.c_str(), F_OK));
 }
 
 TEST(Recording, TerminatingWhileRecordingLeavesACompleteFile) {
@@ -334,11 +379,17 @@ TEST(Recording, TerminatingWhileRecordingLeavesACompleteFile) {
     HarnessOptions o = session();
     o.start = false;
     Harness h(o);
-    const std::string file = h.dir + "/launch.mkv";
+    const std::string file = h.dir + "/launch-2.mkv";
+    // An earlier run's recording of that name is never written over: the launch takes the next name.
+    const std::string earlier = h.dir + "/launch.mkv";
+    FILE* f = fopen(earlier.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    fputs("an earlier show", f);
+    fclose(f);
     std::string error;
     char* bad[] = {(char*)"loopmixer", (char*)"--record", (char*)"out.avi"};
     EXPECT_FALSE(parseCommandLine(3, bad, error));
-    char* args[] = {(char*)"loopmixer", (char*)"--record", (char*)file.c_str(), (char*)"--record-scale", (char*)"3"};
+    char* args[] = {(char*)"loopmixer", (char*)"--record", (char*)earlier.c_str(), (char*)"--record-scale", (char*)"3"};
     ASSERT_TRUE(parseCommandLine(5, args, error)) << error;
     ASSERT_TRUE(h.startUp());
     EXPECT_TRUE(recorder.recording()) << "--record starts at launch";
@@ -353,6 +404,12 @@ TEST(Recording, TerminatingWhileRecordingLeavesACompleteFile) {
     EXPECT_EQ(960, d.width);
     EXPECT_EQ(20u, d.pictures.size());
     EXPECT_NE(std::string::npos, h.log().find("recording stopped: " + file + ", 20 frames, 0 dropped"));
+    char kept[32] = {};
+    f = fopen(earlier.c_str(), "r");
+    ASSERT_NE(nullptr, f);
+    EXPECT_NE(nullptr, fgets(kept, sizeof kept, f));
+    fclose(f);
+    EXPECT_STREQ("an earlier show", kept);
 }
 
 TEST(Recording, OscAndALearnedMidiControlStartAndStopWithFeedback) {

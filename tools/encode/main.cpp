@@ -15,6 +15,7 @@
 
 #include "core/RunFolder.h"
 #include "core/Version.h"
+#include "library/StoredNames.h"
 #include "tools/encode/ClipCheck.h"
 #include "tools/encode/ClipEncoder.h"
 #include "tools/encode/Input.h"
@@ -456,6 +457,10 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "a playlist name cannot hold '<', '>' or control characters\n");
                 return 1;
             }
+        if (o.playlist.size() > LongestStoredText) {
+            std::fprintf(stderr, "a playlist name cannot be longer than %zu bytes\n", LongestStoredText);
+            return 1;
+        }
         std::string target = absolutePath(singleFile ? o.output.substr(0, std::max<size_t>(1, o.output.rfind('/'))) : folder);
         if (singleFile && o.output.find('/') == std::string::npos) target = absolutePath(".");
         if (target.compare(0, videosAbsolute.size(), videosAbsolute) != 0) {
