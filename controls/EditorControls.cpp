@@ -82,6 +82,12 @@ void playlistsInput(const Controller& c) {
     if (c.touchDown) {
         // A release can fall between two frames; a new touch always starts with the bars let go.
         releaseScrollers();
+        // A touch on the notice line ("deleted NAME: touch to undo") brings the playlist back.
+        if (y < 14 && mix.undoUntil && mix.undoDelete()) {
+            mix.setScrollerCount(0, mix.playlistCount);
+            mix.setScrollerCount(1, tracksOfEdited());
+            return;
+        }
         if (inside(x, 0, 130) && inside(y, 20, 215) && mix.playlistCount > 0) {
             // The list scrolls with scroller 0, so the row picked is counted from its top.
             int row = rowAt(y) > LastVisibleRow ? LastVisibleRow : rowAt(y);

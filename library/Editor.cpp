@@ -256,6 +256,7 @@ void Mix::addPlaylist() {
     p.missingCount = 0;
     p.hiddenTracks.clear();
     playlistCount++;
+    editPlaylist = playlistCount - 1;  // the new playlist is the one marked
     unsavedEdits = 1;
     if (saveXML()) unsavedEdits = 0;
 }
@@ -288,6 +289,10 @@ void Mix::movePlaylist(int from, int to) {
         for (int i = from; i > dest; i--) playlists[i] = playlists[i - 1];
     }
     playlists[dest] = moved;
+    // The mark follows the playlists it was on: EDIT, RENAME and DEL after a move act on the same one.
+    if (editPlaylist == from) editPlaylist = dest;
+    else if (dest > from && editPlaylist > from && editPlaylist <= dest) editPlaylist--;
+    else if (dest < from && editPlaylist >= dest && editPlaylist < from) editPlaylist++;
     unsavedEdits = 1;
 }
 

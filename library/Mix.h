@@ -15,6 +15,7 @@ constexpr int MaxPlaylists = 50;
 constexpr int MaxPlaylistTracks = 51;
 constexpr int BrowserRows = 1000;  // a folder with more says how many are not shown
 constexpr int VisibleRows = 15;
+constexpr uint32_t UndoMs = 4000;  // how long a deleted playlist can be brought back
 
 enum EditorView { PlaylistsView = 0, NewPlaylistView = 1, TracksView = 2 };
 // The playlists view's RENAME button, beside NEW in the bottom bar (y 219..234).
@@ -145,6 +146,11 @@ public:
     // changed it, the mix reads it again and the one operation is applied to that fresh copy
     // (playlists found by name and entries), then saved, so nothing written outside is lost.
     void deleteAndSave(int index);
+    // A deleted playlist comes back at its place while its notice shows (UndoMs): true when it did.
+    bool undoDelete();
+    Playlist undoPlaylist;
+    int32_t undoIndex = 0;
+    uint32_t undoUntil = 0;  // platform ticks until which undoDelete works; 0 for nothing to undo
     void moveAndSave(int from, int to);
     // TracksView: each change is saved at once in the same way, the edited playlist found again by
     // name and entries, the entries by their files.

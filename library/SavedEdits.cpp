@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <iostream>
 
+#include "core/Notice.h"
+#include "core/Ticks.h"
 #include "library/Mix.h"
 
 namespace {
@@ -61,11 +63,38 @@ void Mix::deleteAndSave(int index) {
         index = findPlaylist(picked, index);
         if (index < 0) return;  // already gone from the file: nothing to delete, nothing to save
     }
+    // Kept for a short undo: the notice offers it, a touch on the notice brings it back.
+    undoPlaylist = playlists[index];
+    undoIndex = index;
+    undoUntil = platform::ticks() + UndoMs;
+    if (undoUntil == 0) undoUntil = 1;
     deletePlaylist(index);
     // The highlight moves up with the list: past the last playlist it would open an empty record
     // that the file never holds.
     if (editPlaylist >= playlistCount) editPlaylist = playlistCount > 0 ? playlistCount - 1 : 0;
     saveAndScan();
+    postNotice(("deleted " + undoPlaylist.name + ": touch to undo").c_str());
+}
+
+bool Mix::undoDelete() {
+    if (undoUntil == 0 || int32_t(undoUntil - platform::ticks()) <= 0) {
+        undoUntil = 0;
+        return false;
+    }
+    undoUntil = 0;
+    // Into the file as it is now, at the place it had (or last, if the list is shorter now).
+    reloadIfChanged();
+    if (playlistCount < 0 || playlistCount >= MaxPlaylists) {
+        postNotice("can't undo: 50 playlists shown");
+        return false;
+    }
+    playlists[playlistCount] = undoPlaylist;
+    playlistCount++;
+    editPlaylist = playlistCount - 1;
+    movePlaylist(playlistCount - 1, std::min(std::max(undoIndex, 0), playlistCount - 1));
+    unsavedEdits = 1;
+    saveAndScan();
+    return true;
 }
 
 void Mix::moveAndSave(int from, int to) {

@@ -7,6 +7,7 @@
 
 #include "core/AppState.h"
 #include "core/FrameBuffers.h"
+#include "core/Notice.h"
 #include "draw/Colours.h"
 #include "editor_session.h"
 #include "harness/Harness.h"
@@ -291,4 +292,38 @@ TEST(EditorScreen, ThePhysicalKeyboardTypesTheName) {
     s.h.type("\x1b");
     s.h.frame(2);
     EXPECT_EQ(appState.screen, Screen::Editor) << "keys are console buttons again once the name is given up";
+}
+
+// The mark follows the playlist moved or made, so that EDIT, RENAME and DEL act on it.
+TEST(EditorScreen, TheMarkFollowsAMovedOrNewPlaylist) {
+    EditorSession s(playlistsFile({{"a", {}}, {"b", {}}, {"c", {}}}));
+    s.enter();
+    s.drag(LeftX, rowY(0), LeftX, rowY(3));  // a to the end
+    ASSERT_EQ(s.names(), "bca");
+    EXPECT_EQ(mix.playlists[mix.editPlaylist].name, "a");
+    s.tap(160, BottomY);  // NEW
+    s.h.type("d\r");
+    s.h.frame();
+    ASSERT_EQ(s.names(), "bcad");
+    EXPECT_EQ(mix.playlists[mix.editPlaylist].name, "d");
+}
+
+// DEL can be taken back: a touch on its notice within four seconds puts the playlist back in its
+// place, saved; later it stays deleted.
+TEST(EditorScreen, ADeletedPlaylistComesBackFromItsNotice) {
+    EditorSession s(playlistsFile({{"a", {"x.q17"}}, {"b", {}}, {"c", {}}}));
+    s.enter();
+    const std::string before = s.h.readFile("data/playlists.xml");
+    s.drag(LeftX, rowY(0), 30, BottomY);  // a onto DEL
+    ASSERT_EQ(s.names(), "bc");
+    EXPECT_STREQ(notice.text, "deleted a: touch to undo");
+    s.tap(160, 5);
+    EXPECT_EQ(s.names(), "abc");
+    EXPECT_EQ(s.h.readFile("data/playlists.xml"), before);
+    EXPECT_EQ(mix.playlists[mix.editPlaylist].name, "a");
+
+    s.drag(LeftX, rowY(1), 30, BottomY);  // b onto DEL
+    s.h.callAfter(UndoMs);
+    s.tap(160, 5);
+    EXPECT_EQ(s.names(), "ac") << "too late: it stays deleted";
 }
