@@ -312,11 +312,18 @@ const char* filterName(int id) {
 void applyInvert(int deck, int value) { invertInto(deck, value, deckFrame(deck)); }
 void invertInto(int deck, int, const uint16_t* source) { invertKernel(source, deckFrame(deck)); }
 
-void applyBurned(int deck, int value) { burnedInto(deck, value, deckFrame(deck)); }
-void burnedInto(int deck, int value, const uint16_t* source) {
+namespace {
+// BURNED's colour for each value (black for a value it does not have).
+u16 burnedColour(int value) {
     static const u16 colours[4] = {0xF800, 0xF79E, 0x07E0, 0xFFE0};
-    burnedKernel(source, deckFrame(deck), value >= 0 && value < 4 ? colours[value] : 0x0000);
+    return value >= 0 && value < 4 ? colours[value] : 0x0000;
 }
+// SNOW's pattern length for each density.
+const int snowLengths[4] = {497, 313, 29, 7};
+}  // namespace
+
+void applyBurned(int deck, int value) { burnedInto(deck, value, deckFrame(deck)); }
+void burnedInto(int deck, int value, const uint16_t* source) { burnedKernel(source, deckFrame(deck), burnedColour(value)); }
 
 void applyGameBoy(int deck, int value) { gameBoyInto(deck, value, deckFrame(deck)); }
 void gameBoyInto(int deck, int, const uint16_t* source) { gameBoyKernel(source, deckFrame(deck)); }
@@ -392,13 +399,12 @@ void repeatPattern(Entry* table, int n) {
 
 void applySnow(int deck, int value) { snowInto(deck, value, deckFrame(deck)); }
 void snowInto(int deck, int value, const uint16_t* source) {
-    static const int lengths[4] = {497, 313, 29, 7};
     u16* f = deckFrame(deck);
     if (value < 0 || value > 3) {  // no such density: the frame stays as it is
         if (source != f) std::memcpy(f, source, FrameBytes);
         return;
     }
-    const int n = lengths[value];
+    const int n = snowLengths[value];
     // Pixel i takes noise value (i + 1) mod n, so entry k of the tables holds value k + 1 and the
     // first value goes last. The tables then run Chunk entries past one period, so a chunk of pixels
     // starting anywhere in the pattern reads its shifts as one straight run.
@@ -426,6 +432,131 @@ void snowInto(int deck, int value, const uint16_t* source) {
     for (int i = 0; i < FramePixels; i += Chunk) snowKernel(source + i, f + i, t, i % n);
 #endif
 }
+
+bool composeFilters(int deck, ComposedFilters& c) {
+    c.count = 0;
+    c.noiseLength = 0;
+    if (!PLAIN_KERNELS) return false;
+    static const int order[5] = {Invert, Burned, Snow, GameBoy, Hue};
+    bool levelled = false;  // a brightness filter is in the chain
+    for (int id : order) {
+        if (!effectTable.effectOn(deck, id)) continue;
+        const int value = effectTable.effectValue(deck, id);
+        if ((id == Hue || id == Snow) && (value < 0 || value > 3)) continue;  // leaves the frame as it is
+        if (id == Snow && !levelled) return false;
+        levelled |= id != Invert && id != Snow;
+        c.ids[c.count] = id;
+        c.values[c.count++] = value;
+    }
+    return levelled;
+}
+
+void drawComposedSnow(ComposedFilters& c, int value) {
+    if (value < 0 || value > 3) return;
+    const int n = snowLengths[value];
+    int noise[497];
+    fillRandom(noise, n);
+    // Entry k holds value k + 1, as in snowInto.
+    for (int k = 0; k < n; k++) c.noise[k == 0 ? n - 1 : k - 1] = uint8_t(noise[k] % 20);
+    repeatPattern(c.noise, n);
+    c.noiseLength = n;
+}
+
+#if PLAIN_KERNELS
+namespace {
+// The colour a brightness filter gives for its level (brightness for BURNED and GAME BOY, HUE's
+// level for HUE), as its pass makes it.
+u16 levelColour(int id, int value, u16 level) {
+    switch (id) {
+    case Burned: return burnedShade(int16_t(level), burnedColour(value));
+    case GameBoy: return gameBoyShade(int16_t(level));
+    default:
+        switch (value) {
+        case 0: return greyTint(level);
+        case 1: return redTint(level);
+        case 2: return greenTint(level);
+        default: return yellowTint(level);
+        }
+    }
+}
+
+// One pixel through one filter of a chain (SNOW with noise value d), as the filter's pass makes it.
+u16 filterPixel(int id, int value, u16 v, int d) {
+    switch (id) {
+    case Invert: return u16(v ^ 0xFFFF);
+    case Burned:
+    case GameBoy: return levelColour(id, value, brightness(v));
+    case Hue: return levelColour(id, value, hueLevel(v));
+    default: {
+        const SnowLevel& l = snowLevels.level[d];
+        return u16(l.redBlue[v >> 11] << 11 | l.green[(v >> 5) & 63] << 5 | l.redBlue[v & 31]);
+    }
+    }
+}
+
+// The chain with SNOW in it: each pixel's level picks its row of the table (key: the row's first
+// entry), the pixel's noise value the entry; the noise walks the pattern as SNOW's pass does.
+PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* key, const u16* out,
+                                   const uint8_t* noise, int n) {
+    const uint8_t* const high = split.high;
+    const uint8_t* const low = split.low;
+    const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
+    for (int i = 0; i < FramePixels; i += SnowTables::Chunk) {
+        const uint8_t* d = noise + i % n;
+        for (int j = 0; j < SnowTables::Chunk; j += 2) {
+            const uint32_t x = loadPair(src, i + j);
+            const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
+            const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
+            storePair(f, i + j, uint32_t(out[key[level0] + d[j + first]]) | uint32_t(out[key[level1] + d[j + 1 - first]]) << 16);
+        }
+    }
+}
+}  // namespace
+
+void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
+    int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
+    while (c.ids[levelAt] == Invert) levelAt++;
+    const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
+    const int levels = hue ? 94 : 188;
+    int snowAt = c.count;
+    for (int k = levelAt + 1; k < c.count; k++)
+        if (c.ids[k] == Snow) snowAt = k;
+    // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
+    // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
+    u16 before[188];
+    for (int l = 0; l < levels; l++) {
+        u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
+        for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+        before[l] = v;
+    }
+    const LevelSplit& split = hue ? hueSplit : brightnessSplit;
+    if (snowAt == c.count) {
+        uint32_t colours[188];
+        for (int l = 0; l < levels; l++) colours[l] = before[l];
+        levelKernel(source, deckFrame(deck), split, colours);
+        return;
+    }
+    // A row of 20 (one per noise value) for each distinct colour before SNOW.
+    u16 key[188], distinct[188], out[188 * 20];
+    int rows = 0;
+    for (int l = 0; l < levels; l++) {
+        int r = 0;
+        while (r < rows && distinct[r] != before[l]) r++;
+        if (r == rows) {
+            distinct[rows++] = before[l];
+            for (int d = 0; d < 20; d++) {
+                u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
+                for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+                out[r * 20 + d] = v;
+            }
+        }
+        key[l] = u16(r * 20);
+    }
+    levelNoiseKernel(source, deckFrame(deck), split, key, out, c.noise, c.noiseLength);
+}
+#else
+void composedInto(int, const ComposedFilters&, const uint16_t*) {}
+#endif
 
 void applyScroll(int deck, int value, int paused) {
     int32_t offset = effectTable.effectParam(deck, Scroll) & 0xFFFF;
