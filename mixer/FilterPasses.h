@@ -23,7 +23,7 @@ struct ComposedFilters {
     enum { Max = 5 };
     int ids[Max], values[Max], count = 0;  // in the fixed order
     int noiseLength = 0;                   // SNOW's pattern, drawn at SNOW's turn: 0 before
-    uint8_t noise[1536];                   // the pattern's noise values (0..19), run on past one period
+    uint8_t noise[1536];                   // the pattern's noise values (0..19) doubled, run on past one period
 };
 // Fills c from the deck's slots; false when the deck's filters do not compose (or on a vector unit).
 bool composeFilters(int deck, ComposedFilters& c);

@@ -456,8 +456,8 @@ void drawComposedSnow(ComposedFilters& c, int value) {
     const int n = snowLengths[value];
     int noise[497];
     fillRandom(noise, n);
-    // Entry k holds value k + 1, as in snowInto.
-    for (int k = 0; k < n; k++) c.noise[k == 0 ? n - 1 : k - 1] = uint8_t(noise[k] % 20);
+    // Entry k holds value k + 1, as in snowInto; doubled, a byte offset into a row of the table.
+    for (int k = 0; k < n; k++) c.noise[k == 0 ? n - 1 : k - 1] = uint8_t(noise[k] % 20 * 2);
     repeatPattern(c.noise, n);
     c.noiseLength = n;
 }
@@ -494,9 +494,14 @@ u16 filterPixel(int id, int value, u16 v, int d) {
     }
 }
 
-// The chain with SNOW in it: each pixel's level picks its row of the table (key: the row's first
-// entry), the pixel's noise value the entry; the noise walks the pattern as SNOW's pass does.
-PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* key, const u16* out,
+// The chain with SNOW in it: each pixel's level picks its row of the table, the pixel's noise value
+// the entry; the noise walks the pattern as SNOW's pass does. Rows are held as pointers and noise
+// values doubled, as byte offsets into a row, so that every lookup is one load: a halfword load
+// cannot scale its index on this processor, a word load can.
+inline uint32_t entryAt(const u16* row, uint32_t offset) {
+    return *reinterpret_cast<const u16*>(reinterpret_cast<const char*>(row) + offset);
+}
+PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* const* rows,
                                    const uint8_t* noise, int n) {
     const uint8_t* const high = split.high;
     const uint8_t* const low = split.low;
@@ -507,7 +512,8 @@ PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& spl
             const uint32_t x = loadPair(src, i + j);
             const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
             const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
-            storePair(f, i + j, uint32_t(out[key[level0] + d[j + first]]) | uint32_t(out[key[level1] + d[j + 1 - first]]) << 16);
+            const uint32_t v0 = entryAt(rows[level0], d[j + first]);
+            storePair(f, i + j, v0 | entryAt(rows[level1], d[j + 1 - first]) << 16);
         }
     }
 }
@@ -537,7 +543,8 @@ void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
         return;
     }
     // A row of 20 (one per noise value) for each distinct colour before SNOW.
-    u16 key[188], distinct[188], out[188 * 20];
+    const u16* rowOf[188];
+    u16 distinct[188], out[188 * 20];
     int rows = 0;
     for (int l = 0; l < levels; l++) {
         int r = 0;
@@ -550,9 +557,9 @@ void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
                 out[r * 20 + d] = v;
             }
         }
-        key[l] = u16(r * 20);
+        rowOf[l] = out + r * 20;
     }
-    levelNoiseKernel(source, deckFrame(deck), split, key, out, c.noise, c.noiseLength);
+    levelNoiseKernel(source, deckFrame(deck), split, rowOf, c.noise, c.noiseLength);
 }
 #else
 void composedInto(int, const ComposedFilters&, const uint16_t*) {}
