@@ -246,24 +246,21 @@ PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
     }
 }
 
-// Writes the 160x120 centre back at twice the size: every pixel into a 2x2 block, or only into
-// the block's top-left pixel so that the old picture shows through as a grid.
-PIXEL_KERNEL void zoomKernel(u16* __restrict f, const u16* __restrict centre, int grid) {
-    for (int r = 0; r < 120; r++) {
-        u16* row = f + 2 * r * FrameWidth;
-        const u16* src = centre + r * 160;
-        if (!grid) {
-            for (int j = 0; j < 160; j++) {
-                row[2 * j] = src[j];
-                row[2 * j + 1] = src[j];
-            }
-            std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
-        } else {
-            for (int j = 0; j < 160; j++) {
-                u16 keep = row[2 * j + 1];
-                row[2 * j] = src[j];
-                row[2 * j + 1] = keep;
-            }
+// Writes one row of the 160x120 centre back at twice the size into rows 2r and 2r + 1: every pixel
+// into a 2x2 block, or only into the block's top-left pixel so that the old picture shows through
+// as a grid.
+PIXEL_KERNEL void zoomRow(u16* __restrict row, const u16* __restrict src, int grid) {
+    if (!grid) {
+        for (int j = 0; j < 160; j++) {
+            row[2 * j] = src[j];
+            row[2 * j + 1] = src[j];
+        }
+        std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
+    } else {
+        for (int j = 0; j < 160; j++) {
+            u16 keep = row[2 * j + 1];
+            row[2 * j] = src[j];
+            row[2 * j + 1] = keep;
         }
     }
 }
@@ -358,11 +355,18 @@ void hueInto(int deck, int value, const uint16_t* source) {
     }
 }
 
+// In place, one centre row at a time through a row's copy: centre row 60 + r becomes rows 2r and
+// 2r + 1, so the upper half goes top down (rows 2r + 1 < 61 + r, above every centre row still to
+// be read) and the lower half bottom up (rows 2r >= 60 + r, below them).
 void applyZoom(int deck, int value) {
     u16* f = deckFrame(deck);
-    std::unique_ptr<u16[]> centre(new u16[160 * 120]);
-    for (int r = 0; r < 120; r++) std::memcpy(&centre[r * 160], f + (60 + r) * FrameWidth + 80, 160 * sizeof(u16));
-    zoomKernel(f, centre.get(), value != 0);
+    u16 centreRow[160];
+    auto enlarge = [&](int r) {
+        std::memcpy(centreRow, f + (60 + r) * FrameWidth + 80, sizeof centreRow);
+        zoomRow(f + 2 * r * FrameWidth, centreRow, value != 0);
+    };
+    for (int r = 0; r < 60; r++) enlarge(r);
+    for (int r = 119; r >= 60; r--) enlarge(r);
 }
 
 #if !PLAIN_KERNELS
