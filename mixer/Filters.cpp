@@ -231,6 +231,25 @@ PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const uint8_t* const* levels
 }
 #endif
 
+#if PLAIN_KERNELS
+// Without a vector unit, two pixels per word: the word at pixel k with its halves swapped is the
+// word at pixel 318 - k (whichever half holds the lower-numbered pixel).
+inline uint32_t swapHalves(uint32_t w) { return w >> 16 | w << 16; }
+
+PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k += 2) storePair(row, 318 - k, swapHalves(loadPair(row, k)));
+    }
+}
+
+PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k += 2) storePair(row, k, swapHalves(loadPair(row, 318 - k)));
+    }
+}
+#else
 // Each row's one half copied reversed over the other, with the widest reversing shuffles the CPU has.
 PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
     for (int y = 0; y < FrameHeight; y++) {
@@ -245,6 +264,7 @@ PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
         for (int k = 0; k < 160; k++) row[k] = row[319 - k];
     }
 }
+#endif
 
 // Writes one row of the 160x120 centre back at twice the size into rows 2r and 2r + 1: every pixel
 // into a 2x2 block, or only into the block's top-left pixel so that the old picture shows through
