@@ -285,9 +285,23 @@ PIXEL_KERNEL void zoomRow(u16* __restrict row, const u16* __restrict src, int gr
     }
 }
 
-// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320. Each row
-// is laid down twice in a row of 640 pixels, out of which the rotated row is one straight run
-// starting at 320 - offset: every copy has a fixed length, so all of them are a handful of wide
+// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320.
+#if PLAIN_KERNELS
+// Without a vector unit, from one copy of the row in two moves: the library's copy runs whole
+// words at any length, so a third fixed-length copy (below) would only cost a third more moves.
+void rotateRowsRight(u16* f, int offset) {
+    const int keep = FrameWidth - offset;
+    u16 copy[FrameWidth];
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        std::memcpy(copy, row, FrameWidth * sizeof(u16));
+        std::memcpy(row + offset, copy, keep * sizeof(u16));
+        std::memcpy(row, copy + keep, offset * sizeof(u16));
+    }
+}
+#else
+// Each row is laid down twice in a row of 640 pixels, out of which the rotated row is one straight
+// run starting at 320 - offset: every copy has a fixed length, so all of them are a handful of wide
 // moves within the first-level cache, and none needs a loop tail or a call.
 PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, int offset) {
     const int keep = FrameWidth - offset;
@@ -299,6 +313,7 @@ PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, int offset) {
         std::memcpy(row, twice + keep, FrameWidth * sizeof(u16));
     }
 }
+#endif
 
 // Rotates the rows down by offset (1..239): new row y = old row (y - offset) mod 240. Only the
 // smaller of the two bands is set aside; the other moves in place.
