@@ -5,8 +5,11 @@
 //   console-frames RUN_DIR CLIP0 CLIP1 STATE FRAMES
 //
 // RUN_DIR holds videos/CLIP0 (deck 0) and videos/CLIP1 (deck 1). STATE is one of
-//   heaviest-alpha, heaviest-add  both decks playing, SNOW 0, GAME BOY, HUE 3 and ZOOM on both,
-//                                 blend "alpha/black chroma" or "add", fade 7
+//   heaviest-alpha, heaviest-add  both decks playing, the heaviest four filters the controls set on
+//                                 both (SNOW 0, BURNED 0, GAME BOY, HUE 3), blend "alpha/black
+//                                 chroma" or "add", fade 7
+//   eight-alpha, eight-add        the same with all eight slots on: INVERT, BURNED 0, SNOW 0, ZOOM 0,
+//                                 GAME BOY, MIRROR 1, HUE 3, SCROLL 1
 //   blend-N                       both decks playing, blend mode N, no filter, fade 7
 //   filter-ID-VALUE               one filter pass on deck 1's frame in mixFrames, nothing else
 //   unfaded-N                     both decks playing, blend mode N, no filter, no fade
@@ -77,9 +80,14 @@ int main(int argc, char** argv) {
     d.fade = 7;
     if (state == "heaviest-alpha" || state == "heaviest-add") {
         d.blendMode = state == "heaviest-alpha" ? 3 : 1;
-        const int ids[4] = {Snow, GameBoy, Hue, Zoom}, values[4] = {0, 0, 3, 0};
+        const int ids[4] = {Snow, Burned, Hue, GameBoy}, values[4] = {0, 0, 3, 0};
         for (int deck = 0; deck < 2; deck++)
             for (int s = 0; s < 4; s++) effectTable.slots[deck][s] = EffectSlot{ids[s], values[s], 1, 0};
+    } else if (state == "eight-alpha" || state == "eight-add") {
+        d.blendMode = state == "eight-alpha" ? 3 : 1;
+        const int ids[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll}, values[8] = {0, 0, 0, 0, 0, 1, 3, 1};
+        for (int deck = 0; deck < 2; deck++)
+            for (int s = 0; s < 8; s++) effectTable.slots[deck][s] = EffectSlot{ids[s], values[s], 1, 0};
     } else if (std::sscanf(state.c_str(), "blend-%d", &value) == 1) {
         d.blendMode = value;
     } else if (std::sscanf(state.c_str(), "unfaded-%d", &value) == 1) {

@@ -140,9 +140,12 @@ void WorstComposite(benchmark::State& state) {
 BENCHMARK(WorstComposite);
 
 // Prints the usual table, then every result divided by the frame copy's time. CPU time is used
-// because the machines these run on are often shared, which stretches wall time unevenly; with
-// --benchmark_repetitions (best with --benchmark_enable_random_interleaving) each figure is the
-// median of its repetitions, which a passing burst of load on the machine does not move.
+// because the machines these run on are often shared, which stretches wall time unevenly. Each
+// benchmark runs several times (--benchmark_repetitions, 5 unless given) in random order among all
+// the others (--benchmark_enable_random_interleaving), so the copy is measured throughout the run,
+// between the passes, not once beside them; each figure, the copy's included, is the median of its
+// repetitions, which a passing burst of load on the machine does not move. The copy's spread over
+// the run is printed with it.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -155,9 +158,13 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        const double copy = times.count("FrameCopy") ? median(times["FrameCopy"]) : 0;
+        const std::vector<double>& copies = times["FrameCopy"];
+        const double copy = copies.empty() ? 0 : median(copies);
         if (copy <= 0) return;
-        std::printf("\n%-36s %12s %8s %5s\n", "pass", "cpu ns", "x copy", "runs");
+        std::printf("\nframe copy: median %.0f ns of %zu runs interleaved with the passes (%.0f to %.0f ns)\n", copy,
+                    copies.size(), *std::min_element(copies.begin(), copies.end()),
+                    *std::max_element(copies.begin(), copies.end()));
+        std::printf("%-36s %12s %8s %5s\n", "pass", "cpu ns", "x copy", "runs");
         for (const auto& entry : times) {
             const std::string& name = entry.first;
             const double t = median(times[name]);
@@ -177,7 +184,19 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    // Repeated and interleaved unless the command line says otherwise (see RatioReporter).
+    std::vector<char*> args(argv, argv + argc);
+    bool repetitions = false, interleaving = false;
+    for (int i = 1; i < argc; i++) {
+        repetitions |= std::strncmp(argv[i], "--benchmark_repetitions", 23) == 0;
+        interleaving |= std::strncmp(argv[i], "--benchmark_enable_random_interleaving", 38) == 0;
+    }
+    char repeat[] = "--benchmark_repetitions=5", interleave[] = "--benchmark_enable_random_interleaving=true";
+    if (!repetitions) args.push_back(repeat);
+    if (!interleaving) args.push_back(interleave);
+    int count = int(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

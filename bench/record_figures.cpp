@@ -7,8 +7,12 @@
 //     streams a picture carrying its frame number to udp://127.0.0.1 and decodes it in a receiver
 //     thread; prints the time from handing a frame over at present to its decoded picture.
 #include <SDL/SDL.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
+#include <map>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +51,29 @@ static double threadCpu() {
     return seconds(u.ru_utime) + seconds(u.ru_stime);
 }
 
+// Processor seconds of every thread of the process by thread id (utime and stime of its stat).
+static std::map<int, double> threadTimes() {
+    std::map<int, double> times;
+    DIR* dir = opendir("/proc/self/task");
+    if (!dir) return times;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(std::string("/proc/self/task/") + e->d_name + "/stat");
+        std::string line;
+        std::getline(in, line);
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        unsigned long long utime = 0, stime = 0;
+        // After the name: state, then fields 4 to 13, then utime and stime (fields 14 and 15).
+        if (std::sscanf(line.c_str() + close + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
+                        &stime) == 2)
+            times[std::atoi(e->d_name)] = double(utime + stime) / tick;
+    }
+    closedir(dir);
+    return times;
+}
+
 // Paced frames as main() runs them, for ms milliseconds of real time.
 static void play(uint32_t ms) {
     const uint32_t end = platform::ticks() + ms;
@@ -81,14 +108,22 @@ static int cpu(const char* target, int scale, int secs) {
     recorder.start(target);
     const double main1 = threadCpu(), all1 = processCpu();
     const int64_t frames0 = framesRun;
+    const std::map<int, double> threads0 = threadTimes();
     play(uint32_t(secs) * 1000);
+    // The busiest thread but the main loop's, before the recording's threads end.
+    double busiest = 0;
+    for (const auto& t : threadTimes()) {
+        if (t.first == getpid()) continue;
+        const auto before = threads0.find(t.first);
+        busiest = std::max(busiest, t.second - (before == threads0.end() ? 0 : before->second));
+    }
     recorder.finish();
     const double recMain = threadCpu() - main1, recOthers = processCpu() - all1 - recMain;
     std::printf("%s scale %d, %d s: %lld frames presented, %lld taken, %lld dropped, %lld written\n", target, scale,
                 secs, (long long)(framesRun - frames0), (long long)recorder.framesTaken,
                 (long long)recorder.framesDropped, (long long)recorder.framesWritten);
-    std::printf("  recording threads %.1f %% of a core (other threads while only playing: %.1f %%)\n",
-                100 * recOthers / secs, 100 * playOthers / secs);
+    std::printf("  recording threads %.1f %% of a core (other threads while only playing: %.1f %%); the busiest "
+                "thread %.1f %%\n", 100 * recOthers / secs, 100 * playOthers / secs, 100 * busiest / secs);
     std::printf("  main loop %.1f %% of a core recording, %.1f %% playing; %.2f fps recording, %.2f fps playing\n",
                 100 * recMain / secs, 100 * playMain / secs, double(framesRun - frames0) / secs, playFps);
     tearDownForTests();

@@ -520,11 +520,33 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
         pending[deck] = nullptr;
     };
 
+    // Without a vector unit a deck's pixel-by-pixel filters run as one composed pass where they
+    // compose (see ComposedFilters): SNOW still draws its pattern at its turn, so the generator
+    // gives every deck the numbers it gave before, and the pass runs at the chain's last filter or
+    // before the deck's first filter that moves pixels, whichever comes first.
+    ComposedFilters chains[2];
+    bool composes[2], composed[2] = {false, false};
+    for (int deck = 0; deck < 2; deck++) composes[deck] = composeFilters(deck, chains[deck]);
+    auto runComposed = [&](int deck) {
+        if (composed[deck]) return;
+        composed[deck] = true;
+        composedInto(deck, chains[deck], pending[deck] ? pending[deck] : mixFrames + deck * FramePixels);
+        pending[deck] = nullptr;
+    };
+
     static const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
     for (int id : order) {
         for (int deck = 0; deck < 2; deck++) {
             if (!effectTable.effectOn(deck, id)) continue;
             const int value = effectTable.effectValue(deck, id);
+            if (composes[deck]) {
+                if (id != Zoom && id != Mirror && id != Scroll) {
+                    if (id == Snow) drawComposedSnow(chains[deck], value);
+                    if (id == chains[deck].ids[chains[deck].count - 1]) runComposed(deck);
+                    continue;
+                }
+                runComposed(deck);
+            }
             if (pending[deck] && filterFrom(id, deck, value, pending[deck])) {
                 pending[deck] = nullptr;
                 continue;

@@ -10,3 +10,24 @@ void burnedInto(int deck, int value, const uint16_t* source);
 void snowInto(int deck, int value, const uint16_t* source);
 void gameBoyInto(int deck, int value, const uint16_t* source);
 void hueInto(int deck, int value, const uint16_t* source);
+
+// A deck's filters that change each pixel on its own (INVERT, BURNED, SNOW, GAME BOY, HUE) run as
+// one pass when they compose: once a brightness filter (BURNED, GAME BOY, HUE) has run, a pixel is
+// one of at most 188 colours, so what the rest of the chain makes of it is a small table per
+// colour (and per noise value when SNOW comes after). Only INVERT may come before that filter
+// (it turns the brightness round), not SNOW. All but SNOW change every pixel alike, so they give
+// the same frame before or after the filters that move pixels (ZOOM, MIRROR, SCROLL); SNOW comes
+// before all of those in the fixed order. Without a vector unit only: there one table pass costs
+// about what one filter pass costs.
+struct ComposedFilters {
+    enum { Max = 5 };
+    int ids[Max], values[Max], count = 0;  // in the fixed order
+    int noiseLength = 0;                   // SNOW's pattern, drawn at SNOW's turn: 0 before
+    uint8_t noise[1536];                   // the pattern's noise values (0..19) doubled, run on past one period
+};
+// Fills c from the deck's slots; false when the deck's filters do not compose (or on a vector unit).
+bool composeFilters(int deck, ComposedFilters& c);
+// SNOW's turn in the fixed order: draws its pattern from the generator, as SNOW's own pass does.
+void drawComposedSnow(ComposedFilters& c, int value);
+// The composed pass from source (a decoded frame or the deck's half) into the deck's half.
+void composedInto(int deck, const ComposedFilters& c, const uint16_t* source);

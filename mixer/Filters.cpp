@@ -231,6 +231,25 @@ PIXEL_KERNEL void snowPlain(const u16* src, u16* f, const uint8_t* const* levels
 }
 #endif
 
+#if PLAIN_KERNELS
+// Without a vector unit, two pixels per word: the word at pixel k with its halves swapped is the
+// word at pixel 318 - k (whichever half holds the lower-numbered pixel).
+inline uint32_t swapHalves(uint32_t w) { return w >> 16 | w << 16; }
+
+PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k += 2) storePair(row, 318 - k, swapHalves(loadPair(row, k)));
+    }
+}
+
+PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        for (int k = 0; k < 160; k += 2) storePair(row, k, swapHalves(loadPair(row, 318 - k)));
+    }
+}
+#else
 // Each row's one half copied reversed over the other, with the widest reversing shuffles the CPU has.
 PIXEL_KERNEL void mirrorLeftToRight(u16* f) {
     for (int y = 0; y < FrameHeight; y++) {
@@ -245,32 +264,44 @@ PIXEL_KERNEL void mirrorRightToLeft(u16* f) {
         for (int k = 0; k < 160; k++) row[k] = row[319 - k];
     }
 }
+#endif
 
-// Writes the 160x120 centre back at twice the size: every pixel into a 2x2 block, or only into
-// the block's top-left pixel so that the old picture shows through as a grid.
-PIXEL_KERNEL void zoomKernel(u16* __restrict f, const u16* __restrict centre, int grid) {
-    for (int r = 0; r < 120; r++) {
-        u16* row = f + 2 * r * FrameWidth;
-        const u16* src = centre + r * 160;
-        if (!grid) {
-            for (int j = 0; j < 160; j++) {
-                row[2 * j] = src[j];
-                row[2 * j + 1] = src[j];
-            }
-            std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
-        } else {
-            for (int j = 0; j < 160; j++) {
-                u16 keep = row[2 * j + 1];
-                row[2 * j] = src[j];
-                row[2 * j + 1] = keep;
-            }
+// Writes one row of the 160x120 centre back at twice the size into rows 2r and 2r + 1: every pixel
+// into a 2x2 block, or only into the block's top-left pixel so that the old picture shows through
+// as a grid.
+PIXEL_KERNEL void zoomRow(u16* __restrict row, const u16* __restrict src, int grid) {
+    if (!grid) {
+        for (int j = 0; j < 160; j++) {
+            row[2 * j] = src[j];
+            row[2 * j + 1] = src[j];
+        }
+        std::memcpy(row + FrameWidth, row, FrameWidth * sizeof(u16));
+    } else {
+        for (int j = 0; j < 160; j++) {
+            u16 keep = row[2 * j + 1];
+            row[2 * j] = src[j];
+            row[2 * j + 1] = keep;
         }
     }
 }
 
-// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320. Each row
-// is laid down twice in a row of 640 pixels, out of which the rotated row is one straight run
-// starting at 320 - offset: every copy has a fixed length, so all of them are a handful of wide
+// Rotates every row right by offset (1..319) pixels: new x = old (x - offset) mod 320.
+#if PLAIN_KERNELS
+// Without a vector unit, from one copy of the row in two moves: the library's copy runs whole
+// words at any length, so a third fixed-length copy (below) would only cost a third more moves.
+void rotateRowsRight(u16* f, int offset) {
+    const int keep = FrameWidth - offset;
+    u16 copy[FrameWidth];
+    for (int y = 0; y < FrameHeight; y++) {
+        u16* row = f + y * FrameWidth;
+        std::memcpy(copy, row, FrameWidth * sizeof(u16));
+        std::memcpy(row + offset, copy, keep * sizeof(u16));
+        std::memcpy(row, copy + keep, offset * sizeof(u16));
+    }
+}
+#else
+// Each row is laid down twice in a row of 640 pixels, out of which the rotated row is one straight
+// run starting at 320 - offset: every copy has a fixed length, so all of them are a handful of wide
 // moves within the first-level cache, and none needs a loop tail or a call.
 PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, int offset) {
     const int keep = FrameWidth - offset;
@@ -282,6 +313,7 @@ PIXEL_KERNEL void rotateRowsRight(u16* __restrict f, int offset) {
         std::memcpy(row, twice + keep, FrameWidth * sizeof(u16));
     }
 }
+#endif
 
 // Rotates the rows down by offset (1..239): new row y = old row (y - offset) mod 240. Only the
 // smaller of the two bands is set aside; the other moves in place.
@@ -312,11 +344,18 @@ const char* filterName(int id) {
 void applyInvert(int deck, int value) { invertInto(deck, value, deckFrame(deck)); }
 void invertInto(int deck, int, const uint16_t* source) { invertKernel(source, deckFrame(deck)); }
 
-void applyBurned(int deck, int value) { burnedInto(deck, value, deckFrame(deck)); }
-void burnedInto(int deck, int value, const uint16_t* source) {
+namespace {
+// BURNED's colour for each value (black for a value it does not have).
+u16 burnedColour(int value) {
     static const u16 colours[4] = {0xF800, 0xF79E, 0x07E0, 0xFFE0};
-    burnedKernel(source, deckFrame(deck), value >= 0 && value < 4 ? colours[value] : 0x0000);
+    return value >= 0 && value < 4 ? colours[value] : 0x0000;
 }
+// SNOW's pattern length for each density.
+const int snowLengths[4] = {497, 313, 29, 7};
+}  // namespace
+
+void applyBurned(int deck, int value) { burnedInto(deck, value, deckFrame(deck)); }
+void burnedInto(int deck, int value, const uint16_t* source) { burnedKernel(source, deckFrame(deck), burnedColour(value)); }
 
 void applyGameBoy(int deck, int value) { gameBoyInto(deck, value, deckFrame(deck)); }
 void gameBoyInto(int deck, int, const uint16_t* source) { gameBoyKernel(source, deckFrame(deck)); }
@@ -351,11 +390,18 @@ void hueInto(int deck, int value, const uint16_t* source) {
     }
 }
 
+// In place, one centre row at a time through a row's copy: centre row 60 + r becomes rows 2r and
+// 2r + 1, so the upper half goes top down (rows 2r + 1 < 61 + r, above every centre row still to
+// be read) and the lower half bottom up (rows 2r >= 60 + r, below them).
 void applyZoom(int deck, int value) {
     u16* f = deckFrame(deck);
-    std::unique_ptr<u16[]> centre(new u16[160 * 120]);
-    for (int r = 0; r < 120; r++) std::memcpy(&centre[r * 160], f + (60 + r) * FrameWidth + 80, 160 * sizeof(u16));
-    zoomKernel(f, centre.get(), value != 0);
+    u16 centreRow[160];
+    auto enlarge = [&](int r) {
+        std::memcpy(centreRow, f + (60 + r) * FrameWidth + 80, sizeof centreRow);
+        zoomRow(f + 2 * r * FrameWidth, centreRow, value != 0);
+    };
+    for (int r = 0; r < 60; r++) enlarge(r);
+    for (int r = 119; r >= 60; r--) enlarge(r);
 }
 
 #if !PLAIN_KERNELS
@@ -392,13 +438,12 @@ void repeatPattern(Entry* table, int n) {
 
 void applySnow(int deck, int value) { snowInto(deck, value, deckFrame(deck)); }
 void snowInto(int deck, int value, const uint16_t* source) {
-    static const int lengths[4] = {497, 313, 29, 7};
     u16* f = deckFrame(deck);
     if (value < 0 || value > 3) {  // no such density: the frame stays as it is
         if (source != f) std::memcpy(f, source, FrameBytes);
         return;
     }
-    const int n = lengths[value];
+    const int n = snowLengths[value];
     // Pixel i takes noise value (i + 1) mod n, so entry k of the tables holds value k + 1 and the
     // first value goes last. The tables then run Chunk entries past one period, so a chunk of pixels
     // starting anywhere in the pattern reads its shifts as one straight run.
@@ -426,6 +471,138 @@ void snowInto(int deck, int value, const uint16_t* source) {
     for (int i = 0; i < FramePixels; i += Chunk) snowKernel(source + i, f + i, t, i % n);
 #endif
 }
+
+bool composeFilters(int deck, ComposedFilters& c) {
+    c.count = 0;
+    c.noiseLength = 0;
+    if (!PLAIN_KERNELS) return false;
+    static const int order[5] = {Invert, Burned, Snow, GameBoy, Hue};
+    bool levelled = false;  // a brightness filter is in the chain
+    for (int id : order) {
+        if (!effectTable.effectOn(deck, id)) continue;
+        const int value = effectTable.effectValue(deck, id);
+        if ((id == Hue || id == Snow) && (value < 0 || value > 3)) continue;  // leaves the frame as it is
+        if (id == Snow && !levelled) return false;
+        levelled |= id != Invert && id != Snow;
+        c.ids[c.count] = id;
+        c.values[c.count++] = value;
+    }
+    return levelled;
+}
+
+void drawComposedSnow(ComposedFilters& c, int value) {
+    if (value < 0 || value > 3) return;
+    const int n = snowLengths[value];
+    int noise[497];
+    fillRandom(noise, n);
+    // Entry k holds value k + 1, as in snowInto; doubled, a byte offset into a row of the table.
+    for (int k = 0; k < n; k++) c.noise[k == 0 ? n - 1 : k - 1] = uint8_t(noise[k] % 20 * 2);
+    repeatPattern(c.noise, n);
+    c.noiseLength = n;
+}
+
+#if PLAIN_KERNELS
+namespace {
+// The colour a brightness filter gives for its level (brightness for BURNED and GAME BOY, HUE's
+// level for HUE), as its pass makes it.
+u16 levelColour(int id, int value, u16 level) {
+    switch (id) {
+    case Burned: return burnedShade(int16_t(level), burnedColour(value));
+    case GameBoy: return gameBoyShade(int16_t(level));
+    default:
+        switch (value) {
+        case 0: return greyTint(level);
+        case 1: return redTint(level);
+        case 2: return greenTint(level);
+        default: return yellowTint(level);
+        }
+    }
+}
+
+// One pixel through one filter of a chain (SNOW with noise value d), as the filter's pass makes it.
+u16 filterPixel(int id, int value, u16 v, int d) {
+    switch (id) {
+    case Invert: return u16(v ^ 0xFFFF);
+    case Burned:
+    case GameBoy: return levelColour(id, value, brightness(v));
+    case Hue: return levelColour(id, value, hueLevel(v));
+    default: {
+        const SnowLevel& l = snowLevels.level[d];
+        return u16(l.redBlue[v >> 11] << 11 | l.green[(v >> 5) & 63] << 5 | l.redBlue[v & 31]);
+    }
+    }
+}
+
+// The chain with SNOW in it: each pixel's level picks its row of the table, the pixel's noise value
+// the entry; the noise walks the pattern as SNOW's pass does. Rows are held as pointers and noise
+// values doubled, as byte offsets into a row, so that every lookup is one load: a halfword load
+// cannot scale its index on this processor, a word load can.
+inline uint32_t entryAt(const u16* row, uint32_t offset) {
+    return *reinterpret_cast<const u16*>(reinterpret_cast<const char*>(row) + offset);
+}
+PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* const* rows,
+                                   const uint8_t* noise, int n) {
+    const uint8_t* const high = split.high;
+    const uint8_t* const low = split.low;
+    const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
+    for (int i = 0; i < FramePixels; i += SnowTables::Chunk) {
+        const uint8_t* d = noise + i % n;
+        for (int j = 0; j < SnowTables::Chunk; j += 2) {
+            const uint32_t x = loadPair(src, i + j);
+            const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
+            const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
+            const uint32_t v0 = entryAt(rows[level0], d[j + first]);
+            storePair(f, i + j, v0 | entryAt(rows[level1], d[j + 1 - first]) << 16);
+        }
+    }
+}
+}  // namespace
+
+void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
+    int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
+    while (c.ids[levelAt] == Invert) levelAt++;
+    const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
+    const int levels = hue ? 94 : 188;
+    int snowAt = c.count;
+    for (int k = levelAt + 1; k < c.count; k++)
+        if (c.ids[k] == Snow) snowAt = k;
+    // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
+    // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
+    u16 before[188];
+    for (int l = 0; l < levels; l++) {
+        u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
+        for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+        before[l] = v;
+    }
+    const LevelSplit& split = hue ? hueSplit : brightnessSplit;
+    if (snowAt == c.count) {
+        uint32_t colours[188];
+        for (int l = 0; l < levels; l++) colours[l] = before[l];
+        levelKernel(source, deckFrame(deck), split, colours);
+        return;
+    }
+    // A row of 20 (one per noise value) for each distinct colour before SNOW.
+    const u16* rowOf[188];
+    u16 distinct[188], out[188 * 20];
+    int rows = 0;
+    for (int l = 0; l < levels; l++) {
+        int r = 0;
+        while (r < rows && distinct[r] != before[l]) r++;
+        if (r == rows) {
+            distinct[rows++] = before[l];
+            for (int d = 0; d < 20; d++) {
+                u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
+                for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+                out[r * 20 + d] = v;
+            }
+        }
+        rowOf[l] = out + r * 20;
+    }
+    levelNoiseKernel(source, deckFrame(deck), split, rowOf, c.noise, c.noiseLength);
+}
+#else
+void composedInto(int, const ComposedFilters&, const uint16_t*) {}
+#endif
 
 void applyScroll(int deck, int value, int paused) {
     int32_t offset = effectTable.effectParam(deck, Scroll) & 0xFFFF;

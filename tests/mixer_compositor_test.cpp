@@ -200,13 +200,24 @@ TEST_F(Compositor, FiltersRunInTheirFixedOrder) {
 }
 
 // A deck whose first filter works pixel by pixel reads the decoded frame directly instead of a copy
-// of it; every filter set must give what copying first and filtering in place gives, and the
-// decoded frames must stay as they were.
+// of it, and without a vector unit chains of such filters run as one composed pass; every filter
+// set must give what copying first and running each filter in place in the fixed order gives, and
+// the decoded frames must stay as they were.
 TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
     struct Set {
-        EffectSlot deck0[2], deck1[2];
+        EffectSlot deck0[7], deck1[7];
     };
     const Set sets[] = {
+        // The heaviest four, and every filter but SCROLL (which keeps its own offset) on both decks.
+        {{{Snow, 0, 1, 0}, {Burned, 0, 1, 0}, {Hue, 3, 1, 0}, {GameBoy, 0, 1, 0}},
+         {{GameBoy, 0, 1, 0}, {Hue, 3, 1, 0}, {Burned, 2, 1, 0}, {Snow, 0, 1, 0}}},
+        {{{Invert, 0, 1, 0}, {Burned, 1, 1, 0}, {Snow, 0, 1, 0}, {Zoom, 1, 1, 0}, {GameBoy, 0, 1, 0}, {Mirror, 1, 1, 0}, {Hue, 3, 1, 0}},
+         {{Invert, 0, 1, 0}, {Burned, 3, 1, 0}, {Snow, 1, 1, 0}, {Zoom, 0, 1, 0}, {GameBoy, 0, 1, 0}, {Mirror, 3, 1, 0}, {Hue, 0, 1, 0}}},
+        // INVERT before HUE's level, SNOW after it; SNOW before GAME BOY (runs filter by filter).
+        {{{Invert, 0, 1, 0}, {Hue, 1, 1, 0}, {Snow, 2, 1, 0}, {Mirror, 0, 1, 0}}, {{GameBoy, 0, 1, 0}, {Snow, 3, 1, 0}, {Invert, 0, 1, 0}}},
+        // BURNED with no such colour (black), HUE and SNOW with no such value (no change).
+        {{{Burned, 9, 1, 0}, {Snow, 3, 1, 0}, {Invert, 0, 1, 0}}, {{Hue, 2, 1, 0}, {Snow, 7, 1, 0}, {Zoom, 0, 1, 0}}},
+        {{{Invert, 0, 1, 0}, {Hue, 8, 1, 0}, {GameBoy, 0, 1, 0}}, {{Hue, 1, 1, 0}, {Invert, 0, 1, 0}, {Burned, 0, 1, 0}}},
         {{{Invert, 0, 1, 0}, {Mirror, 1, 1, 0}}, {{Snow, 0, 1, 0}, {Hue, 2, 1, 0}}},
         {{{Burned, 3, 1, 0}, {}}, {{GameBoy, 0, 1, 0}, {Zoom, 1, 1, 0}}},
         {{{Hue, 1, 1, 0}, {Snow, 3, 1, 0}}, {{Zoom, 0, 1, 0}, {Invert, 0, 1, 0}}},  // ZOOM first: copied
@@ -219,7 +230,7 @@ TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
     decks.blendMode = 2;
     for (const Set& set : sets) {
         effectTable.clearEffects();
-        for (int s = 0; s < 2; s++) {
+        for (int s = 0; s < 7; s++) {
             if (set.deck0[s].on) effectTable.slots[0][s] = set.deck0[s];
             if (set.deck1[s].on) effectTable.slots[1][s] = set.deck1[s];
         }

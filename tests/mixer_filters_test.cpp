@@ -152,12 +152,15 @@ TEST_F(Filters, MirrorHalves) {
     for (int y = 0; y < FrameHeight; y++)
         for (int x = 0; x < FrameWidth; x += 53)
             ASSERT_EQ(tag(x, y >= 120 ? 239 - y : y), at(1, x, y)) << x << "," << y;
-    // Right half from the left: x = 319 - k copies x = k.
+    // Right half from the left (x = 319 - k copies x = k), and the left from the right.
     fillTags(1);
     applyMirror(1, 1);
-    EXPECT_EQ(tag(0, 7), at(1, 319, 7));
-    EXPECT_EQ(tag(159, 7), at(1, 160, 7));
-    EXPECT_EQ(tag(159, 7), at(1, 159, 7));
+    for (int y = 0; y < FrameHeight; y += 7)
+        for (int x = 0; x < FrameWidth; x++) ASSERT_EQ(tag(x < 160 ? x : 319 - x, y), at(1, x, y)) << x << "," << y;
+    fillTags(1);
+    applyMirror(1, 3);
+    for (int y = 0; y < FrameHeight; y += 7)
+        for (int x = 0; x < FrameWidth; x++) ASSERT_EQ(tag(x >= 160 ? x : 319 - x, y), at(1, x, y)) << x << "," << y;
     fillTags(1);
     applyMirror(1, 9);
     for (int y = 0; y < FrameHeight; y++) ASSERT_EQ(tag(300, y), at(1, 300, y)) << "unknown value: unchanged";

@@ -660,13 +660,18 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
     uint8_t* const scratch = t.alphaScratch;
     AlphaSpan span;
     DeferredScatter scatter;
+    // Run-coded entries of a clip without alpha expanded at load (entry id at lines + 64 * id).
+    const uint16_t* const lines = t.entryLines;
+    const unsigned linesCount = unsigned(t.entryLinesCount);
     changedBlocks(t, plan.words, frame, [&](int b, uint16_t* cursor, int mode) __attribute__((always_inline)) {
         uint16_t id = ids[b];
         const uint8_t* entry = dictionary + entryOffsets[id];
         unsigned type = entry[0];
         const uint8_t* p = entry + 1;
+        // Without alpha nothing after the runs is read, so an expanded entry skips them.
+        const bool expanded = DECODE_SSE2 && !hasAlpha && (type & 7) < 4 && id < linesCount;
         uint16_t* line = scatter.nextLine();
-        switch (type & 7) {
+        switch (expanded ? 8 : type & 7) {
         case 0:
         case 1: p = narrowPairs(p, wide, line); break;
         case 2:
@@ -685,6 +690,8 @@ void drawBlocks17With(Track& t, const FramePlan& plan) {
         if ((type & 7) < 4) {
             if (idColours)
                 fillBlock(cursor, id);
+            else if (mode < 6 && expanded)
+                scatterLine(cursor, lines + 64 * size_t(id), mode, type & 1);
             else if (mode < 6)
                 scatter.put(cursor, mode, type & 1);
         }

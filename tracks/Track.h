@@ -76,8 +76,9 @@ public:
     // Each palette colour repeated four times, so that a run takes its colour in one load and
     // fills eight or sixteen pixels with a few 64-bit stores. Set up as the palette is read.
     uint64_t paletteWide[256] = {};
-    // Format18 separated-run entries (classes 4..7) expanded at load where the decoders use them:
-    // entry entryLinesFirst + i has its 64 colours in scan order at entryLines + 64 * i
+    // Format18 separated-run entries (classes 4..7), and Format17 run-coded entries of a clip
+    // without alpha, expanded at load where the decoders use them: entry entryLinesFirst + i has
+    // its 64 colours in scan order at entryLines + 64 * i (Format17: every entry has a line)
     // (tracks/EntryLines.h). entryLinesCount 0: none, the runs are decoded every frame.
     uint16_t* entryLines = nullptr;
     int32_t entryLinesFirst = 0, entryLinesCount = 0;

@@ -48,6 +48,15 @@ void expandEntryLine(const uint8_t* entry, int kind, const uint64_t* paletteWide
     std::memcpy(line, full, 128);
 }
 
+void expandEntryLine17(const uint8_t* entry, const uint64_t* paletteWide, uint16_t* line) {
+    alignas(16) uint16_t full[decodePortable::LineSize];
+    if ((entry[0] & 7) < 2)
+        decodePortable::narrowPairs(entry + 1, paletteWide, full);
+    else
+        decodePortable::widePairs(entry + 1, paletteWide, full);
+    std::memcpy(line, full, 128);
+}
+
 namespace {
 
 

@@ -168,6 +168,9 @@ void Track::allocateBuffers() {
         const int32_t first = classStart[4], count = classStart[7] + classCounts[7] - first;
         if (count > 0) entryLines = static_cast<uint16_t*>(std::aligned_alloc(64, size_t(128) * size_t(count)));
         if (entryLines) entryLinesFirst = first, entryLinesCount = count;
+    } else if (format == 17 && !hasAlpha && expandsEntryLines() && entryCount > 0) {
+        entryLines = static_cast<uint16_t*>(std::aligned_alloc(64, size_t(128) * entryCount));
+        if (entryLines) entryLinesCount = entryCount;
     }
     if (!timeline || !modeWords || !dictionary || !entryOffsets || !prevIds || !prevModes) return;
     std::memset(dictionary + size_t(2) * dictionaryUnits, 0, DictionaryPadding);
@@ -434,8 +437,13 @@ static int readEntries(Track& t, int n) {
         t.dictionaryCursor += bytes.size;
         t.dictionaryFill += bytes.size;
         const int32_t line = e - t.entryLinesFirst;
-        if (uint32_t(line) < uint32_t(t.entryLinesCount))
-            expandEntryLine(t.dictionary + t.entryOffsets[e], c & 7, t.paletteWide, t.entryLines + 64 * size_t(line));
+        if (uint32_t(line) < uint32_t(t.entryLinesCount)) {
+            const uint8_t* const entry = t.dictionary + t.entryOffsets[e];
+            if (t.format == 18)
+                expandEntryLine(entry, c & 7, t.paletteWide, t.entryLines + 64 * size_t(line));
+            else if ((entry[0] & 7) < 4)  // Format17: a line for every entry, filled for the run-coded
+                expandEntryLine17(entry, t.paletteWide, t.entryLines + 64 * size_t(line));
+        }
         t.lastEntrySize = uint8_t(bytes.size);
         t.entriesRead = e + 1;
     }
