@@ -92,6 +92,7 @@ void handleOptions() {
         if (inZone(20, 156, 150, 169)) options.beatFlash = (options.beatFlash + 1) % 3;
         if (inZone(20, 170, 150, 186)) appState.quantise = (appState.quantise + 1) % 3;
         if (inZone(170, 140, 310, 180)) tempoClock.tap(currentTick);
+        if (inZone(170, 181, 264, 195)) tempoClock.followSound = 1 - tempoClock.followSound;
         if (inZone(267, 189, 315, 205)) appState.mode = ModeA;
         if (inZone(161, 0, 320, 199)) {
             // Rows 25 + 10 * id hold the ten filters; the empty space around them picks nothing,

@@ -61,6 +61,7 @@ std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filter
     s += element("quantise", beat.quantise);
     s += element("beatflash", beat.beatFlash);
     for (int d = 0; d < 2; d++) s += element("sync", beat.sync[d]);
+    if (beat.follow == 1) s += element("follow", 1);
     return s + "</all>\n";
 }
 
@@ -112,6 +113,7 @@ void Options::loadPrefs() {
     readChoice(xmlFile, "quantise", QuantiseBar, appState.quantise);
     readChoice(xmlFile, "beatflash", BeatFlashEveryBar, beatFlash);
     for (int d = 0; d < 2; d++) readChoice(xmlFile, "sync", 1, decks.sync[d]);
+    readChoice(xmlFile, "follow", 1, tempoClock.followSound);
     std::fclose(xmlFile);
     xmlFile = nullptr;
     closeLog();
@@ -142,6 +144,7 @@ std::string Options::currentPrefs() const {
     beat.quantise = appState.quantise;
     beat.beatFlash = beatFlash;
     for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
+    beat.follow = tempoClock.followSound;
     return prefsContent(appState.mode, showTopLine, ids, beat);
 }
 

@@ -43,6 +43,7 @@ void drawBeatSettings(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     std::snprintf(bpm, sizeof bpm, "%.1f BPM", tempoClock.bpm());
     drawText(uiFonts, screen, bpm, 178, 162, uiBlue, 0);
     drawBeatSquares(screen, tempoClock.beatInBar(currentTick), 250, 148);
+    drawText(uiFonts, screen, tempoClock.followSound ? "tempo from: sound" : "tempo from: taps", 170, 183, uiWhite, 0);
 }
 
 void drawFiltersView(Options& o, SDL_Surface* screen, SDL_Surface* texture) {

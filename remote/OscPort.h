@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "remote/OscAddresses.h"
+
 constexpr int MaxOscPacketsPerFrame = 64;
 constexpr int MaxOscFeedbackTargets = 8;
 constexpr int MaxOscPacketBytes = 8192;
@@ -24,3 +26,6 @@ void clearOscFeedbackTargets();
 void pollOscPort();
 // Sends the feedback values that changed (all of them to a new target).
 void sendOscFeedbackNow();
+// Sends one message of several values to every feedback target at once (values that are not one
+// state each, like the sound's band levels and kicks). types: 'i' and 'f' only.
+void sendOscMessage(const char* address, const char* types, const OscArg* args);

@@ -13,6 +13,7 @@
 #include "remote/OscAddresses.h"
 #include "remote/OscPort.h"
 #include "remote/RemoteSettings.h"
+#include "sound/SoundFollow.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ void handleMidi(const MidiEvent& event) {
 void pollRemote() {
     pollOscPort();
     pollMidiPorts(platform::ticks(), handleMidi);
+    pollSound(platform::ticks());
 }
 
 }  // namespace
@@ -35,12 +37,13 @@ void pollRemote() {
 void openRemote() {
     closeRemote();
     registerBuiltinControls();
+    registerSoundControls();
     resetOscWarnings();
 
     RemoteSettings settings;
     const bool hadFile = settings.load(SettingsFile);
     settings.applyLaunchOptions();
-    const bool used = settings.midi || settings.oscPort > 0;
+    const bool used = settings.midi || settings.oscPort > 0 || settings.audio;
     // The file is written on the first run that uses a controller, so that it can be found and edited.
     if (!hadFile && used) saveFileSafely(SettingsFile, RemoteSettings().content());
     if (!used) return;
@@ -56,6 +59,7 @@ void openRemote() {
         }
         if (openMidiPorts(settings.midiApi, settings.connect)) installLearnPage();
     }
+    if (settings.audio) openSound(settings.audioConnect, settings.sound);
     platform::setRemotePoll(pollRemote);
 }
 
@@ -63,6 +67,7 @@ void closeRemote() {
     platform::setRemotePoll(nullptr);
     closeOscPort();
     clearOscFeedbackTargets();
+    closeSound();
     closeMidiPorts();
     removeLearnPage();
     midiMap.learnTarget = -1;

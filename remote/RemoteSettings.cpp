@@ -43,6 +43,9 @@ bool RemoteSettings::load(const std::string& path) {
     }
     for (const std::string& s : texts(content, "oschost")) oscHost = s;
     feedback = texts(content, "feedback");
+    for (const std::string& s : remoteElements(content, "audio", 1)) audio = s == "1";
+    audioConnect = texts(content, "audioconnect");
+    sound = texts(content, "sound");
     return true;
 }
 
@@ -54,6 +57,9 @@ std::string RemoteSettings::content() const {
     text += "\t<oscport>" + std::to_string(oscPort) + "</oscport>\n";
     text += "\t<oschost>" + oscHost + "</oschost>\n";
     for (const std::string& f : feedback) text += "\t<feedback>" + f + "</feedback>\n";
+    text += std::string("\t<audio>") + (audio ? "1" : "0") + "</audio>\n";
+    for (const std::string& c : audioConnect) text += "\t<audioconnect>" + c + "</audioconnect>\n";
+    for (const std::string& s : sound) text += "\t<sound>" + s + "</sound>\n";
     return text + "</all>\n";
 }
 
@@ -64,4 +70,6 @@ void RemoteSettings::applyLaunchOptions() {
     if (o.oscPort >= 0) oscPort = o.oscPort;
     if (!o.oscHost.empty()) oscHost = o.oscHost;
     if (!o.oscFeedback.empty()) feedback = o.oscFeedback;
+    if (o.audio) audio = true;
+    if (!o.audioConnect.empty()) audioConnect = o.audioConnect;
 }

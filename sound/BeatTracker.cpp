@@ -15,7 +15,8 @@ constexpr double Spread = 0.04;         // each candidate is searched this far e
 constexpr double PreferredBpm = 140.0;  // the middle of the tempo bell
 constexpr double PreferredSpread = 0.8; // its width, in octaves
 constexpr double ClarityNeeded = 1.6;   // below: no clear beat, the reading stays
-constexpr int OctaveVotesNeeded = 4;    // a new octave must win this many updates in a row
+constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updates in a row
+constexpr double OctaveMargin = 1.2;    // by this much
 constexpr int MaxBins = 2048;  // half-frame bins of the longest beat (60 BPM at 512 frames a second)
 
 double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
@@ -172,6 +173,20 @@ void BeatTracker::estimate() {
     const int na = int(std::min<double>(n, AcfSeconds * fps));
     if (maxLag + 2 >= na) return;
     std::vector<double> acf(maxLag + 2, 0.0);
+    // How much the whole window repeats after a lag (up to four of the longest beats), relative
+    // to the lag 0; lags that leave less than two seconds to compare read 0.
+    auto acfAt = [&](int lag) {
+        double sum = 0;
+        for (int i = lag; i < n; i++) sum += double(signal[i]) * signal[i - lag];
+        return sum / (n - lag);
+    };
+    const double energy = acfAt(0);
+    auto longAt = [&](double lag) {
+        const int i = int(lag);
+        if (energy <= 0 || n - (i + 1) < 2 * fps) return 0.0;
+        const double a = acfAt(i), b = acfAt(i + 1);
+        return (a + (b - a) * (lag - i)) / energy;
+    };
     for (int lag = minLag - 1; lag <= maxLag + 1; lag++) {
         double sum = 0;
         for (int i = n - na + lag; i < n; i++) sum += double(signal[i]) * signal[i - lag];
@@ -199,14 +214,18 @@ void BeatTracker::estimate() {
     std::vector<Fold> folds;
     for (double p : periods) folds.push_back(search(signal, n, p, Spread));
 
-    // The candidate whose fold stands out most, weighed by how common its tempo is in music
-    // (a bell over the octaves around PreferredBpm): slower lengths fold fewer beats and stand
-    // out more on their own.
+    // The candidate that fits the music's meter best: the signal repeats after two and four of
+    // its beats (a bar of four) more than after three, and its fold stands out; weighed by how
+    // common its tempo is (a bell over the octaves around PreferredBpm).
     int chosen = 0;
     double bestScore = -1;
+    std::vector<double> scores(folds.size());
     for (int i = 0; i < int(folds.size()); i++) {
-        const double octaves = std::log2(60 * fps / folds[i].period / PreferredBpm) / PreferredSpread;
-        const double score = folds[i].peakiness * std::exp(-0.5 * octaves * octaves);
+        const double p = folds[i].period;
+        const double meter = std::max(1e-6, longAt(p) + longAt(2 * p) + longAt(4 * p) - longAt(3 * p));
+        const double octaves = std::log2(60 * fps / p / PreferredBpm) / PreferredSpread;
+        const double score = std::sqrt(folds[i].peakiness) * meter * std::exp(-0.5 * octaves * octaves);
+        scores[i] = score;
         if (score > bestScore) bestScore = score, chosen = i;
     }
 
@@ -218,13 +237,20 @@ void BeatTracker::estimate() {
     const bool nearKnown = out.periodFrames > 0 && logRatio(folds[nearest].period, out.periodFrames) < std::log(1.15);
     if (lockedByTap && !nearKnown) lockedByTap = false;  // the music changed beyond the taps
     if (lockedByTap) chosen = nearest;
-    else if (out.valid && nearKnown && chosen != nearest) {
+    else if (out.valid && nearKnown && chosen != nearest && scores[chosen] > OctaveMargin * scores[nearest]) {
         if (++octaveVotes < OctaveVotesNeeded) chosen = nearest;
         else octaveVotes = 0;
-    } else octaveVotes = 0;
+    } else {
+        if (out.valid && nearKnown) chosen = nearest;
+        octaveVotes = 0;
+    }
 
     Fold f = folds[chosen];
-    if (f.peakiness < ClarityNeeded) return;
+    // A reading must stand out a third as clearly as the beats heard lately (a mark that halves in
+    // twenty seconds without them), so that noise after the music changes nothing.
+    clarityMark *= std::pow(0.5, UpdateSeconds / 20);
+    if (f.peakiness < ClarityNeeded || f.peakiness < 0.3 * clarityMark) return;
+    clarityMark = std::max(clarityMark, f.peakiness);
     fitBeats(signal, n, f);
 
     double beat = double(frames - 1) - f.phase;

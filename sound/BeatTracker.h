@@ -50,6 +50,7 @@ private:
     BeatReading out;
     int32_t octaveVotes = 0;  // updates in a row that wanted another octave
     bool lockedByTap = false;
+    double clarityMark = 0;   // the clearest recent reading's clarity, fading
     // Work space of one estimate, oldest frame first.
     float signal[TrackHistory];
     float weight[TrackHistory];

@@ -44,5 +44,6 @@ private:
     // Kicks: the low band's flux of the last two frames, its running mean and its recent peak.
     float lowFlux[2] = {};
     float lowMean = 0, lowPeak = 0;
+    float lowDbMean = -70;  // the low band's level over the last half second
     int32_t sinceKick = 1 << 20;  // frames
 };

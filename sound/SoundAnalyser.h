@@ -41,6 +41,8 @@ private:
     float hop[SoundHop] = {};
     int filled = 0;
     float fluxMean[SoundBands] = {};
+    float power = 0;  // the sound's power over about half a second
+    float loudDb = -120;
     SoundReading now;
 };
 
