@@ -13,7 +13,7 @@
 #include "remote/OscAddresses.h"
 #include "remote/OscPort.h"
 #include "remote/RemoteSettings.h"
-#include "sound/SoundFollow.h"
+#include "remote/SoundFollow.h"
 
 namespace {
 

@@ -4,10 +4,12 @@
 set -e
 packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libpng-dev
   fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev ffmpeg
-  librtmidi-dev liblo-dev libjack-jackd2-dev"
+  librtmidi-dev liblo-dev libjack-jackd2-dev
+  libaubio-dev"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-  jackd2"
+  jackd2
+  hydrogen-drumkits aubio-tools"
   # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.
   packages="$packages crossbuild-essential-armel qemu-user googletest"
 fi

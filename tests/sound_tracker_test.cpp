@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "sound/SoundAnalyser.h"
-#include "sound/SoundBindings.h"
+#include "remote/SoundBindings.h"
 #include "tests/drum_pieces.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "sound/AudioInput.h"
+#include "remote/JackAudio.h"
 
 #include <algorithm>
 #include <cctype>
@@ -35,7 +35,7 @@ bool matches(const std::string& name, const std::vector<std::string>& patterns) 
 
 }  // namespace
 
-AudioInput::OpenResult AudioInput::open(JackMidi* shared) {
+JackAudio::OpenResult JackAudio::open(JackMidi* shared) {
     close();
     if (shared) {
         client = shared->jackClient();
@@ -71,9 +71,9 @@ AudioInput::OpenResult AudioInput::open(JackMidi* shared) {
     dropped = 0;
     tapUs = 0;
     stopping = false;
-    worker = std::thread(&AudioInput::analyse, this);
+    worker = std::thread(&JackAudio::analyse, this);
     if (shared) {
-        shared->setCycleHook([](jack_nframes_t frames, void* self) { static_cast<AudioInput*>(self)->copyCycle(frames); },
+        shared->setCycleHook([](jack_nframes_t frames, void* self) { static_cast<JackAudio*>(self)->copyCycle(frames); },
                              this);
         return Opened;
     }
@@ -86,7 +86,7 @@ AudioInput::OpenResult AudioInput::open(JackMidi* shared) {
     return Opened;
 }
 
-void AudioInput::close() {
+void JackAudio::close() {
     // JACK's side stops first (the hook cleared, or the own client closed), then the thread, and
     // only then may the ring go.
     if (midi) {
@@ -109,22 +109,22 @@ void AudioInput::close() {
     gone = false;
 }
 
-bool AudioInput::serverGone() {
+bool JackAudio::serverGone() {
     if (!gone.exchange(false)) return false;
     close();
     return true;
 }
 
-int AudioInput::process(jack_nframes_t frames, void* self) {
-    static_cast<AudioInput*>(self)->copyCycle(frames);
+int JackAudio::process(jack_nframes_t frames, void* self) {
+    static_cast<JackAudio*>(self)->copyCycle(frames);
     return 0;
 }
 
-void AudioInput::shutdown(void* self) { static_cast<AudioInput*>(self)->gone = true; }
+void JackAudio::shutdown(void* self) { static_cast<JackAudio*>(self)->gone = true; }
 
 // JACK's thread: the cycle's samples heard during the period that ends as the cycle wakes, timed
 // from the wake read on the clock (as the MIDI input times its events).
-void AudioInput::copyCycle(jack_nframes_t frames) {
+void JackAudio::copyCycle(jack_nframes_t frames) {
     if (!port || !ring || frames == 0 || frames > MaxCycleFrames) return;
     const float* samples = static_cast<const float*>(jack_port_get_buffer(port, frames));
     const jack_time_t period = jack_time_t(frames) * 1000000u / sampleRate;
@@ -141,7 +141,7 @@ void AudioInput::copyCycle(jack_nframes_t frames) {
 
 // The analysis thread: reads whole cycles, keeps the newest cycle's time to place the readings on
 // JACK's clock, hands taps over and publishes after each batch.
-void AudioInput::analyse() {
+void JackAudio::analyse() {
     SoundAnalyser analyser{int(sampleRate)};
     std::vector<float> block(MaxCycleFrames);
     double refSample = 0, refUs = 0;
@@ -184,19 +184,19 @@ void AudioInput::analyse() {
     }
 }
 
-bool AudioInput::latest(AudioReading& out) {
+bool JackAudio::latest(AudioReading& out) {
     std::lock_guard<std::mutex> lock(publish);
     if (!published) return false;
     out = reading;
     return true;
 }
 
-void AudioInput::tap(double usecs, double beatLengthUs) {
+void JackAudio::tap(double usecs, double beatLengthUs) {
     tapLengthUs = beatLengthUs;
     tapUs = usecs;
 }
 
-void AudioInput::connectPeers(const std::vector<std::string>& patterns, int limit) {
+void JackAudio::connectPeers(const std::vector<std::string>& patterns, int limit) {
     if (!client || !port) return;
     const char** names = jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput);
     std::vector<std::string> present;

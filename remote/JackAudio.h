@@ -1,4 +1,4 @@
-// The sound input through JACK: the port "audio_in" on the client that holds the MIDI ports, or
+// Sound input through JACK: the port "audio_in" on the client that holds the MIDI ports, or
 // on a client "loopmixer" of its own when MIDI does not use JACK. JACK's process thread only
 // copies each cycle's samples, with the time of the first, into a lock-free ring; a thread of its
 // own runs the analysis and publishes readings on JACK's clock, which the main thread reads once
@@ -26,11 +26,11 @@ struct AudioReading {
     double lastKickUs = 0;  // where the latest kick began
 };
 
-class AudioInput {
+class JackAudio {
 public:
     enum OpenResult { Opened, NoServer, NameTaken, Failed };
 
-    ~AudioInput() { close(); }
+    ~JackAudio() { close(); }
     // shared: the MIDI client to add the port to; nullptr opens a client "loopmixer" of its own
     // (never starting a server, never under another name).
     OpenResult open(JackMidi* shared);

@@ -1,4 +1,4 @@
-#include "sound/SoundBindings.h"
+#include "remote/SoundBindings.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "sound/SoundFollow.h"
+#include "remote/SoundFollow.h"
 
 #include <jack/jack.h>
 
@@ -15,15 +15,15 @@
 #include "remote/MidiTargets.h"
 #include "remote/OscAddresses.h"
 #include "remote/OscPort.h"
-#include "sound/AudioInput.h"
-#include "sound/SoundBindings.h"
+#include "remote/JackAudio.h"
+#include "remote/SoundBindings.h"
 #include "tempo/TempoClock.h"
 
 namespace {
 
 constexpr int MaxSoundConnections = 8;
 
-AudioInput input;
+JackAudio input;
 bool wanted = false;
 JackMidi* attached = nullptr;  // the MIDI client the port is on; nullptr: a client of its own
 jack_client_t* attachedClient = nullptr;
@@ -63,16 +63,16 @@ void detach() {
 bool attach() {
     JackMidi* midi = midiJackClient();
     switch (input.open(midi)) {
-    case AudioInput::Opened: break;
-    case AudioInput::NoServer:
+    case JackAudio::Opened: break;
+    case JackAudio::NoServer:
         std::cout << "sound: no JACK server running" << std::endl;
         postNotice("sound: no JACK server running");
         return false;
-    case AudioInput::NameTaken:
+    case JackAudio::NameTaken:
         std::cout << "sound: the JACK client name loopmixer is taken (another loopmixer running?)" << std::endl;
         postNotice("sound: JACK client loopmixer exists already");
         return false;
-    case AudioInput::Failed:
+    case JackAudio::Failed:
         std::cout << "sound: cannot open the JACK input" << std::endl;
         postNotice("sound: cannot open the JACK input");
         return false;
