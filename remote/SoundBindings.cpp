@@ -21,6 +21,8 @@ bool wholeNumber(const std::string& word, int32_t& out) {
 
 bool parseSoundBinding(const std::string& line, SoundBinding& out) {
     if (line.size() > 80) return false;
+    for (char c : line)
+        if (uint8_t(c) < 32 || c == '<' || c == '>' || c == '&') return false;
     std::vector<std::string> words;
     size_t at = 0;
     while (at < line.size()) {

@@ -19,8 +19,8 @@ struct SoundBinding {
     int32_t from = 0, to = 127;
 };
 
-// False (out untouched) for a line that does not read: unknown source, empty or too long target,
-// values outside 0-127 or only one of them.
+// False (out untouched) for a line that does not read: control bytes or markup, unknown source,
+// empty or too long target.
 bool parseSoundBinding(const std::string& line, SoundBinding& out);
 // The controller value for a band's level (clipped to 0.0-1.0).
 int32_t soundBindingValue(const SoundBinding& b, float level);

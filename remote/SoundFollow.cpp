@@ -158,6 +158,12 @@ void closeSound() {
 
 bool soundOpen() { return input.isOpen(); }
 
+void soundLevels(float levels[3]) {
+    AudioReading r;
+    const bool known = input.latest(r);
+    for (int b = 0; b < SoundBands; b++) levels[b] = known ? r.sound.level[b] : 0.0f;
+}
+
 void pollSound(uint32_t ticks) {
     if (!wanted) return;
     if (input.serverGone()) {

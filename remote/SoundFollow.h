@@ -21,3 +21,5 @@ bool openSound(const std::vector<std::string>& connect, const std::vector<std::s
 void closeSound();
 bool soundOpen();
 void pollSound(uint32_t ticks);
+// The newest band levels (low, mid, high: 0.0-1.0); all 0 before the first reading.
+void soundLevels(float levels[3]);

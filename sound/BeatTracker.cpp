@@ -141,11 +141,15 @@ void BeatTracker::estimate() {
     const int n = int(std::min<double>(double(frames), std::min(WindowSeconds * fps, double(TrackHistory))));
     if (n < 3 * fps) return;
     const int64_t start = frames - n;
-    // Silence (more than half of the last two seconds) reads nothing: the last tempo runs on.
-    const int recent = int(2 * fps);
-    int quietFrames = 0;
-    for (int i = n - recent; i < n; i++) quietFrames += quiet[(start + i) % TrackHistory];
-    if (quietFrames * 2 > recent) {
+    // Silence (more than half of the last two seconds, or a quarter of the last half second: the
+    // music stopped) reads nothing: the last tempo runs on.
+    const int recent = int(2 * fps), latest = int(0.5 * fps);
+    int quietFrames = 0, quietLatest = 0;
+    for (int i = n - recent; i < n; i++) {
+        quietFrames += quiet[(start + i) % TrackHistory];
+        if (i >= n - latest) quietLatest += quiet[(start + i) % TrackHistory];
+    }
+    if (quietFrames * 2 > recent || quietLatest * 4 > latest) {
         octaveVotes = 0;
         return;
     }

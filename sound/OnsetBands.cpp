@@ -11,9 +11,10 @@ const float BandEdgesHz[SoundBands + 1] = {30.0f, 150.0f, 3000.0f, 16000.0f};
 constexpr float LevelRangeDb = 36.0f;    // a band reads 0 this far below its recent peak
 constexpr float SilenceDb = -70.0f;      // quieter bands read 0 whatever their peak
 constexpr float KickGapSeconds = 0.12f;  // two kicks closer than this are one
-constexpr float KickShareDb = 6.0f;      // the low band within this of the whole sound's level
-constexpr float KickRiseDb = 6.0f;       // and this far above its own recent level
-constexpr float KickFloorDb = -50.0f;
+constexpr float KickRise = 4.0f;         // energy over the low hops' recent mean
+constexpr float KickShare = 0.4f;        // of the whole hop's energy
+constexpr float KickFloor = 1e-5f;       // -50 dB
+constexpr float KickHz = 120.0f;
 
 }  // namespace
 
@@ -27,6 +28,14 @@ OnsetBands::OnsetBands(int sampleRate) {
     firstBin[SoundBands] = std::min(firstBin[SoundBands], bins);
     framesPerSecond = float(sampleRate) / SoundHop;
     for (float& p : peakDb) p = SilenceDb;
+    // A second-order low-pass (the audio EQ cookbook's), Q of 1/sqrt(2).
+    envelopeFall = float(std::exp(-1.0 / (0.01 * sampleRate)));
+    const double w = 2 * M_PI * KickHz / sampleRate, alpha = std::sin(w) / std::sqrt(2.0), a0 = 1 + alpha;
+    const double c = std::cos(w);
+    lowB[0] = lowB[2] = float((1 - c) / 2 / a0);
+    lowB[1] = float((1 - c) / a0);
+    lowA[0] = float(-2 * c / a0);
+    lowA[1] = float((1 - alpha) / a0);
     pvoc = new_aubio_pvoc(SoundWindow, SoundHop);
     input = new_fvec(SoundHop);
     spectrum = new_cvec(SoundWindow);
@@ -46,7 +55,6 @@ BandFrame OnsetBands::analyse(const float* hop) {
     // A full-scale sine reads about SoundWindow / 4 in aubio's magnitudes.
     const float fullScale = float(SoundWindow) / 4;
     double total = 0;
-    float bandDb[SoundBands];
     for (int b = 0; b < SoundBands; b++) {
         double flux = 0, energy = 0;
         for (int k = firstBin[b]; k < firstBin[b + 1]; k++) {
@@ -59,7 +67,6 @@ BandFrame OnsetBands::analyse(const float* hop) {
         f.flux[b] = float(flux / (firstBin[b + 1] - firstBin[b]));
         total += energy;
         const float db = 10.0f * std::log10(float(energy) / (fullScale * fullScale) + 1e-12f);
-        bandDb[b] = db;
         // The peak falls 6 dB a second, so a quiet passage reads high again after a while.
         peakDb[b] = std::max(db, std::max(SilenceDb, peakDb[b] - 6.0f / framesPerSecond));
         const float target = db < SilenceDb ? 0.0f : std::clamp(1.0f + (db - peakDb[b]) / LevelRangeDb, 0.0f, 1.0f);
@@ -69,25 +76,49 @@ BandFrame OnsetBands::analyse(const float* hop) {
     }
     f.decibels = 10.0f * std::log10(float(total) / (fullScale * fullScale) + 1e-12f);
 
-    // A kick: the low band's flux peaked in the previous frame well above its running mean and
-    // near its recent peaks (a bass line's notes rise less), not just after another; the low band
-    // must carry much of the sound (not a hat's or a snare's faint low end) and have risen well
-    // above its recent level (not noise's flicker).
-    const float now = f.flux[0];
-    const float candidate = lowFlux[0];
-    const bool peaked = candidate > lowFlux[1] && candidate >= now;
-    const bool lowCarries = bandDb[0] > f.decibels - KickShareDb && bandDb[0] > lowDbMean + KickRiseDb;
-    sinceKick++;
-    if (peaked && lowCarries && bandDb[0] > KickFloorDb && candidate > 2.0f * lowMean + 0.05f &&
-        candidate > 0.4f * lowPeak && sinceKick >= int32_t(KickGapSeconds * framesPerSecond)) {
-        f.kick = true;
-        sinceKick = 0;
+    // A kick: the low-passed hop's energy jumped well above its recent mean and the last hop's,
+    // near the loudest
+    // recent kicks (a bass line's notes rise less), carrying much of the whole hop's energy (not
+    // a snare's or a hat's faint low end), above the floor and not just after another kick.
+    double lowEnergy = 0, allEnergy = 0;
+    float loudest = 0;
+    for (int i = 0; i < SoundHop; i++) {
+        const float x = hop[i];
+        float y = x;
+        for (int s = 0; s < 2; s++) {
+            const float in = y;
+            y = lowB[0] * in + lowB[1] * lowX[s][0] + lowB[2] * lowX[s][1] - lowA[0] * lowY[s][0] - lowA[1] * lowY[s][1];
+            lowX[s][1] = lowX[s][0], lowX[s][0] = in, lowY[s][1] = lowY[s][0], lowY[s][0] = y;
+        }
+        // The envelope rises at once and falls over about 10 ms: no holes at zero crossings.
+        envelopeNow = std::max(std::fabs(y), envelopeNow * envelopeFall);
+        envelope[(envelopeAt + i) % KickHistory] = envelopeNow;
+        lowEnergy += double(y) * y;
+        allEnergy += double(x) * x;
+        loudest = std::max(loudest, envelopeNow);
     }
-    if (peaked) lowPeak = std::max(candidate, lowPeak);
+    envelopeAt = (envelopeAt + SoundHop) % KickHistory;
+    lowEnergy /= SoundHop;
+    allEnergy /= SoundHop;
+    f.kick = false;
+    f.kickAt = 0;
+    sinceKick++;
+    const float e = float(lowEnergy);
+    if (e > KickRise * lowMean && e > KickFloor && e > KickShare * float(allEnergy) && e > 0.3f * lowPeak &&
+        sinceKick >= int32_t(KickGapSeconds * framesPerSecond)) {
+        // It began where the envelope last rose through a tenth of this hop's peak: walked back
+        // from the hop's end over the samples above it (at most the history).
+        const int32_t end = envelopeAt + KickHistory;  // one past this hop's last sample
+        int32_t at = SoundHop;
+        while (at > 0 && envelope[(end - SoundHop + at - 1) % KickHistory] < 0.1f * loudest) at--;
+        while (at > SoundHop - KickHistory + 1 && envelope[(end - SoundHop + at - 1) % KickHistory] >= 0.1f * loudest) at--;
+        f.kick = true;
+        f.kickAt = at;
+        sinceKick = 0;
+        lowPeak = std::max(lowPeak, e);
+    }
     lowPeak *= std::pow(0.5f, 1.0f / framesPerSecond);  // halves in a second
-    lowMean += (now - lowMean) * (1.0f / framesPerSecond);
-    lowDbMean += (std::max(bandDb[0], SilenceDb) - lowDbMean) * (2.0f / framesPerSecond);
-    lowFlux[1] = lowFlux[0];
-    lowFlux[0] = now;
+    lowMean += (e - lowMean) * std::min(1.0f, 8.0f / framesPerSecond);
+    lowLast = e;
     return f;
 }

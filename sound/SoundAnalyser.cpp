@@ -8,16 +8,14 @@ namespace {
 // The bands' share of the onset strength the tracker follows: kicks and snares mark the beat,
 // hats fill between.
 const float BandWeight[SoundBands] = {1.0f, 0.8f, 0.4f};
-// Quiet, for the tempo: the level over the last half second below -60 dB, or 24 dB below the
+// Quiet, for the tempo: the frame below -60 dB, or the level over the last half second 24 dB below the
 // loudest such level lately (whose mark falls a tenth of a dB a second), so that faint noise
 // after the music reads as silence.
 constexpr float QuietDb = -60.0f;
 constexpr float QuietBelowLoudDb = 24.0f;
 // A frame's onset strength peaks when a hit is this many samples into its window (measured on
-// single drum hits, and on the beats of rendered pieces): where the hit began. The low band's
-// peak, for kicks, comes later: its few bins fill slowly.
+// single drum hits, and on the beats of rendered pieces): where the hit began.
 constexpr double OnsetDelaySamples = 640;
-constexpr double KickDelaySamples = 1152;
 
 }  // namespace
 
@@ -51,10 +49,10 @@ void SoundAnalyser::analyseHop() {
     power += (std::pow(10.0f, f.decibels / 10) - power) * float(2 / framesPerSecond);
     const float db = 10 * std::log10(power + 1e-12f);
     loudDb = std::max(db, loudDb - float(0.1 / framesPerSecond));
-    tracker.push(strength, db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
+    tracker.push(strength, f.decibels < QuietDb || db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
     if (f.kick) {
         now.kicks++;
-        now.lastKickSample = int64_t(frame * SoundHop) - int64_t(KickDelaySamples);
+        now.lastKickSample = int64_t(frame * SoundHop) + f.kickAt;
     }
     const BeatReading& r = tracker.reading();
     if (r.valid) {
