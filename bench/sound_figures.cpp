@@ -37,6 +37,8 @@ struct Result {
     std::vector<double> phaseMs;  // signed error of each reading's beat after 8 s
     double followedAfter = -1;    // seconds after the change until within 0.5 BPM for good
     uint32_t kicks = 0;
+    std::vector<double> kickDelayMs;  // from each rendered kick to the hop that reported it
+    int falseKicks = 0;
     double seconds = 0;  // analysis time
 };
 
@@ -62,10 +64,23 @@ Result run(const drums::Piece& p, const PieceSpec& spec) {
     double lastOutside = spec.changeAt;
     const double start = threadSeconds();
     double nextPhaseCheck = 8.0;
+    uint32_t seenKicks = 0;
+    size_t nextKick = 0;
     for (size_t at = 0; at < p.samples.size(); at += block) {
         a.feed(p.samples.data() + at, std::min(block, p.samples.size() - at));
         const SoundReading& s = a.reading();
         const double t = double(s.samples) / p.rate;
+        if (s.kicks != seenKicks) {
+            seenKicks = s.kicks;
+            // The latest rendered kick at or before now that no report took yet.
+            while (nextKick + 1 < p.kicks.size() && p.kicks[nextKick + 1] <= t) nextKick++;
+            if (nextKick < p.kicks.size() && p.kicks[nextKick] <= t && t - p.kicks[nextKick] < 0.1) {
+                r.kickDelayMs.push_back(1000 * (t - p.kicks[nextKick]));
+                nextKick++;
+            } else {
+                r.falseKicks++;
+            }
+        }
         if (r.bpmAt8 == 0 && t >= 8.0) r.bpmAt8 = s.bpm;
         if (spec.bpmAfter > 0 && t >= spec.changeAt && std::fabs(s.bpm - truthEnd) > 0.5) lastOutside = t;
         if (t >= nextPhaseCheck && s.tempoKnown && std::fabs(s.bpm / truthEnd - 1) < 0.05 &&
@@ -118,10 +133,11 @@ int main() {
         {"Millo_MultiLayered3", Breakbeat, 160, true, false, true},
     };
     std::printf("%-4s %-23s %-18s %6s %-3s %-4s %-5s | %8s %6s | %8s %8s %9s | %s\n", "#", "kit", "style", "BPM",
-                "hum", "bass", "noise", "aubio", "error", "ours@8s", "error", "phase ms", "kicks");
+                "hum", "bass", "noise", "aubio", "error", "ours@8s", "error", "phase ms", "kicks found/rendered, false");
     int good = 0, aubioGood = 0, n = 0;
     double analysis = 0, audio = 0;
-    std::vector<double> allPhase, signedPhase;
+    std::vector<double> allPhase, signedPhase, kickDelays;
+    int renderedKicks = 0, foundKicks = 0, falseKicks = 0;
     for (const PieceSpec& spec : pieces) {
         const drums::Piece p = drums::render(spec, 48000, uint32_t(n + 1));
         if (p.samples.empty()) {
@@ -142,12 +158,17 @@ int main() {
         std::vector<double> absPhase;
         for (double e : r.phaseMs) absPhase.push_back(std::fabs(e));
         signedPhase.insert(signedPhase.end(), r.phaseMs.begin(), r.phaseMs.end());
+        kickDelays.insert(kickDelays.end(), r.kickDelayMs.begin(), r.kickDelayMs.end());
+        renderedKicks += int(p.kicks.size());
+        foundKicks += int(r.kickDelayMs.size());
+        falseKicks += r.falseKicks;
         std::sort(absPhase.begin(), absPhase.end());
         allPhase.insert(allPhase.end(), absPhase.begin(), absPhase.end());
         const double median = absPhase.empty() ? -1 : absPhase[absPhase.size() / 2];
-        std::printf("%-4d %-23s %-18s %6.1f %-3s %-4s %-5s | %8.1f %+6.1f | %8.2f %+8.2f %9.1f | %u\n", ++n, spec.kit,
-                    drums::StyleNames[spec.style], spec.bpm, spec.humanise ? "yes" : "-", spec.bass ? "yes" : "-",
-                    spec.noise ? "yes" : "-", theirs, theirs - spec.bpm, r.bpmAt8, r.bpmAt8 - spec.bpm, median, r.kicks);
+        std::printf("%-4d %-23s %-18s %6.1f %-3s %-4s %-5s | %8.1f %+6.1f | %8.2f %+8.2f %9.1f | %zu/%zu %d\n", ++n,
+                    spec.kit, drums::StyleNames[spec.style], spec.bpm, spec.humanise ? "yes" : "-", spec.bass ? "yes" : "-",
+                    spec.noise ? "yes" : "-", theirs, theirs - spec.bpm, r.bpmAt8, r.bpmAt8 - spec.bpm, median,
+                    r.kickDelayMs.size(), p.kicks.size(), r.falseKicks);
     }
     std::sort(allPhase.begin(), allPhase.end());
     std::sort(signedPhase.begin(), signedPhase.end());
@@ -159,6 +180,13 @@ int main() {
     if (!signedPhase.empty())
         std::printf("beat phase, signed (reading later than the beat is positive): median %+.1f ms\n",
                     signedPhase[signedPhase.size() / 2]);
+
+    std::sort(kickDelays.begin(), kickDelays.end());
+    if (!kickDelays.empty())
+        std::printf("kicks: %d of %d found, %d false; from the kick to the hop that reports it (256-sample "
+                    "blocks): median %.1f ms, 90th percentile %.1f ms\n",
+                    foundKicks, renderedKicks, falseKicks, kickDelays[kickDelays.size() / 2],
+                    kickDelays[kickDelays.size() * 9 / 10]);
 
     // Tempo changes of 8 BPM, up and down, 12 s in.
     const PieceSpec changes[] = {

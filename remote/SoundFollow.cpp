@@ -27,6 +27,8 @@ JackAudio input;
 bool wanted = false;
 JackMidi* attached = nullptr;  // the MIDI client the port is on; nullptr: a client of its own
 jack_client_t* attachedClient = nullptr;
+JackMidi* triedMidi = nullptr;  // the MIDI client last tried (a failure is not retried on it)
+jack_client_t* triedClient = nullptr;
 std::vector<std::string> patterns;
 
 struct Bound {
@@ -62,6 +64,8 @@ void detach() {
 
 bool attach() {
     JackMidi* midi = midiJackClient();
+    triedMidi = midi;
+    triedClient = midi ? midi->jackClient() : nullptr;
     switch (input.open(midi)) {
     case JackAudio::Opened: break;
     case JackAudio::NoServer:
@@ -178,7 +182,9 @@ void pollSound(uint32_t ticks) {
         detach();
     }
     if (!input.isOpen()) {
-        if (!midiJackClient() || !attach()) return;
+        // Back on a MIDI client that opened since (MIDI through JACK reconnected).
+        JackMidi* midi = midiJackClient();
+        if (!midi || (midi == triedMidi && midi->jackClient() == triedClient) || !attach()) return;
     }
 
     if (ticks - lastScan >= SoundRescanMs) {

@@ -11,6 +11,7 @@ constexpr double AcfSeconds = 5.0;      // autocorrelated for the beat's family
 constexpr double FitSeconds = 4.0;      // beats fitted for the precise length and phase
 constexpr double RecentSeconds = 3.0;   // older frames weigh less (e to the minus age over this)
 constexpr double UpdateSeconds = 0.25;
+constexpr double FirstReadingSeconds = 4 * 60 / MinTrackBpm + 2;
 constexpr double Spread = 0.04;         // each candidate is searched this far either side
 constexpr double PreferredBpm = 140.0;  // the middle of the tempo bell
 constexpr double PreferredSpread = 0.8; // its width, in octaves
@@ -139,7 +140,9 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f) const {
 
 void BeatTracker::estimate() {
     const int n = int(std::min<double>(double(frames), std::min(WindowSeconds * fps, double(TrackHistory))));
-    if (n < 3 * fps) return;
+    // The first reading waits until the meter of the slowest tempo can be heard (four of its
+    // beats and two seconds to compare): an early one would favour the fast octaves.
+    if (n < (out.valid ? 3 : FirstReadingSeconds) * fps) return;
     const int64_t start = frames - n;
     // Silence (more than half of the last two seconds, or a quarter of the last half second: the
     // music stopped) reads nothing: the last tempo runs on.

@@ -8,8 +8,8 @@ namespace {
 // The bands' share of the onset strength the tracker follows: kicks and snares mark the beat,
 // hats fill between.
 const float BandWeight[SoundBands] = {1.0f, 0.8f, 0.4f};
-// Quiet, for the tempo: the frame below -60 dB, or the level over the last half second 24 dB below the
-// loudest such level lately (whose mark falls a tenth of a dB a second), so that faint noise
+// Quiet, for the tempo: the level over the last tenth of a second below -60 dB, or 24 dB below
+// the loudest such level lately (whose mark falls a tenth of a dB a second), so that faint noise
 // after the music reads as silence.
 constexpr float QuietDb = -60.0f;
 constexpr float QuietBelowLoudDb = 24.0f;
@@ -46,10 +46,10 @@ void SoundAnalyser::analyseHop() {
         strength += BandWeight[b] * f.flux[b] / (fluxMean[b] + 1e-4f);
         now.level[b] = f.level[b];
     }
-    power += (std::pow(10.0f, f.decibels / 10) - power) * float(2 / framesPerSecond);
+    power += (std::pow(10.0f, f.decibels / 10) - power) * float(10 / framesPerSecond);
     const float db = 10 * std::log10(power + 1e-12f);
     loudDb = std::max(db, loudDb - float(0.1 / framesPerSecond));
-    tracker.push(strength, f.decibels < QuietDb || db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
+    tracker.push(strength, db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
     if (f.kick) {
         now.kicks++;
         now.lastKickSample = int64_t(frame * SoundHop) + f.kickAt;

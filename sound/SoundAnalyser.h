@@ -41,7 +41,7 @@ private:
     float hop[SoundHop] = {};
     int filled = 0;
     float fluxMean[SoundBands] = {};
-    float power = 0;  // the sound's power over about half a second
+    float power = 0;  // the sound's power over about a tenth of a second
     float loudDb = -120;
     SoundReading now;
 };

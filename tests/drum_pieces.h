@@ -59,6 +59,7 @@ struct PieceSpec {
 struct Piece {
     std::vector<float> samples;
     std::vector<double> beats;  // rendered beat times, seconds
+    std::vector<double> kicks;  // rendered kick times (where each file's hit begins), seconds
     int rate = 48000;
 };
 
@@ -83,6 +84,15 @@ inline std::vector<float> loadSample(const std::string& path, int rate) {
         out.push_back(float(raw[i] + (raw[i + 1] - raw[i]) * (at - i)));
     }
     return out;
+}
+
+// Where a hit begins: its first sample at a tenth of its peak (some files start quiet).
+inline size_t attackOf(const std::vector<float>& hit) {
+    float peak = 0;
+    for (float s : hit) peak = std::max(peak, std::fabs(s));
+    size_t at = 0;
+    while (at < hit.size() && std::fabs(hit[at]) < 0.1f * peak) at++;
+    return at;
 }
 
 inline const Kit* kitNamed(const char* folder) {
@@ -132,6 +142,7 @@ inline Piece render(const PieceSpec& spec, int rate = 48000, uint32_t seed = 1) 
                 if (pattern[v][inBar] != 'x') continue;
                 const double shift = spec.humanise ? (random() * 2 - 1) * 0.005 : 0.0;
                 addAt(p.samples, hits[v], at + shift, rate, gains[v] * float(0.8 + 0.2 * random()));
+                if (v == 0) p.kicks.push_back(at + shift + double(attackOf(hits[0])) / rate);
             }
             // The bass: a decaying low note on the kick's steps and on the last eighth of the bar.
             if (spec.bass && (pattern[0][inBar] == 'x' || inBar == 14)) {
@@ -152,6 +163,7 @@ inline Piece render(const PieceSpec& spec, int rate = 48000, uint32_t seed = 1) 
     for (float s : p.samples) peak = std::max(peak, std::fabs(s));
     for (float& s : p.samples) s *= 0.9f / peak;
     while (!p.beats.empty() && p.beats.back() >= spec.seconds) p.beats.pop_back();
+    while (!p.kicks.empty() && p.kicks.back() >= spec.seconds) p.kicks.pop_back();
     return p;
 }
 
