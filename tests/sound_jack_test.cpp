@@ -3,9 +3,12 @@
 // listening on loopmixer:audio_in. The player's port appears after the program started and is
 // connected by --audio-connect; the beat clock follows the sound, kicks flash, silence keeps the
 // tempo; the input shares the MIDI client "loopmixer". Without a server the program plays on.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
-
+#include <lo/lo.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -79,6 +82,34 @@ private:
     size_t at = 0;
 };
 
+// What the program sent to its OSC feedback target about the sound.
+struct Heard {
+    int levels = 0, levelsOutOfRange = 0, onsets = 0;
+};
+Heard heard;
+
+int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void*) {
+    if (std::string(path) == "/loopmixer/level" && argc == 3 && std::string(types) == "fff") {
+        heard.levels++;
+        for (int b = 0; b < 3; b++) heard.levelsOutOfRange += !(argv[b]->f >= 0.0f && argv[b]->f <= 1.0f);
+    }
+    if (std::string(path) == "/loopmixer/onset" && argc == 1 && types[0] == 'i' && argv[0]->i == 1) heard.onsets++;
+    return 0;
+}
+
+// A port no one listens on right now.
+int freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
 float feedbackValue(const char* address) {
     static const char* wanted;
     static float value;
@@ -97,9 +128,15 @@ TEST(SoundJack, FollowsAPlayerThatAppearsLaterAndKeepsTheTempoThroughSilence) {
     const drums::Piece piece = drums::render({"Millo-Drums_v.1", drums::FourOnFloor, 128, false, true, false, 7.5});
     ASSERT_FALSE(piece.samples.empty()) << "hydrogen-drumkits is missing";
 
+    lo_server listener = lo_server_new_with_proto(nullptr, LO_UDP, nullptr);
+    ASSERT_NE(nullptr, listener);
+    lo_server_add_method(listener, nullptr, nullptr, record, nullptr);
+    heard = Heard();
     launchOptions = LaunchOptions();
     launchOptions.audio = true;
     launchOptions.audioConnect = {"player"};
+    launchOptions.oscPort = freeUdpPort();
+    launchOptions.oscFeedback = {"127.0.0.1:" + std::to_string(lo_server_get_port(listener))};
     HarnessOptions o = HarnessOptions::withoutPictures();
     o.start = false;
     Harness h(o);
@@ -108,8 +145,11 @@ TEST(SoundJack, FollowsAPlayerThatAppearsLaterAndKeepsTheTempoThroughSilence) {
     ASSERT_TRUE(h.startUp());
     ASSERT_TRUE(soundOpen());
     ASSERT_TRUE(remoteMidiOn());
-    tempoClock.followSound = 1;
     tempoClock.setTempo(100, platform::ticks());
+    lo_address program = lo_address_new("127.0.0.1", std::to_string(launchOptions.oscPort).c_str());
+    lo_send(program, "/loopmixer/follow", "i", 1);
+    lo_address_free(program);
+    ASSERT_TRUE(playUntil(h, 5000, [] { return tempoClock.followSound == 1; })) << "/loopmixer/follow";
     {
         // One client "loopmixer" holds both the MIDI ports and audio_in.
         jack_status_t status;
@@ -123,13 +163,22 @@ TEST(SoundJack, FollowsAPlayerThatAppearsLaterAndKeepsTheTempoThroughSilence) {
     Player player(piece.samples);
     ASSERT_TRUE(player.ok());
     bool flashed = false;
+    const auto playing = Clock::now();
     const bool settled = playUntil(h, 40000, [&] {
         flashed |= decks.flash > 0;
+        while (lo_server_recv_noblock(listener, 0) > 0) {
+        }
         return tempoClock.source == TempoSound && std::fabs(tempoClock.bpm() - 128) < 0.5 && flashed;
     });
     EXPECT_GE(player.connections(), 1) << "--audio-connect never connected the player";
     ASSERT_TRUE(settled) << "tempo " << tempoClock.bpm() << ", source " << tempoClock.source << ", flashed " << flashed;
     EXPECT_NEAR(128.0, feedbackValue("/loopmixer/tempo"), 0.5);
+    // Levels at most 25 times a second, within 0.0-1.0; an onset at kicks (one a beat here).
+    const double seconds = std::chrono::duration<double>(Clock::now() - playing).count();
+    EXPECT_GT(heard.levels, 0);
+    EXPECT_LE(heard.levels, 25 * seconds + 2);
+    EXPECT_EQ(0, heard.levelsOutOfRange);
+    EXPECT_GE(heard.onsets, int(seconds * 128 / 60 / 2)) << "at least half the kicks";
 
     // Silence: once the analysis has caught up with it (the levels fell), the tempo runs on as it
     // was.
@@ -146,6 +195,7 @@ TEST(SoundJack, FollowsAPlayerThatAppearsLaterAndKeepsTheTempoThroughSilence) {
     EXPECT_NEAR(128.0, tempoClock.bpm(), 1.0);
     EXPECT_EQ(TempoSound, tempoClock.source);
     launchOptions = LaunchOptions();
+    lo_server_free(listener);
 }
 
 TEST(SoundJack, WithoutAServerTheProgramPlaysOn) {

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "sound/SoundAnalyser.h"
+#include "tempo/TempoClock.h"
 #include "remote/SoundBindings.h"
 #include "tests/drum_pieces.h"
 
@@ -100,6 +101,35 @@ TEST(SoundTracker, TapsSettleTheOctaveAndThePhase) {
     a.feed(p.samples.data() + half, half);
     EXPECT_NEAR(64.0, a.reading().bpm, 0.3);
     EXPECT_LT(phaseErrorMs(p, a.reading().beatSample), 20.0);
+}
+
+TEST(SoundTempo, ReadingsKeepTheBarCountTapsGoToTheTrackerAndAClockLeads) {
+    static double tapped;
+    TempoClock c;
+    c.setTempo(120, 0);  // beats every 500 ms from 0
+    c.followBeat(480, 2010, 2100);
+    EXPECT_EQ(TempoSet, c.source) << "not following: readings are ignored";
+    c.followSound = 1;
+    c.followBeat(480, 2010, 2100);
+    EXPECT_EQ(TempoSound, c.source);
+    EXPECT_NEAR(125.0, c.bpm(), 1e-9);
+    EXPECT_NEAR(4.0, c.beatAt(2010), 1e-9) << "the reading's beat takes the place of the nearest one, beat 4";
+    EXPECT_EQ(1, c.beatInBar(2010));
+
+    // A tap goes to the sound's tracker; the first of a sequence is a downbeat.
+    c.soundTap = [](double ms) { tapped = ms; };
+    tapped = 0;
+    c.tap(2250);
+    EXPECT_EQ(2250, tapped);
+    EXPECT_EQ(1, c.beatInBar(2250));
+    EXPECT_EQ(TempoSound, c.source);
+
+    // A running MIDI clock leads: the sound's readings wait.
+    for (int i = 0; i < 30; i++) c.midiMessage(ClockByte::Tick, 0, 0, 3000 + i * 20.8333);
+    const double clockBpm = c.bpm();
+    c.followBeat(600, 3600, 3610);
+    EXPECT_EQ(TempoMidiClock, c.source);
+    EXPECT_EQ(clockBpm, c.bpm());
 }
 
 TEST(SoundBindings, LinesReadOrAreRefused) {
