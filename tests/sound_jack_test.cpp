@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "core/LaunchOptions.h"
@@ -88,12 +89,24 @@ struct Heard {
 };
 Heard heard;
 
+// liblo's argument pointers are only 4-byte aligned: the values are copied out.
+template <class T>
+T valueAt(const lo_arg* a) {
+    T v;
+    std::memcpy(&v, a, sizeof v);
+    return v;
+}
+
 int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void*) {
     if (std::string(path) == "/loopmixer/level" && argc == 3 && std::string(types) == "fff") {
         heard.levels++;
-        for (int b = 0; b < 3; b++) heard.levelsOutOfRange += !(argv[b]->f >= 0.0f && argv[b]->f <= 1.0f);
+        for (int b = 0; b < 3; b++) {
+            const float level = valueAt<float>(argv[b]);
+            heard.levelsOutOfRange += !(level >= 0.0f && level <= 1.0f);
+        }
     }
-    if (std::string(path) == "/loopmixer/onset" && argc == 1 && types[0] == 'i' && argv[0]->i == 1) heard.onsets++;
+    if (std::string(path) == "/loopmixer/onset" && argc == 1 && types[0] == 'i' && valueAt<int32_t>(argv[0]) == 1)
+        heard.onsets++;
     return 0;
 }
 
