@@ -221,15 +221,16 @@ void BeatTracker::estimate() {
     std::vector<Fold> folds;
     for (double p : periods) folds.push_back(search(signal, n, p, Spread));
 
-    // The candidate that fits the music's meter best: the signal repeats after two and four of
-    // its beats (a bar of four) more than after three, and its fold stands out; weighed by how
-    // common its tempo is (a bell over the octaves around PreferredBpm).
+    // The candidate that fits the music's meter best: the signal repeats after half a beat (the
+    // eighth notes), one, two and four of its beats (a bar of four), less after three, and its
+    // fold stands out; weighed by how common its tempo is (a bell over the octaves around
+    // PreferredBpm).
     int chosen = 0;
     double bestScore = -1;
     std::vector<double> scores(folds.size());
     for (int i = 0; i < int(folds.size()); i++) {
         const double p = folds[i].period;
-        const double meter = std::max(1e-6, longAt(p) + longAt(2 * p) + longAt(4 * p) - longAt(3 * p));
+        const double meter = std::max(1e-6, 0.5 * longAt(0.5 * p) + longAt(p) + longAt(2 * p) + longAt(4 * p) - longAt(3 * p));
         const double octaves = std::log2(60 * fps / p / PreferredBpm) / PreferredSpread;
         const double score = std::sqrt(folds[i].peakiness) * meter * std::exp(-0.5 * octaves * octaves);
         scores[i] = score;
