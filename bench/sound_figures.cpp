@@ -219,6 +219,9 @@ int main() {
         analysis += threadSeconds() - start;
         audio += 8;
         right += std::fabs(r.bpm - spec.bpm) <= 0.5;
+        if (std::fabs(r.bpm - spec.bpm) > 0.5)
+            std::printf("  missed: %s %s %.0f BPM%s%s%s read %.2f\n", spec.kit, drums::StyleNames[spec.style], spec.bpm,
+                        spec.humanise ? ", humanised" : "", spec.bass ? ", bass" : "", spec.noise ? ", noise" : "", r.bpm);
         octaves += std::fabs(r.bpm / spec.bpm - 2) < 0.05 || std::fabs(r.bpm / spec.bpm - 0.5) < 0.03;
     }
     std::printf("40 random pieces: within 0.5 BPM after 8 s %d, half or double tempo %d\n", right, octaves);
