@@ -76,8 +76,7 @@ BandFrame OnsetBands::analyse(const float* hop) {
     }
     f.decibels = 10.0f * std::log10(float(total) / (fullScale * fullScale) + 1e-12f);
 
-    // A kick: the low-passed hop's energy jumped well above its recent mean and the last hop's,
-    // near the loudest
+    // A kick: the low-passed hop's energy jumped well above its recent mean, near the loudest
     // recent kicks (a bass line's notes rise less), carrying much of the whole hop's energy (not
     // a snare's or a hat's faint low end), above the floor and not just after another kick.
     double lowEnergy = 0, allEnergy = 0;
@@ -119,6 +118,5 @@ BandFrame OnsetBands::analyse(const float* hop) {
     }
     lowPeak *= std::pow(0.5f, 1.0f / framesPerSecond);  // halves in a second
     lowMean += (e - lowMean) * std::min(1.0f, 8.0f / framesPerSecond);
-    lowLast = e;
     return f;
 }

@@ -44,10 +44,10 @@ private:
     float shown[SoundBands] = {};
 
     // Kicks: a low-pass filter (two biquads in a row) and their state, the low hops' mean
-    // energy, the last hop's and the loudest recent kick's.
+    // energy and the loudest recent kick's.
     float lowB[3], lowA[2];
     float lowX[2][2] = {}, lowY[2][2] = {};
-    float lowMean = 0, lowLast = 0, lowPeak = 0;
+    float lowMean = 0, lowPeak = 0;
     // The low band's envelope over the last KickHistory samples (a ring), to find where a kick
     // found late began.
     static constexpr int KickHistory = 16 * SoundHop;
