@@ -18,6 +18,7 @@ constexpr double PreferredSpread = 0.8; // its width, in octaves
 constexpr double ClarityNeeded = 1.6;   // below: no clear beat, the reading stays
 constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updates in a row
 constexpr double OctaveMargin = 1.2;    // by this much
+constexpr double SnareSide = 1.5;       // snares this much more often halfway: the grid moves
 constexpr int MaxBins = 2048;  // half-frame bins of the longest beat (60 BPM at 512 frames a second)
 
 double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
@@ -26,9 +27,10 @@ double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
 
 BeatTracker::BeatTracker(double framesPerSecond) : fps(framesPerSecond) {}
 
-void BeatTracker::push(float strength, bool silent) {
+void BeatTracker::push(float strength, float mid, bool silent) {
     const int i = int(frames % TrackHistory);
     history[i] = std::isfinite(strength) && strength > 0 ? std::min(strength, 1e6f) : 0.0f;
+    midHistory[i] = std::isfinite(mid) && mid > 0 ? std::min(mid, 1e6f) : 0.0f;
     quiet[i] = silent ? 1 : 0;
     frames++;
     if (++sinceEstimate >= int32_t(UpdateSeconds * fps)) {
@@ -136,6 +138,25 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f) const {
     while (f.phase < 0) f.phase += f.period;
     f.phase = std::fmod(f.phase, f.period);
     return true;
+}
+
+// Snares fall on beats (two and four), rarely halfway between: the mid band's onsets over the
+// last FitSeconds, near the grid's beats against near the points halfway, say whether the grid
+// sits on the offbeats.
+bool BeatTracker::snaresHalfway(int n, const Fold& f) const {
+    const int64_t start = frames - n;
+    const double first = n - std::min<double>(n, FitSeconds * fps), half = f.period / 8;
+    double on = 0, off = 0;
+    for (int k = 0;; k++) {
+        const double t = (n - 1) - f.phase - k * f.period;
+        if (t - f.period / 2 - half < first) break;
+        for (int side = 0; side < 2; side++) {
+            const double c = t - side * f.period / 2;
+            for (int i = std::max(0, int(std::ceil(c - half))); i <= std::min(n - 1, int(std::floor(c + half))); i++)
+                (side ? off : on) += midHistory[(start + i) % TrackHistory];
+        }
+    }
+    return off > SnareSide * on;
 }
 
 void BeatTracker::estimate() {
@@ -262,6 +283,7 @@ void BeatTracker::estimate() {
     fitBeats(signal, n, f);
 
     double beat = double(frames - 1) - f.phase;
+    if (!lockedByTap && snaresHalfway(n, f)) beat -= f.period / 2;
     // Held by taps, the phase keeps the grid they set rather than the one halfway between.
     if (lockedByTap && out.periodFrames > 0) {
         double d = std::fmod((beat - out.beatFrame) / f.period, 1.0);

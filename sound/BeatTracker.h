@@ -23,8 +23,9 @@ class BeatTracker {
 public:
     explicit BeatTracker(double framesPerSecond);
 
-    // One frame's onset strength (0 or more); silent: the frame is quiet enough to be no music.
-    void push(float strength, bool silent);
+    // One frame's onset strength (0 or more), the mid band's alone (snares); silent: the frame
+    // is quiet enough to be no music.
+    void push(float strength, float mid, bool silent);
     // A performer's hints (taps): a beat fell at this frame; the beat is about this long. Both
     // keep the tracker on the phase and octave they chose until the tempo changes beyond doubt.
     void hintBeat(double frame);
@@ -41,9 +42,11 @@ private:
     Fold fold(const float* s, int n, double period) const;
     Fold search(const float* s, int n, double period, double spread) const;
     bool fitBeats(const float* s, int n, Fold& f) const;
+    bool snaresHalfway(int n, const Fold& f) const;
 
     double fps;
     float history[TrackHistory] = {};
+    float midHistory[TrackHistory] = {};
     uint8_t quiet[TrackHistory] = {};
     int64_t frames = 0;
     int32_t sinceEstimate = 0;
