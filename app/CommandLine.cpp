@@ -79,6 +79,18 @@ const Flag flags[] = {
          launchOptions.oscFeedback.push_back(v);
          return true;
      }},
+    // Sound input.
+    {"--audio", nullptr, "listen to the sound: JACK input port loopmixer:audio_in (tempo, beats, levels)",
+     [](const char*, std::string&) { return launchOptions.audio = true; }},
+    {"--audio-connect", "PATTERN", "connect audio output ports whose names contain PATTERN to audio_in (repeatable)",
+     [](const char* v, std::string& error) {
+         if (!*v || std::strlen(v) > 63 || launchOptions.audioConnect.size() == 8) {
+             error = "--audio-connect takes up to 8 patterns of 1 to 63 characters";
+             return false;
+         }
+         launchOptions.audioConnect.push_back(v);
+         return true;
+     }},
     // Recording.
     {"--record", "TARGET", "record from launch on: FILE.mkv, FILE.mp4, udp://HOST:PORT, srt://..., /dev/videoN",
      [](const char* v, std::string& error) {

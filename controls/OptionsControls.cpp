@@ -109,7 +109,10 @@ void handleOptions() {
         if (inZone(20, 138, 140, 153)) decks.sync[0] = 1 - decks.sync[0];
         if (inZone(20, 156, 150, 169)) options.beatFlash = (options.beatFlash + 1) % 3;
         if (inZone(20, 170, 150, 186)) appState.quantise = (appState.quantise + 1) % 3;
-        if (inZone(170, 140, 310, 180)) tempoClock.tap(currentTick);
+        // The tap box's lower right ("from: taps / sound") chooses where the tempo comes from; the
+        // rest of the box taps.
+        if (inZone(240, 158, 310, 180)) tempoClock.followSound = 1 - tempoClock.followSound;
+        else if (inZone(170, 140, 310, 180)) tempoClock.tap(currentTick);
         if (inZone(170, 182, 265, 195)) options.projectorFit = (options.projectorFit + 1) % 3;
         if (inZone(170, 196, 265, 210)) options.projectorLook = (options.projectorLook + 1) % 2;
         if (inZone(267, 189, 315, 205)) appState.mode = ModeA;

@@ -15,6 +15,9 @@ struct LaunchOptions {
     int oscPort = -1;  // -1: not given
     std::string oscHost;
     std::vector<std::string> oscFeedback;
+    // Sound input (sound/): the JACK port loopmixer:audio_in and the output ports connected to it.
+    bool audio = false;
+    std::vector<std::string> audioConnect;
     // Recording (record/): the target recorded from launch on (empty: none), the whole-number
     // enlargement, a steady 25 fps file instead of the presented timing, and the Mix screen as shown
     // (overlay and chooser included) instead of the clean picture.

@@ -64,6 +64,7 @@ std::string prefsContent(int32_t mode, int32_t showTopLine, const int32_t filter
     for (int d = 0; d < 2; d++) s += element("sync", beat.sync[d]);
     s += element("projectorfit", projector.fit);
     s += element("projectorlook", projector.look);
+    if (beat.follow == 1) s += element("follow", 1);
     return s + "</all>\n";
 }
 
@@ -118,6 +119,7 @@ void Options::loadPrefs() {
     for (int d = 0; d < 2; d++) readChoice(xmlFile, "sync", 1, decks.sync[d]);
     readChoice(xmlFile, "projectorfit", 2, projectorFit);
     readChoice(xmlFile, "projectorlook", 1, projectorLook);
+    readChoice(xmlFile, "follow", 1, tempoClock.followSound);
     std::fclose(xmlFile);
     xmlFile = nullptr;
     closeLog();
@@ -148,6 +150,7 @@ std::string Options::currentPrefs() const {
     beat.quantise = appState.quantise;
     beat.beatFlash = beatFlash;
     for (int d = 0; d < 2; d++) beat.sync[d] = decks.sync[d];
+    beat.follow = tempoClock.followSound;
     ProjectorSettings projector;
     projector.fit = projectorFit;
     projector.look = projectorLook;

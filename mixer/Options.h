@@ -54,6 +54,7 @@ struct BeatSettings {
     int32_t quantise = 0;   // AppState.quantise
     int32_t beatFlash = 0;  // Options.beatFlash
     int32_t sync[2] = {};   // Decks.sync
+    int32_t follow = 0;     // TempoClock.followSound: written only when on
 };
 
 // The projector's fit and look, saved after the beat's settings.

@@ -44,6 +44,8 @@ void drawBeatSettings(Options& o, SDL_Surface* screen, SDL_Surface* texture) {
     std::snprintf(bpm, sizeof bpm, "%.1f BPM", tempoClock.bpm());
     drawText(uiFonts, screen, bpm, 178, 162, uiBlue, 0);
     drawBeatSquares(screen, tempoClock.beatInBar(currentTick), 250, 148);
+    // Inside the tap box, right of the BPM: the lines under the box are the projector's.
+    drawText(uiFonts, screen, tempoClock.followSound ? "from: sound" : "from: taps", 244, 162, uiWhite, 0);
 }
 
 // The projector's fit and look, each a line that a touch moves to the next choice.

@@ -23,6 +23,11 @@ void drawTempoOverlay() {
     fillRect(screenSurface, 250, 5, 42, 15, 0);
     std::snprintf(text, sizeof text, "%.1f", tempoClock.bpm());
     drawText(uiFonts, screenSurface, text, 253, 8, uiGrey, 0);
+    // The sound leads the tempo: said left of the box.
+    if (tempoClock.followSound && tempoClock.source == TempoSound) {
+        fillRect(screenSurface, 228, 5, 22, 15, 0);
+        drawText(uiFonts, screenSurface, "snd", 230, 8, uiAmber, 0);
+    }
     drawBeatSquares(screenSurface, tempoClock.beatInBar(currentTick), 252, 22);
 
     if (decks.page != 0) return;

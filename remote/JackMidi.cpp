@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +115,7 @@ void JackMidi::close() {
     fromJack = toJack = nullptr;
     peers[0].clear();
     peers[1].clear();
+    cycleHook = nullptr;
     gone = false;
     outputNew = false;
     portsMoved = false;
@@ -170,7 +172,18 @@ int JackMidi::process(jack_nframes_t frames, void* self) {
         jack_ringbuffer_read(m.toJack, reinterpret_cast<char*>(place), r.size);
         empty = false;
     }
+
+    m.inCycleHook = true;
+    if (CycleHook hook = m.cycleHook.load()) hook(frames, m.cycleArg.load());
+    m.inCycleHook = false;
     return 0;
+}
+
+void JackMidi::setCycleHook(CycleHook hook, void* arg) {
+    cycleHook = nullptr;
+    while (inCycleHook) usleep(100);  // a cycle still running the old hook
+    cycleArg = arg;
+    cycleHook = hook;
 }
 
 void JackMidi::shutdown(void* self) { static_cast<JackMidi*>(self)->gone = true; }

@@ -43,6 +43,12 @@ public:
     uint32_t droppedIn() const { return inDropped.load(); }
     uint32_t droppedOut() const { return outDropped.load(); }
 
+    // Another part's ports on this client (the sound input): its work runs at the end of every
+    // process cycle while set. Closing the client clears it; clearing waits for a running cycle.
+    typedef void (*CycleHook)(jack_nframes_t frames, void* arg);
+    void setCycleHook(CycleHook hook, void* arg);
+    jack_client_t* jackClient() const { return client; }
+
 private:
     // Runs on JACK's threads.
     static int process(jack_nframes_t frames, void* self);
@@ -64,4 +70,7 @@ private:
     std::atomic<uint32_t> inDropped{0}, outDropped{0};
     std::atomic<bool> outputNew{false}, gone{false}, portsMoved{false};
     std::vector<std::string> peers[2];  // connected by us: [0] into midi_in, [1] from midi_out
+    std::atomic<CycleHook> cycleHook{nullptr};
+    std::atomic<void*> cycleArg{nullptr};
+    std::atomic<bool> inCycleHook{false};
 };

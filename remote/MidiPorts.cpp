@@ -256,6 +256,8 @@ void closeMidiPorts() {
 
 bool midiPortsOpen() { return jack.isOpen() || !inputs.empty() || !outputs.empty(); }
 
+JackMidi* midiJackClient() { return jack.isOpen() ? &jack : nullptr; }
+
 const char* midiApiName() { return api == RtMidi::LINUX_ALSA ? "alsa" : "jack"; }
 
 void pollMidiPorts(uint32_t ticks, MidiEventSink sink) {

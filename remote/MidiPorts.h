@@ -23,6 +23,10 @@ void closeMidiPorts();
 bool midiPortsOpen();
 // "alsa" or "jack" once open.
 const char* midiApiName();
+// The JACK client holding the MIDI ports, while MIDI is open through JACK (other parts' JACK ports
+// go on it, so that the program stays one client "loopmixer"); nullptr otherwise.
+class JackMidi;
+JackMidi* midiJackClient();
 
 // Reads what arrived (at most MaxMidiMessagesPerFrame messages) through the parser into sink.
 // With patterns, every MidiRescanMs (with JACK also as soon as a port comes or goes) it connects

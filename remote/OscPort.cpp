@@ -185,3 +185,15 @@ void sendOscFeedbackNow() {
     for (int i = 0; i < askerCount; i++) lo_address_free(askers[i]);
     askerCount = 0;
 }
+
+void sendOscMessage(const char* address, const char* types, const OscArg* args) {
+    if (targetCount == 0) return;
+    lo_message m = lo_message_new();
+    if (!m) return;
+    for (int k = 0; types[k] && k < MaxOscArgs; k++) {
+        if (types[k] == 'i') lo_message_add_int32(m, args[k].i);
+        else lo_message_add_float(m, args[k].f);
+    }
+    for (int i = 0; i < targetCount; i++) lo_send_message(targets[i], address, m);
+    lo_message_free(m);
+}

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "remote/OscAddresses.h"
+
 constexpr int MaxOscPacketsPerFrame = 64;
 constexpr int MaxOscFeedbackTargets = 8;
 constexpr int MaxOscPacketBytes = 8192;
@@ -27,3 +29,6 @@ void sendOscFeedbackNow();
 // /loopmixer/refresh: the next send takes every value to every target, and to the sender of the
 // message being handled when it is not one of them.
 void requestOscRefresh();
+// Sends one message of several values to every feedback target at once (values that are not one
+// state each, like the sound's band levels and kicks). types: 'i' and 'f' only.
+void sendOscMessage(const char* address, const char* types, const OscArg* args);

@@ -14,6 +14,7 @@
 #include "remote/OscAddresses.h"
 #include "remote/OscPort.h"
 #include "remote/RemoteSettings.h"
+#include "remote/SoundFollow.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void handleMidi(const MidiEvent& event) {
 void pollRemote() {
     pollOscPort();
     pollMidiPorts(platform::ticks(), handleMidi);
+    pollSound(platform::ticks());
 }
 
 }  // namespace
@@ -36,12 +38,13 @@ void pollRemote() {
 void openRemote() {
     closeRemote();
     registerBuiltinControls();
+    registerSoundControls();
     resetOscWarnings();
 
     RemoteSettings settings;
     const bool hadFile = settings.load(SettingsFile);
     settings.applyLaunchOptions();
-    const bool used = settings.midi || settings.oscPort > 0;
+    const bool used = settings.midi || settings.oscPort > 0 || settings.audio;
     // The file is written on the first run that uses a controller, so that it can be found and edited.
     int error = 0;
     if (!hadFile && used && !saveFileSafely(SettingsFile, RemoteSettings().content(), &error))
@@ -59,6 +62,7 @@ void openRemote() {
         }
         if (openMidiPorts(settings.midiApi, settings.connect)) installLearnPage();
     }
+    if (settings.audio) openSound(settings.audioConnect, settings.sound);
     platform::setRemotePoll(pollRemote);
 }
 
@@ -66,6 +70,7 @@ void closeRemote() {
     platform::setRemotePoll(nullptr);
     closeOscPort();
     clearOscFeedbackTargets();
+    closeSound();
     closeMidiPorts();
     removeLearnPage();
     midiMap.learnTarget = -1;

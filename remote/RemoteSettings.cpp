@@ -50,6 +50,9 @@ bool RemoteSettings::load(const std::string& path) {
         else std::cout << "remote settings: bad <webport> ignored" << std::endl;
     }
     for (const std::string& s : texts(content, "webhost")) webHost = s;
+    for (const std::string& s : remoteElements(content, "audio", 1)) audio = s == "1";
+    audioConnect = texts(content, "audioconnect");
+    sound = texts(content, "sound");
     return true;
 }
 
@@ -63,6 +66,9 @@ std::string RemoteSettings::content() const {
     for (const std::string& f : feedback) text += "\t<feedback>" + f + "</feedback>\n";
     text += "\t<webport>" + std::to_string(webPort) + "</webport>\n";
     text += "\t<webhost>" + webHost + "</webhost>\n";
+    text += std::string("\t<audio>") + (audio ? "1" : "0") + "</audio>\n";
+    for (const std::string& c : audioConnect) text += "\t<audioconnect>" + c + "</audioconnect>\n";
+    for (const std::string& s : sound) text += "\t<sound>" + s + "</sound>\n";
     return text + "</all>\n";
 }
 
@@ -75,4 +81,6 @@ void RemoteSettings::applyLaunchOptions() {
     if (!o.oscFeedback.empty()) feedback = o.oscFeedback;
     if (o.webPort >= 0) webPort = o.webPort;
     if (!o.webHost.empty()) webHost = o.webHost;
+    if (o.audio) audio = true;
+    if (!o.audioConnect.empty()) audioConnect = o.audioConnect;
 }

@@ -1,6 +1,6 @@
 // The remote seam's settings, kept in data/remote.xml and overridden for one run by the command
 // line: MIDI on or off, the MIDI system, the port patterns to connect, the OSC port and address,
-// and the OSC feedback targets.
+// the OSC feedback targets, and the sound input with what it drives.
 #pragma once
 #include <string>
 #include <vector>
@@ -17,6 +17,9 @@ struct RemoteSettings {
     std::vector<std::string> feedback;  // "HOST:PORT"
     int webPort = 0;  // 0: no browser surface
     std::string webHost = "127.0.0.1";
+    bool audio = false;                      // the sound input
+    std::vector<std::string> audioConnect;   // output ports connected to it
+    std::vector<std::string> sound;          // what the sound drives: "SOURCE TARGET [FROM TO]"
 
     // Reads the file; values that do not parse keep their defaults (with a log line). False when
     // there is no file.

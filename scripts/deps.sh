@@ -5,7 +5,8 @@
 set -e
 packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf2.0-dev libpng-dev
   fonts-dejavu-core libfreetype-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libavdevice-dev ffmpeg
-  librtmidi-dev liblo-dev libjack-jackd2-dev libx11-dev libxrandr-dev"
+  librtmidi-dev liblo-dev libjack-jackd2-dev libx11-dev libxrandr-dev
+  libaubio-dev"
 if [ "$1" = "test" ] || [ "$1" = "package" ]; then
   # The package: man pages from --help, dependencies from the linked libraries, its checker.
   packages="$packages help2man dpkg-dev lintian"
@@ -14,7 +15,8 @@ fi
 packages="$packages libcivetweb-dev libqrencode-dev libjpeg-dev"
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
-  jackd2 liblo-tools"
+  jackd2 liblo-tools
+  hydrogen-drumkits aubio-tools"
   # The projector's tests: an X server of their own.
   packages="$packages xvfb"
   # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.

@@ -25,6 +25,12 @@ void TempoClock::keepPhase(double newBeatMs, double ms) {
 
 void TempoClock::tap(double ms) {
     if (clockRules(ms)) return;
+    if (followSound && soundTap) {
+        if (ms - lastSoundTapMs > TapPauseMs) originMs = ms;  // a new sequence: its first tap is a downbeat
+        lastSoundTapMs = ms;
+        soundTap(ms);
+        return;
+    }
     const double last = tapCount > 0 ? taps[tapCount - 1] : 0;
     if (tapCount > 0 && ms <= last) return;  // two taps read at one instant are one tap
     if (tapCount > 0 && ms - last > TapPauseMs) tapCount = 0;
@@ -115,4 +121,13 @@ void TempoClock::clockTick(double ms) {
     beatMs = newBeatMs;
     // The fitted time of the latest clock, and its place in the song, give the phase.
     originMs = f.intercept - double(base) / ClocksPerBeat * beatMs;
+}
+
+void TempoClock::followBeat(double newBeatMs, double beatTimeMs, double ms) {
+    if (!followSound || clockRules(ms) || !(newBeatMs >= MinBeatMs && newBeatMs <= MaxBeatMs)) return;
+    const double beat = std::round(beatAt(beatTimeMs));
+    beatMs = newBeatMs;
+    originMs = beatTimeMs - beat * beatMs;
+    source = TempoSound;
+    tapCount = 0;
 }

@@ -20,7 +20,7 @@ struct ClockByte {
     enum : uint8_t { SongPosition = 0xF2, Tick = 0xF8, Start = 0xFA, Continue = 0xFB, Stop = 0xFC };
 };
 
-enum TempoSource { TempoFree = 0, TempoTaps = 1, TempoMidiClock = 2, TempoSet = 3 };
+enum TempoSource { TempoFree = 0, TempoTaps = 1, TempoMidiClock = 2, TempoSet = 3, TempoSound = 4 };
 enum ClockState { ClockIdle = 0, ClockRunning = 1, ClockStopped = 2 };
 
 class TempoClock {
@@ -42,6 +42,13 @@ public:
     int32_t clockCount = 0, clockHead = 0;
     double lastClockMs = 0;
 
+    // "tempo from: sound": while set, the sound input's readings lead (after a running MIDI
+    // clock), and taps go to its tracker through soundTap (when a sound input is open) to say
+    // where the beat is and which octave; the first tap of a sequence is still the downbeat.
+    int32_t followSound = 0;
+    void (*soundTap)(double ms) = nullptr;
+    double lastSoundTapMs = -1e9;
+
     double bpm() const { return 60000.0 / beatMs; }
     double beatAt(double ms) const { return (ms - originMs) / beatMs; }
     // 1..4: the beat of the bar at that time.
@@ -56,6 +63,10 @@ public:
     // One MIDI message of the clock family: Clock, Start, Continue, Stop (data unused), or Song
     // Position with its two 7-bit data bytes. Anything else is ignored.
     void midiMessage(uint8_t status, uint8_t data1, uint8_t data2, double ms);
+    // A reading of the sound: the beat's length and a time at which a beat fell. The beats keep
+    // their count in the bar (the nearest beat of the running grid takes the reading's place).
+    // Ignored unless following the sound, and while a MIDI clock runs.
+    void followBeat(double newBeatMs, double beatTimeMs, double ms);
 
 private:
     void keepPhase(double newBeatMs, double ms);

@@ -18,6 +18,7 @@
 #include "library/Mix.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
+#include "tempo/TempoClock.h"
 #include "mixer/Options.h"
 
 namespace {
@@ -336,3 +337,19 @@ TEST_F(Menus, LeavingWhileAFilterIsHeldDropsNothingOnTheNextVisit) {
 }
 
 }  // namespace
+
+// The tap button's lower right chooses where the tempo comes from; the rest of the button taps.
+TEST_F(Menus, TheTapButtonsCornerChoosesTheTempoSource) {
+    tempoClock = TempoClock();
+    pad.touch(270, 170);
+    opts();
+    pad.lift();
+    opts();
+    EXPECT_EQ(tempoClock.followSound, 1);
+    pad.touch(200, 150);
+    opts();
+    pad.lift();
+    opts();
+    EXPECT_EQ(tempoClock.followSound, 1) << "a tap does not switch it back";
+    tempoClock = TempoClock();
+}
