@@ -10,6 +10,7 @@
 #include "draw/NoticeLine.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "live/LiveInput.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
@@ -147,6 +148,7 @@ int runFrame() {
     case Screen::VideoOut: videoOutScreen.draw(screenSurface, uiTexture); break;
     default: break;
     }
+    stepLiveInput();
     drawNoticeLine(screenSurface);
     recordFrame();
     drawRecordingMark();

@@ -18,6 +18,7 @@
 #include "draw/Colours.h"
 #include "draw/Text.h"
 #include "library/Mix.h"
+#include "live/LiveInput.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
@@ -106,6 +107,7 @@ bool startUp() {
     // Cleared before the playlists are read: reading them can post a notice.
     notice = Notice();
     mix.init();
+    startLiveInput();  // the run's "Live" playlist is listed with the file's
     mix.loadXML();
     mix.scanPlaylists();
     chooserSelection = mix.loadingPlaylist;
@@ -134,6 +136,7 @@ bool startUp() {
 
 int shutDown() {
     recorder.finish();
+    stopLiveInput();
     puts("\nend!");
     closeRemote();
     if (appState.tvOut != Lcd) tvToLcd();
@@ -149,6 +152,7 @@ int shutDown() {
 
 void tearDownForTests() {
     recorder.finish();
+    stopLiveInput();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

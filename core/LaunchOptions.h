@@ -19,6 +19,10 @@ struct LaunchOptions {
     int recordScale = 1;
     bool recordConstantRate = false;
     bool recordAsShown = false;
+    // Live input (live/): the sources of the run's "Live" playlist, and whole pictures inside
+    // black bars instead of cropped to 4:3.
+    std::vector<std::string> liveSources;
+    bool liveLetterbox = false;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

@@ -292,6 +292,11 @@ void setKeyAction(SDLKey key, void (*action)()) {
     if (action && keyActionCount < int(sizeof keyActions / sizeof keyActions[0])) keyActions[keyActionCount++] = {key, action, false};
 }
 
+bool keyActionHeld(SDLKey key) {
+    const KeyAction* a = actionFor(key);
+    return a && a->down;
+}
+
 int pollEvent(SDL_Event* event) {
     for (;;) {
         if (!pending.empty()) {

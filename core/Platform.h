@@ -40,6 +40,8 @@ uint8_t button(int index);
 // stream like the keys bound to console buttons; the action runs, in the main loop, when the key
 // goes down (once a press: key repeat does not run it again). A null action frees the key.
 void setKeyAction(SDLKey key, void (*action)());
+// Whether a key with an action is held down now (for controls that act while held).
+bool keyActionHeld(SDLKey key);
 
 // SDL_PollEvent with the desktop's translation: keys bound to console buttons are taken out of the
 // stream, mouse coordinates are mapped back to 320x240 pixels and wheel turns are dropped.

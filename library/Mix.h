@@ -31,6 +31,7 @@ struct Playlist {
     std::string name;
     int32_t ramPercent = 0;
     int32_t missingCount = 0;
+    int32_t unsaved = 0;  // a playlist of this run only (the "Live" sources): never written
 };
 
 // What the playlists file looked like on disk when the mix last read or wrote it: a write by any
@@ -90,6 +91,9 @@ public:
     int32_t unsavedEdits = 0;
     FileStamp playlistsStamp;  // data/playlists.xml as last read or written
     Playlist editedBefore;     // the playlist opened in TracksView, as it was when opened
+    // The sources given on the command line for this run ("Live"): listed first at every read of
+    // the file and never saved (trackCount 0: none).
+    Playlist runPlaylist;
 
     void init();
     void clearMix();
@@ -135,6 +139,9 @@ public:
     void moveAndSave(int from, int to);
     void saveEditedPlaylist();  // TracksView's back button: the playlist's entries as edited
     int findPlaylist(const Playlist& like, int hint) const;
+    // Appends file to the playlist called name (made at the end when there is none) of the file as
+    // it is now, and saves. False (with a notice) when it is full or could not be saved.
+    bool appendAndSave(const std::string& name, const std::string& file);
     void setScrollerCount(int scroller, int count);
 
     // on-screen keyboard

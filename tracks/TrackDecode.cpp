@@ -18,6 +18,7 @@
 #include "tracks/EntryLines.h"
 #include "tracks/Track.h"
 #include "tracks/TrackDecode.h"
+#include "tracks/FrameSource.h"
 
 RunLengths::RunLengths() {
     for (unsigned R = 0; R < 256; R++) {
@@ -159,6 +160,10 @@ void Track::selectIds(int position) {
 void Track::decodeFrame(int deck, int position, int blendMode) {
     // Cheap guards against a caller's slip; the per-block loops stay free of checks.
     if (ready != Ready || deck < 0 || deck > 1 || position < 0 || position >= frameCount || !deckFrames) return;
+    if (source) {
+        source->drawFrame(position, deckFrames + deck * pixelCount);
+        return;
+    }
     if (format == 17)
         decodeFrame17(deck, position, blendMode);
     else if (format == 18)
