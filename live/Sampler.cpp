@@ -211,7 +211,7 @@ void Sampler::pollSaves() {
             i++;
             continue;
         }
-        s.thread.join();
+        if (s.thread.joinable()) s.thread.join();
         if (s.ok) {
             const std::string entry = "sampled/" + s.file;
             std::cout << "sampled clip saved: videos/" << entry << std::endl;
@@ -231,7 +231,8 @@ void Sampler::pollSaves() {
 }
 
 void Sampler::finishSaves() {
-    for (std::unique_ptr<Save>& s : saves) s->thread.join();
+    for (std::unique_ptr<Save>& s : saves)
+        if (s->thread.joinable()) s->thread.join();
     pollSaves();
 }
 

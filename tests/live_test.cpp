@@ -295,7 +295,7 @@ TEST(LiveSampling, TakesHoldExactlyTheFramesShownForWholeBeats) {
         for (auto& [frame, ms] : tick) {
             if (frame < start) continue;
             if (c.tempo ? tempoClock.beatAt(ms) < startBeat + c.expectBeats
-                        : c.heldMs == 0 ? ms < pressMs + UntimedShortTakeMs : frame < sampler.lastEndFrame)
+                        : c.heldMs == 0 ? ms < tick[start] + UntimedShortTakeMs : frame < sampler.lastEndFrame)
                 expected++;
         }
         EXPECT_EQ(n, expected);

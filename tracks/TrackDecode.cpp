@@ -159,11 +159,13 @@ void Track::selectIds(int position) {
 
 void Track::decodeFrame(int deck, int position, int blendMode) {
     // Cheap guards against a caller's slip; the per-block loops stay free of checks.
-    if (ready != Ready || deck < 0 || deck > 1 || position < 0 || position >= frameCount || !deckFrames) return;
+    if (ready != Ready || deck < 0 || deck > 1 || !deckFrames) return;
     if (source) {
-        source->drawFrame(position, deckFrames + deck * pixelCount);
+        // A deck put on a source keeps the position it had on a longer clip for this one frame.
+        source->drawFrame(position >= 0 && position < frameCount ? position : 0, deckFrames + deck * pixelCount);
         return;
     }
+    if (position < 0 || position >= frameCount) return;
     if (format == 17)
         decodeFrame17(deck, position, blendMode);
     else if (format == 18)
