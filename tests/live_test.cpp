@@ -32,6 +32,9 @@
 #include "live/NoSignal.h"
 #include "live/Sampler.h"
 #include "mixer/Decks.h"
+#include "remote/MidiTargets.h"
+#include "remote/OscAddresses.h"
+#include "remote/OscFeedback.h"
 #include "tempo/TempoClock.h"
 #include "tracks/Track.h"
 
@@ -350,11 +353,26 @@ TEST(LiveSampling, TakeIsSavedToTheSampledPlaylistAndPlaysFromRamWhenSavingFails
     ASSERT_EQ(system(("rm -rf '" + appState.workingDir + "/videos/sampled' && touch '" + appState.workingDir +
                       "/videos/sampled'").c_str()),
               0);
+    // This take by OSC, held for half a second, with its feedback.
+    static std::map<std::string, int> feedback;
+    auto send = [](const char* address, char, const OscArg& v) { feedback[address] = v.i; };
+    pollOscFeedback(true, send);
+    EXPECT_EQ(feedback["/loopmixer/deck/1/sampling"], 0);
     decks.decks[1].track = 0;
-    run.h.keyDown(SDLK_F7);
-    run.freshFrame(1);
-    run.h.keyUp(SDLK_F7);
-    for (int f = 0; f < 200 && sampler.sampling(1); f++) run.freshFrame(1);
+    int32_t on = 1, off = 0;
+    void* onArgs[] = {&on};
+    void* offArgs[] = {&off};
+    ASSERT_TRUE(handleOscMessage("/loopmixer/deck/1/sample", "i", onArgs, 1));
+    const uint32_t pressMs = platform::ticks();
+    while (platform::ticks() - pressMs < 500) run.freshFrame(1);
+    pollOscFeedback(false, send);
+    EXPECT_EQ(feedback["/loopmixer/deck/1/sampling"], 1);
+    ASSERT_TRUE(handleOscMessage("/loopmixer/deck/1/sample", "i", offArgs, 1));
+    run.h.frame();
+    pollOscFeedback(false, send);
+    EXPECT_EQ(feedback["/loopmixer/deck/1/sampling"], 0);
+    EXPECT_GE(findMidiTarget("sample deck 0"), 0);
+    EXPECT_GE(findMidiTarget("sample deck 1"), 0);
     EXPECT_TRUE(run.until([] { return !sampler.savesPending(); }, 300));
     EXPECT_NE(run.h.log().find("sampled clip not saved: no folder to save in"), std::string::npos);
     EXPECT_STREQ(notice.text, "sampling: clip not saved: no folder to save in");
