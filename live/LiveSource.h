@@ -13,20 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "live/LiveEntry.h"
 #include "tracks/FrameSource.h"
-
-// What a "live:" entry names: an input format (device or generator) and its input, or a URL or
-// path opened by whichever demuxer fits.
-struct LiveSpec {
-    std::string format;  // "v4l2", "x11grab", "lavfi", ...; empty for a URL or a path
-    std::string input;
-    bool network = false;  // a URL: the protocol allow-list and network timeouts apply
-    bool paced = false;    // read as fast as asked (generators, files): paced to its timestamps
-};
-
-// Splits an entry ("live:URL", "live:PATH" or "live:FORMAT:INPUT"). False with why set when it is
-// malformed or names a protocol or format that is not allowed.
-bool parseLiveEntry(const std::string& entry, LiveSpec& spec, std::string* why);
 
 enum class LiveFit { Crop, Letterbox };
 extern LiveFit liveFit;  // how a picture that is not 4:3 fills the deck (--live-letterbox)

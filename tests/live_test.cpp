@@ -11,9 +11,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -170,6 +173,22 @@ TEST(LiveInput, EntriesAreCheckedAgainstTheAllowList) {
         EXPECT_EQ(spec.format, c.format) << c.entry;
         EXPECT_EQ(spec.input, c.input) << c.entry;
     }
+    // The fuzzer's corpus, replayed.
+    const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/live_entry_fuzz";
+    DIR* folder = opendir(corpus.c_str());
+    ASSERT_NE(folder, nullptr) << corpus;
+    int replayed = 0;
+    while (dirent* e = readdir(folder)) {
+        if (e->d_name[0] == '.') continue;
+        std::ifstream in(corpus + "/" + e->d_name, std::ios::binary);
+        const std::string entry((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        LiveSpec spec;
+        std::string why;
+        EXPECT_TRUE(parseLiveEntry(entry, spec, &why) ? !spec.input.empty() : !why.empty()) << e->d_name;
+        replayed++;
+    }
+    closedir(folder);
+    EXPECT_GT(replayed, 0);
 }
 
 TEST(LiveInput, PlaylistsKeepLiveEntriesAndTheLivePlaylistIsNeverSaved) {
