@@ -10,7 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
+
+#include <SDL/SDL.h>
 
 #include "app/MainLoop.h"
 #include "app/Startup.h"
@@ -29,6 +32,12 @@ static void play(uint32_t ms) {
         runFrame();
         if (uint32_t wait = msUntilNextFrame()) platform::delay(wait);
     }
+}
+
+static double cpuSeconds(int who) {
+    rusage u;
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 static double percentile(std::vector<int64_t> v, double p) {
@@ -60,25 +69,36 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int64_t cpu0 = source->threadCpuNs(), pictures0 = source->picturesDecoded();
+    const double process0 = cpuSeconds(RUSAGE_SELF), main0 = cpuSeconds(RUSAGE_THREAD);
     const int64_t wall0 = liveClockUs(), frames0 = framesRun;
     play(uint32_t(secs) * 1000);
     const double wall = double(liveClockUs() - wall0) / 1e6;
+    const double others = cpuSeconds(RUSAGE_SELF) - process0 - (cpuSeconds(RUSAGE_THREAD) - main0);
+    const double mainShare = (cpuSeconds(RUSAGE_THREAD) - main0) / wall;
     const std::vector<int64_t> lat = source->latencies();
     std::printf("%s, %d s: %lld pictures decoded, %lld frames shown (%.1f fps)\n", argv[1], secs,
                 (long long)(source->picturesDecoded() - pictures0), (long long)(framesRun - frames0),
                 double(framesRun - frames0) / wall);
     std::printf("  latency arrival to frame: median %.1f ms, p95 %.1f ms (%zu pictures)\n", percentile(lat, 0.5),
                 percentile(lat, 0.95), lat.size());
-    std::printf("  decoding thread %.1f %% of a core\n", 100.0 * double(source->threadCpuNs() - cpu0) / 1e9 / wall);
+    std::printf("  live threads (reading, decoding, scaling) %.1f %% of a core, of which the reading thread %.1f %%; "
+                "main loop %.1f %%\n",
+                100.0 * others / wall, 100.0 * double(source->threadCpuNs() - cpu0) / 1e9 / wall, 100.0 * mainShare);
     if (sample) {
-        sampler.press(1, platform::ticks());
+        // F7 held for two seconds, as a performer presses it.
+        SDL_Event e{};
+        e.type = SDL_KEYDOWN;
+        e.key.keysym.sym = SDLK_F7;
+        SDL_PushEvent(&e);
         play(2000);
-        sampler.release(1, platform::ticks());
+        e.type = SDL_KEYUP;
+        SDL_PushEvent(&e);
         for (int i = 0; i < 50 && sampler.sampling(1); i++) play(40);
         play(200);
         SampledClip* clip = sampler.lastClip;
         const int64_t end = sampler.lastEndUs;
-        std::printf("  sampled %d frames; playing %.1f ms after the take ended\n", sampler.lastFrames,
+        std::printf("  sampled %d frames; playing %lld frame(s), %.1f ms after the take ended\n", sampler.lastFrames,
+                    clip ? (long long)(clip->firstDrawnFrame - sampler.lastEndFrame) : -1LL,
                     clip && clip->firstDrawnUs ? double(clip->firstDrawnUs - end) / 1000.0 : -1.0);
         for (int i = 0; i < 3000 && sampler.lastFile.empty(); i++) play(40);
         std::printf("  saved as videos/%s %.0f ms after the take ended\n", sampler.lastFile.c_str(),

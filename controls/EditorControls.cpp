@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "library/Mix.h"
+#include "tracks/FrameSource.h"
 
 namespace {
 
@@ -204,7 +205,8 @@ void tracksInput(const Controller& c) {
     } else {
         std::cout << row << std::endl;
         std::cout << y << std::endl;
-        if (row >= 0 && y <= 217 && Mix::isClipName(mix.browserNames[mix.selectedEntry])) {
+        const std::string& picked = mix.browserNames[mix.selectedEntry];
+        if (row >= 0 && y <= 217 && (Mix::isClipName(picked) || isLiveEntry(picked))) {
             mix.insertTrack(mix.browserNames[mix.selectedEntry], mix.editPlaylist, position);
         }
     }

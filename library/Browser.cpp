@@ -10,10 +10,14 @@
 
 #include "core/AppState.h"
 #include "core/Notice.h"
+#include "tracks/FrameSource.h"
+
+#include <glob.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <strings.h>
 #include <sys/stat.h>
@@ -32,6 +36,22 @@ bool listedBefore(const BrowserEntry& a, const BrowserEntry& b) {
     if (a.folder != b.folder) return a.folder;
     const int c = strcasecmp(a.name.c_str(), b.name.c_str());
     return c != 0 ? c < 0 : a.name < b.name;
+}
+
+// Where the live part is built, the top folder starts with "live:" rows: each camera or capture
+// device present and the X screen the program runs on (none under SDL's dummy driver).
+std::vector<std::string> liveRows() {
+    std::vector<std::string> rows;
+    if (!frameSourceHooks.accepts) return rows;
+    glob_t found{};
+    if (glob("/dev/video[0-9]*", 0, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc; i++) rows.push_back(std::string("live:v4l2:") + found.gl_pathv[i]);
+    globfree(&found);
+    const char* display = getenv("DISPLAY");
+    const char* driver = getenv("SDL_VIDEODRIVER");
+    const bool onScreen = !driver || std::strcmp(driver, "dummy") != 0;
+    if (onScreen && display && *display && std::strlen(display) < 64) rows.push_back(std::string("live:x11grab:") + display);
+    return rows;
 }
 
 }  // namespace
@@ -110,6 +130,12 @@ void Mix::readDir(const std::string& path) {
         browserNames[0] = "..";
         browserIsDir[0] = 1;
         n = 1;
+    } else {
+        for (const std::string& row : liveRows()) {
+            if (n >= BrowserRows / 2) break;
+            browserNames[n] = row;
+            browserIsDir[n++] = 0;
+        }
     }
 
     if (!browserDir) {

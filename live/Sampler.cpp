@@ -31,7 +31,10 @@ const uint16_t* SampledClip::picture(int position) const {
 
 void SampledClip::drawFrame(int position, uint16_t* frame) {
     std::memcpy(frame, picture(position), FrameBytes);
-    if (firstDrawnUs == 0) firstDrawnUs = liveClockUs();
+    if (firstDrawnUs == 0) {
+        firstDrawnUs = liveClockUs();
+        firstDrawnFrame = framesRun;
+    }
 }
 
 namespace {

@@ -34,7 +34,7 @@ public:
     int frameCount() const override { return count; }
     bool live() const override { return false; }
     const uint16_t* picture(int position) const;
-    int64_t firstDrawnUs = 0;  // when it was first shown (liveClockUs), for the figures
+    int64_t firstDrawnUs = 0, firstDrawnFrame = 0;  // when it was first shown, for the figures
 
 private:
     SampleFrames frames;

@@ -13,6 +13,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -202,6 +203,29 @@ TEST(LiveInput, PlaylistsKeepLiveEntriesAndTheLivePlaylistIsNeverSaved) {
     EXPECT_EQ(mix.playlists[1].tracks[1].missing, 1);  // a protocol that is not allowed
     ASSERT_TRUE(mix.saveXML());
     EXPECT_EQ(run.h.readFile("data/playlists.xml"), xml);
+}
+
+TEST(LiveInput, EditorBrowserOffersTheScreenAndCamerasAsLiveRows) {
+    LiveRun run({});
+    const std::string driver = getenv("SDL_VIDEODRIVER") ? getenv("SDL_VIDEODRIVER") : "";
+    const char* display = getenv("DISPLAY");
+    const std::string oldDisplay = display ? display : "";
+    setenv("DISPLAY", ":93", 1);
+    setenv("SDL_VIDEODRIVER", "x11", 1);  // the program on a screen
+    mix.readDir(videosRoot(mix));
+    setenv("SDL_VIDEODRIVER", driver.c_str(), 1);
+    if (display) setenv("DISPLAY", oldDisplay.c_str(), 1);
+    else unsetenv("DISPLAY");
+    std::vector<std::string> rows(mix.browserNames, mix.browserNames + mix.browserCount);
+    EXPECT_NE(std::find(rows.begin(), rows.end(), "live:x11grab::93"), rows.end());
+    struct stat info;
+    const bool camera = stat("/dev/video0", &info) == 0;
+    EXPECT_EQ(std::find(rows.begin(), rows.end(), "live:v4l2:/dev/video0") != rows.end(), camera);
+    // Dropped into the playlist being edited, a row is stored as the entry it is.
+    mix.editPlaylist = 0;
+    mix.playlists[0].trackCount = 0;
+    mix.insertTrack("live:x11grab::93", 0, 0);
+    EXPECT_EQ(mix.playlists[0].tracks[0].file, "live:x11grab::93");
 }
 
 TEST(LiveInput, GeneratedSourcePlaysLiveAndFreezeHoldsIt) {
