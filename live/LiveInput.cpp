@@ -108,4 +108,5 @@ void stopLiveInput() {
     sampler.finishSaves();
     for (Track& t : tracks)
         if (t.source) t.clear();
+    if (mix.preview && mix.preview->source) mix.preview->clear();  // the editor's preview of a source
 }

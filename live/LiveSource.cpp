@@ -234,9 +234,25 @@ bool LiveSource::session(std::string& why) {
     int64_t originPtsUs = 0, originUs = 0;
     bool paceStarted = false;
     int badPackets = 0;
+    // Cameras are read without blocking (one that stops giving pictures would hold the thread,
+    // and the deck that closes it, for ever): nothing yet is waited for here, in steps that notice
+    // the end of the source and the stall deadline. (The X screen input paces itself within a
+    // frame, and counts a call without a picture as a frame gone.)
+    if (spec.format == "v4l2" || spec.format == "video4linux2") s.format->flags |= AVFMT_FLAG_NONBLOCK;
+    deadlineUs = liveClockUs() + LiveStallTimeoutMs * 1000;
     for (;;) {
-        deadlineUs = liveClockUs() + LiveStallTimeoutMs * 1000;
+        if (stopping) return false;
         r = av_read_frame(s.format, s.packet);
+        if (r == AVERROR(EAGAIN)) {
+            if (liveClockUs() > deadlineUs.load()) {
+                why = "stalled";
+                return false;
+            }
+            std::unique_lock<std::mutex> guard(lock);
+            wake.wait_for(guard, std::chrono::milliseconds(5), [this] { return stopping.load(); });
+            continue;
+        }
+        deadlineUs = liveClockUs() + LiveStallTimeoutMs * 1000;
         if (r < 0) {
             if (r == AVERROR_EOF) why = "ended";
             else if (r == AVERROR_EXIT && !stopping) why = "stalled";

@@ -8,6 +8,8 @@ packages="cmake g++ make pkg-config libsdl1.2-dev libsdl-image1.2-dev libsdl-ttf
 if [ "$1" = "test" ]; then
   packages="$packages libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libfuzzer-14-dev
   jackd2"
+  # The live input's tests read a region of a virtual X screen.
+  packages="$packages xvfb"
   # The console's build: the armel cross toolchain, its emulator and GoogleTest's sources.
   packages="$packages crossbuild-essential-armel qemu-user googletest"
 fi

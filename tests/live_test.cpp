@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -137,6 +138,36 @@ void Sender::kill() {
     waitpid(pid, nullptr, 0);
     pid = -1;
 }
+
+// A virtual X screen of 640x480 on a free display number, stopped when the test ends.
+struct VirtualScreen {
+    pid_t pid = -1;
+    std::string display;
+    bool start() {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        pollfd p{fds[0], POLLIN, 0};
+        char number[16] = {};
+        if (poll(&p, 1, 30000) == 1 && read(fds[0], number, sizeof number - 1) > 0)
+            display = ":" + std::to_string(std::atoi(number));
+        close(fds[0]);
+        return !display.empty();
+    }
+    ~VirtualScreen() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+};
 
 }  // namespace
 
@@ -281,6 +312,13 @@ TEST(LiveInput, UdpStreamLostAndBackWhileTheOtherDeckPlaysOn) {
 
     sender.start(port);
     EXPECT_TRUE(run.playing(1)) << "the stream did not come back";
+}
+
+TEST(LiveInput, XScreenRegionPlays) {
+    VirtualScreen screen;
+    ASSERT_TRUE(screen.start()) << "Xvfb did not start";
+    LiveRun run({"x11grab:" + screen.display + ".0+0,0"});
+    EXPECT_TRUE(run.playing(1)) << run.h.log();
 }
 
 TEST(LiveInput, MissingCameraShowsNoSignalWithTheReason) {
