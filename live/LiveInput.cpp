@@ -24,7 +24,7 @@ bool accepts(const std::string& entry) {
     return parseLiveEntry(entry, spec, nullptr);
 }
 
-FrameSource* open(const std::string& entry) {
+FrameSource* openSource(const std::string& entry) {
     LiveSpec spec;
     std::string why;
     if (!parseLiveEntry(entry, spec, &why)) {
@@ -69,7 +69,7 @@ int liveKeyDeck() {
 
 void startLiveInput() {
     frameSourceHooks.accepts = accepts;
-    frameSourceHooks.open = open;
+    frameSourceHooks.open = openSource;
     sampler.reset();
     keyTakeDeck = -1;
     sampleLevel[0] = sampleLevel[1] = 0;

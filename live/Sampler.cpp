@@ -46,7 +46,9 @@ int32_t roundedBeats(int32_t beats) {
     return b;
 }
 
-bool hasTempo() { return tempoClock.source != TempoFree; }
+// A tempo the performer gives now: taps or a MIDI clock. A tempo set without a phase (the one the
+// settings keep, an OSC setting) has no beat worth cutting a take on.
+bool hasTempo() { return tempoClock.source == TempoTaps || tempoClock.source == TempoMidiClock; }
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 // once, looping like any clip, while it is saved in the background as a .q18 into videos/sampled/
 // and added to the playlist "Sampled".
 //
-// With a tempo (taps, MIDI clock, a set tempo) a take starts on the next beat and ends on a beat:
+// With a tempo (taps, a MIDI clock) a take starts on the next beat and ends on a beat:
 // the whole beats held, rounded down to 1, 2, 4, 8 or 16, or one bar for a short press. Without
 // one it lasts as long as the control is held, or two seconds for a short press. Never more than
 // 255 frames (then the most beats that fit).

@@ -345,7 +345,10 @@ TEST(LiveSampling, TakesHoldExactlyTheFramesShownForWholeBeats) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "tempo " << c.tempo << " beats " << c.heldBeats << " ms " << c.heldMs);
         tempoClock = TempoClock();
-        if (c.tempo) tempoClock.setTempo(120, platform::ticks());
+        if (c.tempo) {  // four taps half a second apart, the last one now
+            for (int i = 3; i >= 0; i--) tempoClock.tap(platform::ticks() - 500.0 * i);
+            ASSERT_NEAR(tempoClock.bpm(), 120, 0.5);
+        }
         decks.decks[1].track = 0;
         decks.selectedDeck = 1;
         std::map<int64_t, std::vector<uint16_t>> shown;
