@@ -133,7 +133,6 @@ bool Mix::appendAndSave(const std::string& name, const std::string& file) {
         return false;
     }
     p.tracks[p.trackCount++] = PlaylistTrack{file};
-    unsavedEdits = 0;
     const bool saved = saveXML();
     scanPlaylists();
     return saved;

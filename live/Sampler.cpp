@@ -212,7 +212,8 @@ void Sampler::save(SampleFrames frames, int32_t count, SampledClip* clip, const 
 void Sampler::pollSaves() {
     for (size_t i = 0; i < saves.size();) {
         Save& s = *saves[i];
-        if (!s.done) {
+        // The playlists file is not written under the editor's unsaved edits: the entry waits.
+        if (!s.done || (s.ok && appState.screen == Screen::Editor)) {
             i++;
             continue;
         }
@@ -238,7 +239,10 @@ void Sampler::pollSaves() {
 void Sampler::finishSaves() {
     for (std::unique_ptr<Save>& s : saves)
         if (s->thread.joinable()) s->thread.join();
+    const int32_t screen = appState.screen;
+    appState.screen = Screen::Mix;  // at the end of a run every saved take is listed
     pollSaves();
+    appState.screen = screen;
 }
 
 std::string writeSampledClip(const std::vector<uint16_t>& frames, int32_t count, const std::string& folder,

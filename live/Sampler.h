@@ -49,7 +49,7 @@ public:
     void set(int deck, bool down, uint32_t nowMs) { down ? press(deck, nowMs) : release(deck, nowMs); }
     // Once per frame on the Mix screen, after the decks took their pictures.
     void step(uint32_t nowMs);
-    // Once per frame: finished saves go into the playlist, failures are shown.
+    // Once per frame: finished saves go into the playlist (outside the editor), failures are shown.
     void pollSaves();
     // Waits for every save under way (at the end of a run).
     void finishSaves();
