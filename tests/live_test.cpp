@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -139,28 +138,31 @@ void Sender::kill() {
     pid = -1;
 }
 
-// A virtual X screen of 640x480 on a free display number, stopped when the test ends.
+// A virtual X screen of 640x480 on a display number no other server holds, stopped when the test
+// ends.
 struct VirtualScreen {
     pid_t pid = -1;
     std::string display;
     bool start() {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
+        struct stat info;
+        int n = 300 + getpid() % 400;
+        while (stat(("/tmp/.X11-unix/X" + std::to_string(n)).c_str(), &info) == 0 ||
+               stat(("/tmp/.X" + std::to_string(n) + "-lock").c_str(), &info) == 0)
+            n++;
+        display = ":" + std::to_string(n);
         pid = fork();
         if (pid == 0) {
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
+            execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
                    static_cast<char*>(nullptr));
             _exit(127);
         }
-        close(fds[1]);
-        pollfd p{fds[0], POLLIN, 0};
-        char number[16] = {};
-        if (poll(&p, 1, 30000) == 1 && read(fds[0], number, sizeof number - 1) > 0)
-            display = ":" + std::to_string(std::atoi(number));
-        close(fds[0]);
-        return !display.empty();
+        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (stat(socket.c_str(), &info) != 0) {
+            if (std::chrono::steady_clock::now() > end || waitpid(pid, nullptr, WNOHANG) == pid) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
     }
     ~VirtualScreen() {
         if (pid <= 0) return;
