@@ -154,6 +154,12 @@ void tracksInput(const Controller& c) {
                 mix.resetScroller(1, mix.browserCount);
                 return;
             }
+            if (entry && inside(y, 20, 215) && mix.browserNames[e] == LivePrefix) {
+                mix.newName.clear();
+                mix.typingSource = 1;
+                mix.editorView = NewPlaylistView;
+                return;
+            }
             if (entry && inside(y, 20, 215) && !mix.browserIsDir[e]) {
                 startDrag(1);
                 mix.selectedEntry = e;

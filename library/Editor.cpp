@@ -35,6 +35,7 @@ constexpr int NameRoom = 93 - 3 - 3;  // a playlist's name ends before its perce
 // A file name cut from the front to its list's room: its end tells clips apart.
 std::string shortName(const std::string& name) {
     // A live source reads "LIVE v4l2:/dev/video0" rather than as a path cut at its slashes.
+    if (name == LivePrefix) return "LIVE (type a source)";
     if (isLiveEntry(name)) return fitText(uiFonts, 0, "LIVE " + name.substr(5), ListRoom, false);
     return fitText(uiFonts, 0, name, ListRoom, true);
 }

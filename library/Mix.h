@@ -69,6 +69,7 @@ public:
     int32_t editorView = PlaylistsView;
     int32_t editPlaylist = 0;
     int32_t renamingPlaylist = -1;  // the keyboard renames this playlist; -1: it names a new one
+    int32_t typingSource = 0;       // the keyboard types a live source for the edited playlist
     int32_t keyCursor = 0;
     int32_t selectedTrack = 0;
     int32_t selectedEntry = 0;
@@ -152,6 +153,7 @@ public:
     // The physical keyboard: a printable character types (if a name can hold it), Backspace
     // deletes, Enter is OK, Escape cancels.
     void typeCharacter(char ch);
+    void leaveKeyboard();  // back to the view the keyboard was opened from
     static bool nameCharacterAllowed(char ch);  // the keyboard view's input rules, once per frame
 };
 

@@ -254,11 +254,28 @@ TEST(LiveInput, EditorBrowserOffersTheScreenAndCamerasAsLiveRows) {
     struct stat info;
     const bool camera = stat("/dev/video0", &info) == 0;
     EXPECT_EQ(std::find(rows.begin(), rows.end(), "live:v4l2:/dev/video0") != rows.end(), camera);
+    EXPECT_EQ(rows.back(), "live:");  // the row that types a source
     // Dropped into the playlist being edited, a row is stored as the entry it is.
     mix.editPlaylist = 0;
     mix.playlists[0].trackCount = 0;
     mix.insertTrack("live:x11grab::93", 0, 0);
     EXPECT_EQ(mix.playlists[0].tracks[0].file, "live:x11grab::93");
+    // A typed source: refused ones stay on the keyboard, an allowed one goes last.
+    for (const char* typed : {"ftp://example.org/a.ts\r", "\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\b\budp://@:5000\r"}) {
+        if (mix.editorView != NewPlaylistView) {
+            mix.newName.clear();
+            mix.typingSource = 1;
+            mix.editorView = NewPlaylistView;
+        }
+        for (const char* c = typed; *c; c++) mix.typeCharacter(*c);
+        if (std::string(typed).rfind("ftp", 0) == 0) {
+            EXPECT_EQ(mix.editorView, NewPlaylistView);
+            EXPECT_STREQ(notice.text, "not a live source: ftp://example.org/a.ts");
+        }
+    }
+    EXPECT_EQ(mix.editorView, TracksView);
+    ASSERT_EQ(mix.playlists[0].trackCount, 2);
+    EXPECT_EQ(mix.playlists[0].tracks[1].file, "live:udp://@:5000");
 }
 
 TEST(LiveInput, GeneratedSourcePlaysLiveAndFreezeHoldsIt) {
