@@ -6,6 +6,7 @@
 #include "core/LaunchOptions.h"
 #include "projector/ProjectorPlace.h"
 #include "projector/ProjectorScale.h"
+#include "live/LiveSource.h"
 #include "record/VideoWriter.h"
 
 LaunchOptions launchOptions;
@@ -141,6 +142,21 @@ const Flag flags[] = {
          launchOptions.webHost = v;
          return true;
      }},
+    // Live input.
+    {"--live", "SOURCE", "add a live source to the playlist \"Live\" of this run: udp://..., v4l2:/dev/video0, ... (repeatable)",
+     [](const char* v, std::string& error) {
+         const std::string entry = isLiveEntry(v) ? v : LivePrefix + std::string(v);
+         std::string why;
+         LiveSpec spec;
+         if (!parseLiveEntry(entry, spec, &why) || launchOptions.liveSources.size() == 51) {
+             error = std::string("--live ") + v + ": " + (why.empty() ? "at most 51 sources" : why);
+             return false;
+         }
+         launchOptions.liveSources.push_back(v);
+         return true;
+     }},
+    {"--live-letterbox", nullptr, "show live pictures whole inside black bars instead of cropped to 4:3",
+     [](const char*, std::string&) { return launchOptions.liveLetterbox = true; }},
 };
 
 }  // namespace

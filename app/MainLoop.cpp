@@ -14,6 +14,7 @@
 #include "library/Mix.h"
 #include "memories/Memories.h"
 #include "memories/MemoriesPage.h"
+#include "live/LiveInput.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Compositor.h"
 #include "mixer/Decks.h"
@@ -164,6 +165,7 @@ int runFrame() {
     default: break;
     }
     drawHintLine(screenSurface);
+    stepLiveInput();
     drawNoticeLine(screenSurface);
     takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
     recordFrame();

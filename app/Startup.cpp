@@ -22,6 +22,7 @@
 #include "library/Mix.h"
 #include "memories/Memories.h"
 #include "memories/MemoriesPage.h"
+#include "live/LiveInput.h"
 #include "mixer/BeatLock.h"
 #include "mixer/Decks.h"
 #include "mixer/EffectTable.h"
@@ -117,6 +118,7 @@ bool startUp() {
     // Cleared before the playlists are read: reading them can post a notice.
     notice = Notice();
     mix.init();
+    startLiveInput();  // the run's "Live" playlist is listed with the file's
     mix.loadXML();
     mix.scanPlaylists();
     chooserSelection = mix.loadingPlaylist;
@@ -157,6 +159,7 @@ bool startUp() {
 int shutDown() {
     recorder.finish();
     stopProjector();
+    stopLiveInput();
     puts("\nend!");
     closeWebSurface();
     closeRemote();
@@ -175,6 +178,7 @@ void tearDownForTests() {
     recorder.finish();
     stopProjector();
     closeWebSurface();
+    stopLiveInput();
     closeRemote();
     for (Track& t : tracks) t.clear();
     if (mix.preview) {

@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "core/Controller.h"
 #include "library/Mix.h"
+#include "tracks/FrameSource.h"
 
 namespace {
 
@@ -160,6 +161,12 @@ void tracksInput(const Controller& c) {
                 mix.resetScroller(1, mix.browserCount);
                 return;
             }
+            if (entry && inside(y, 20, 215) && mix.browserNames[e] == LivePrefix) {
+                mix.newName.clear();
+                mix.typingSource = 1;
+                mix.editorView = NewPlaylistView;
+                return;
+            }
             if (entry && inside(y, 20, 215) && !mix.browserIsDir[e]) {
                 startDrag(1);
                 mix.selectedEntry = e;
@@ -211,8 +218,9 @@ void tracksInput(const Controller& c) {
     } else {
         std::cout << row << std::endl;
         std::cout << y << std::endl;
-        if (row >= 0 && y <= 217 && Mix::isClipName(mix.browserNames[mix.selectedEntry])) {
-            mix.insertAndSave(mix.browserNames[mix.selectedEntry], position);
+        const std::string& picked = mix.browserNames[mix.selectedEntry];
+        if (row >= 0 && y <= 217 && (Mix::isClipName(picked) || isLiveEntry(picked))) {
+            mix.insertAndSave(picked, position);
         }
     }
 }

@@ -33,6 +33,10 @@ struct LaunchOptions {
     // The browser surface (web/): its port (-1: not given) and the address that opens it to the network.
     int webPort = -1;
     std::string webHost;
+    // Live input (live/): the sources of the run's "Live" playlist, and whole pictures inside
+    // black bars instead of cropped to 4:3.
+    std::vector<std::string> liveSources;
+    bool liveLetterbox = false;
     // Each new flag adds its fields here and its row to the table in app/CommandLine.cpp.
 };
 

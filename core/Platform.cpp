@@ -339,6 +339,11 @@ void setShiftedFunctionKeys(void (*handler)(int number, bool ctrl)) {
     memset(shiftedDown, 0, sizeof shiftedDown);
 }
 
+bool keyActionHeld(SDLKey key) {
+    const KeyAction* a = actionFor(key);
+    return a && a->down;
+}
+
 int pollEvent(SDL_Event* event) {
     for (;;) {
         if (!pending.empty()) {

@@ -44,6 +44,8 @@ uint8_t button(int index);
 // stream like the keys bound to console buttons; the action runs, in the main loop, when the key
 // goes down (once a press: key repeat does not run it again). A null action frees the key.
 void setKeyAction(SDLKey key, void (*action)());
+// Whether a key with an action is held down now (for controls that act while held).
+bool keyActionHeld(SDLKey key);
 
 // Shift+F1 ... Shift+F12 (with Ctrl as well or not): handler gets the key's number 1..12 and
 // whether Ctrl is held, once a press; the key is taken out of the stream, so that a glove key F5

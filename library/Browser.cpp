@@ -10,10 +10,14 @@
 
 #include "core/AppState.h"
 #include "core/Notice.h"
+#include "tracks/FrameSource.h"
+
+#include <glob.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <strings.h>
 #include <sys/stat.h>
@@ -32,6 +36,23 @@ bool listedBefore(const BrowserEntry& a, const BrowserEntry& b) {
     if (a.folder != b.folder) return a.folder;
     const int c = strcasecmp(a.name.c_str(), b.name.c_str());
     return c != 0 ? c < 0 : a.name < b.name;
+}
+
+// Where the live part is built, the top folder ends with "live:" rows: each camera or capture
+// device present and the X screen the program runs on (none under SDL's dummy driver).
+std::vector<std::string> liveRows() {
+    std::vector<std::string> rows;
+    if (!frameSourceHooks.accepts) return rows;
+    glob_t found{};
+    if (glob("/dev/video[0-9]*", 0, nullptr, &found) == 0)
+        for (size_t i = 0; i < found.gl_pathc && i < 16; i++) rows.push_back(std::string("live:v4l2:") + found.gl_pathv[i]);
+    globfree(&found);
+    const char* display = getenv("DISPLAY");
+    const char* driver = getenv("SDL_VIDEODRIVER");
+    const bool onScreen = !driver || std::strcmp(driver, "dummy") != 0;
+    if (onScreen && display && *display && std::strlen(display) < 64) rows.push_back(std::string("live:x11grab:") + display);
+    rows.push_back(LivePrefix);  // a source typed on the keyboard
+    return rows;
 }
 
 }  // namespace
@@ -112,8 +133,15 @@ void Mix::readDir(const std::string& path) {
         n = 1;
     }
 
+    // The top folder ends with the live rows, after its own entries.
+    std::vector<std::string> live;
+    if (browserPath == videosRoot(*this)) live = liveRows();
     if (!browserDir) {
         std::cout << "Couldn't open the directory" << std::endl;
+        for (const std::string& row : live) {
+            browserNames[n] = row;
+            browserIsDir[n++] = 0;
+        }
         browserCount = n;
         return;
     }
@@ -147,7 +175,7 @@ void Mix::readDir(const std::string& path) {
     }
     std::sort(entries.begin(), entries.end(), listedBefore);
 
-    const int shown = std::min(int(entries.size()), BrowserRows - n);
+    const int shown = std::min(int(entries.size()), BrowserRows - n - int(live.size()));
     for (int i = 0; i < shown; i++) {
         browserNames[n] = entries[i].name;
         browserIsDir[n] = entries[i].folder ? 1 : 0;
@@ -158,6 +186,10 @@ void Mix::readDir(const std::string& path) {
         snprintf(text, sizeof text, "%d entries of this folder are not shown", int(entries.size()) - shown);
         std::cout << text << std::endl;
         postNotice(text);
+    }
+    for (const std::string& row : live) {
+        browserNames[n] = row;
+        browserIsDir[n++] = 0;
     }
     for (int i = n; i < BrowserRows; i++) browserNames[i] = "error";
     closedir(browserDir);

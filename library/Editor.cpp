@@ -12,6 +12,8 @@
 #include "core/Notice.h"
 #include "library/Mix.h"
 #include "library/StoredNames.h"
+#include "library/XmlReader.h"
+#include "tracks/FrameSource.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -32,7 +34,12 @@ constexpr int ListRoom = 145;
 constexpr int NameRoom = 93 - 3 - 3;  // a playlist's name ends before its percentage
 
 // A file name cut from the front to its list's room: its end tells clips apart.
-std::string shortName(const std::string& name) { return fitText(uiFonts, 0, name, ListRoom, true); }
+std::string shortName(const std::string& name) {
+    // A live source reads "LIVE v4l2:/dev/video0" rather than as a path cut at its slashes.
+    if (name == LivePrefix) return "LIVE (type a source)";
+    if (isLiveEntry(name)) return fitText(uiFonts, 0, "LIVE " + name.substr(5), ListRoom, false);
+    return fitText(uiFonts, 0, name, ListRoom, true);
+}
 
 void text(SDL_Surface* screen, const std::string& s, int x, int y, int32_t colour) {
     drawTextSmooth(uiFonts, screen, s.c_str(), x, y, colour, 0);

@@ -6,7 +6,9 @@
 #include "core/Controller.h"
 #include "draw/Colours.h"
 #include "draw/Text.h"
+#include "core/Notice.h"
 #include "library/Mix.h"
+#include "tracks/FrameSource.h"
 
 namespace {
 
@@ -14,6 +16,7 @@ constexpr int KeyCount = 42;
 constexpr int DelKey = 40;
 constexpr int OkKey = 41;
 constexpr size_t MaxNameLength = 20;
+constexpr size_t MaxSourceLength = 200;  // a typed live source (a URL with its options)
 constexpr int KeysTop = 52;
 constexpr int KeyPitch = 30;
 
@@ -33,7 +36,8 @@ void Mix::drawKeyboard(SDL_Surface* screen) {
     fillRect(screen, 0, 0, 320, 240, 0);
     fillRect(screen, 0, 0, 320, 240, 0x2104);
     // With fifty playlists there is no record left for another: say so instead of offering one.
-    const char* title = renamingPlaylist >= 0            ? "rename the playlist"
+    const char* title = typingSource                     ? "type a live source, e.g. udp://@:5000"
+                        : renamingPlaylist >= 0          ? "rename the playlist"
                         : playlistCount >= MaxPlaylists ? "the list is full: 50 playlists"
                                                         : "create a new playlist";
     drawText(uiFonts, screen, title, 10, 7, uiPink, 0);
@@ -52,10 +56,23 @@ void Mix::drawKeyboard(SDL_Surface* screen) {
 
 void Mix::pressKey(int k) {
     if (k >= 0 && k < DelKey) {
-        if (newName.size() < MaxNameLength) newName += keyLabel(k);
+        if (newName.size() < (typingSource ? MaxSourceLength : MaxNameLength)) newName += keyLabel(k);
     } else if (k == DelKey) {
         if (!newName.empty()) newName.pop_back();
     } else if (k == OkKey) {
+        if (typingSource) {
+            // Into the edited playlist, last, as a dropped row would be; a source that cannot
+            // be a live entry stays on the keyboard to be mended.
+            const std::string entry = LivePrefix + newName;
+            if (newName.empty() || !frameSourceHooks.accepts || !frameSourceHooks.accepts(entry)) {
+                postNotice(("not a live source: " + newName).c_str());
+                return;
+            }
+            typingSource = 0;
+            editorView = TracksView;
+            if (editPlaylist >= 0 && editPlaylist < MaxPlaylists) insertTrack(entry, editPlaylist, playlists[editPlaylist].trackCount);
+            return;
+        }
         if (renamingPlaylist >= 0) {
             if (newName.empty()) return;
             renamePlaylist(renamingPlaylist, newName);
@@ -72,6 +89,11 @@ void Mix::pressKey(int k) {
     }
 }
 
+void Mix::leaveKeyboard() {
+    editorView = typingSource ? TracksView : PlaylistsView;
+    typingSource = 0;
+}
+
 bool Mix::nameCharacterAllowed(char ch) {
     // What a playlist name can hold and the playlists file keeps as it is: no markup characters,
     // no path separators, no quotes.
@@ -82,8 +104,11 @@ bool Mix::nameCharacterAllowed(char ch) {
 void Mix::typeCharacter(char ch) {
     if (ch == '\b') pressKey(DelKey);
     else if (ch == '\r') pressKey(OkKey);
-    else if (ch == 27) editorView = PlaylistsView;
-    else if (nameCharacterAllowed(ch) && newName.size() < MaxNameLength) newName += ch;
+    else if (ch == 27) leaveKeyboard();
+    else if (typingSource) {
+        // A source is kept in the playlists file as typed: anything but markup and controls.
+        if (ch >= 32 && ch <= 126 && !std::strchr("<>&", ch) && newName.size() < MaxSourceLength) newName += ch;
+    } else if (nameCharacterAllowed(ch) && newName.size() < MaxNameLength) newName += ch;
 }
 
 void Mix::keyboardInput(const Controller& c) {
@@ -96,7 +121,7 @@ void Mix::keyboardInput(const Controller& c) {
             pressKey(k);
         }
     }
-    if (c.pressed(ButtonX)) editorView = PlaylistsView;
+    if (c.pressed(ButtonX)) leaveKeyboard();
     if (c.pressed(StickRight)) keyCursor = keyCursor >= OkKey ? 0 : keyCursor + 1;
     if (c.pressed(StickLeft)) keyCursor = keyCursor <= 0 ? OkKey : keyCursor - 1;
     if (c.pressed(StickUp) && keyCursor > 9) keyCursor -= 10;

@@ -5,6 +5,7 @@
 #include "core/Notice.h"
 #include "library/Mix.h"
 #include "library/RefusedClips.h"
+#include "tracks/FrameSource.h"
 #include "tracks/Track.h"
 
 namespace {
@@ -47,6 +48,12 @@ void Mix::scanPlaylists() {
         const int used = usedTracks(playlist);
         for (int j = 0; j < used; j++) {
             PlaylistTrack& entry = playlist.tracks[j];
+            if (isLiveEntry(entry.file) && frameSourceHooks.accepts) {
+                // Nothing to probe: a live source holds one picture, and may be off at the moment.
+                entry.missing = frameSourceHooks.accepts(entry.file) ? 0 : 1;
+                entry.estimate = entry.missing ? 0 : 1;
+                continue;
+            }
             const std::string path = clipPath(entry.file);
             int32_t estimate = Track::probe(path);
             // The header alone can look right on a clip that loading refused further in.

@@ -26,6 +26,7 @@ void Mix::init() {
     selectedTrack = 0;
     selectedEntry = 0;
     newName = "";
+    typingSource = 0;
 
     browserCount = 0;
     dragActive = 0;

@@ -35,6 +35,7 @@ struct Playlist {
     int32_t missingCount = 0;
     // Entries past the 51st: not shown or loaded, but written back after the others, as read.
     std::vector<std::string> hiddenTracks;
+    int32_t unsaved = 0;  // a playlist of this run only (the "Live" sources): never written
 };
 
 // What the playlists file looked like on disk when the mix last read or wrote it: a write by any
@@ -75,6 +76,7 @@ public:
     int32_t editorView = PlaylistsView;
     int32_t editPlaylist = 0;
     int32_t renamingPlaylist = -1;  // the keyboard renames this playlist; -1: it names a new one
+    int32_t typingSource = 0;       // the keyboard types a live source for the edited playlist
     int32_t keyCursor = 0;
     int32_t selectedTrack = 0;
     int32_t selectedEntry = 0;
@@ -100,6 +102,9 @@ public:
     // cannot read whole), from its <playlist> tag on: written back byte for byte after them.
     std::string hiddenPlaylists;
     int32_t hiddenPlaylistCount = 0;
+    // The sources given on the command line for this run ("Live"): listed first at every read of
+    // the file and never saved (trackCount 0: none).
+    Playlist runPlaylist;
 
     void init();
     void clearMix();
@@ -160,6 +165,9 @@ public:
     void saveEditedPlaylist();  // TracksView's back button: saves what a failed save left unsaved
     int findPlaylist(const Playlist& like, int hint) const;
     bool editedAgain(Playlist& shown);
+    // Appends file to the playlist called name (made at the end when there is none) of the file as
+    // it is now, and saves. False (with a notice) when it is full or could not be saved.
+    bool appendAndSave(const std::string& name, const std::string& file);
     void setScrollerCount(int scroller, int count);
 
     // on-screen keyboard
@@ -170,6 +178,7 @@ public:
     // The physical keyboard: a printable character types (if a name can hold it), Backspace
     // deletes, Enter is OK, Escape cancels.
     void typeCharacter(char ch);
+    void leaveKeyboard();  // back to the view the keyboard was opened from
     static bool nameCharacterAllowed(char ch);  // the keyboard view's input rules, once per frame
 };
 

@@ -134,6 +134,7 @@ void Mix::loadXML() {
             }
 
             Playlist& playlist = playlists[i];
+            playlist.unsaved = 0;
             bool whole = true;
             std::string result = XmlReader::readElement(xmlFile, "name", LongestStoredText, whole);
             if (result == EndOfDocument || exhausted(xmlFile)) break;
@@ -183,6 +184,14 @@ void Mix::loadXML() {
         xmlFile = nullptr;
     }
     playlistCount = i;
+    if (runPlaylist.trackCount > 0) {
+        // The run's own playlist comes first; a full file loses its last playlist for this run.
+        const int kept = std::min(playlistCount, MaxPlaylists - 1);
+        for (int p = kept; p > 0; p--) playlists[p] = playlists[p - 1];
+        playlists[0] = runPlaylist;
+        playlists[0].unsaved = 1;
+        playlistCount = kept + 1;
+    }
 
     if (playlistCount < MaxPlaylists) playlists[playlistCount].trackCount = 0;
     std::cout << "end XML loading" << std::endl;
@@ -206,6 +215,7 @@ std::string Mix::playlistsText() const {
     std::string content = std::string(declarationFor(*this, count)) + "\n<all>\n";
     for (int p = 0; p < count; p++) {
         const Playlist& playlist = playlists[p];
+        if (playlist.unsaved) continue;
         content += "\t<playlist>\n\t\t<name>" + playlist.name + "</name>\n";
         const int tracksUsed = std::min(std::max(playlist.trackCount, 0), MaxPlaylistTracks);
         for (int t = 0; t < tracksUsed; t++)

@@ -177,3 +177,30 @@ void Mix::deleteTrackAndSave(int index) {
     deleteTrack(editPlaylist, index);
     saveAndScan();
 }
+
+bool Mix::appendAndSave(const std::string& name, const std::string& file) {
+    reloadIfChanged();
+    const int count = std::min(playlistCount, MaxPlaylists);
+    int index = -1;
+    for (int i = 0; i < count && index < 0; i++)
+        if (playlists[i].name == name && !playlists[i].unsaved) index = i;
+    if (index < 0) {
+        if (count >= MaxPlaylists) {
+            postNotice(("no room for a playlist " + name).c_str());
+            return false;
+        }
+        index = playlistCount++;
+        playlists[index] = Playlist();
+        playlists[index].name = name;
+        if (playlistCount < MaxPlaylists) playlists[playlistCount].trackCount = 0;
+    }
+    Playlist& p = playlists[index];
+    if (p.trackCount >= MaxPlaylistTracks) {
+        postNotice(("playlist " + name + " is full: " + file + " not added").c_str());
+        return false;
+    }
+    p.tracks[p.trackCount++] = PlaylistTrack{file};
+    const bool saved = saveXML();
+    scanPlaylists();
+    return saved;
+}

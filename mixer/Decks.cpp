@@ -15,6 +15,7 @@
 #include "mixer/EffectTable.h"
 #include "mixer/Filters.h"
 #include "mixer/TempoOverlay.h"
+#include "tracks/FrameSource.h"
 #include "tracks/Track.h"
 
 Decks decks;
@@ -92,6 +93,7 @@ void drawDeckPanel(const Decks& d, int deck, int32_t y) {
     std::snprintf(text, sizeof text, "%d/%d", k.track + 1, d.trackCount);
     drawText(uiFonts, screenSurface, text, 8, y + 15, uiBlack, 0);
     std::snprintf(text, sizeof text, "%d/%d", k.position, t ? int(t->frameCount) : 0);
+    if (t && t->source && t->source->live()) std::snprintf(text, sizeof text, "live");
     drawText(uiFonts, screenSurface, text, 8, y + 30, uiBlack, 0);
     // What is on, so that a filter left on from an earlier look (a SCROLL surviving a reload) shows.
     const std::string filters = fitText(uiFonts, 0, filtersOn(deck), 94, false);

@@ -6,6 +6,7 @@
 #include <string>
 
 class ClipReader;
+class FrameSource;
 
 constexpr int TrackSlots = 50;
 constexpr int32_t Ready = 3;
@@ -62,6 +63,9 @@ public:
     uint16_t currentIds[MaxBlocks] = {};
     ClipReader* reader = nullptr;  // the open clip while loading; file is its handle
     char loadError[160] = {};      // why the last load was refused, for the log line and tools
+    // A slot that plays pictures from elsewhere (tracks/FrameSource.h) instead of a clip: owned,
+    // deleted when the slot is released.
+    FrameSource* source = nullptr;
 
     // Playback state kept between decodes so that selectIds does not walk every record from its
     // start each frame: per block the segment in force and its frames [segmentFrom, segmentUntil),
@@ -94,6 +98,8 @@ public:
     void invalidate();
     void releaseBuffers();
     void clear();
+    // Makes the slot play source (owned from now on) under name, ready at once.
+    void holdSource(FrameSource* s, const std::string& sourceName);
 
     // Loading phases (each checks everything it reads; 0 refused, 1 more to come, 2 complete).
     int readHeader17();

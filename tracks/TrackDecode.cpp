@@ -18,6 +18,7 @@
 #include "tracks/EntryLines.h"
 #include "tracks/Track.h"
 #include "tracks/TrackDecode.h"
+#include "tracks/FrameSource.h"
 
 RunLengths::RunLengths() {
     for (unsigned R = 0; R < 256; R++) {
@@ -167,7 +168,13 @@ void Track::selectIds(int position) {
 
 void Track::decodeFrame(int deck, int position, int blendMode) {
     // Cheap guards against a caller's slip; the per-block loops stay free of checks.
-    if (ready != Ready || deck < 0 || deck > 1 || position < 0 || position >= frameCount || !deckFrames) return;
+    if (ready != Ready || deck < 0 || deck > 1 || !deckFrames) return;
+    if (source) {
+        // A deck put on a source keeps the position it had on a longer clip for this one frame.
+        source->drawFrame(position >= 0 && position < frameCount ? position : 0, deckFrames + deck * pixelCount);
+        return;
+    }
+    if (position < 0 || position >= frameCount) return;
     if (format == 17)
         decodeFrame17(deck, position, blendMode);
     else if (format == 18)

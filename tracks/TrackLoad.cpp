@@ -9,9 +9,11 @@
 
 #include "tracks/ClipReader.h"
 #include "tracks/EntryLines.h"
+#include "tracks/FrameSource.h"
 #include "tracks/Track.h"
 
 Track tracks[TrackSlots];
+FrameSourceHooks frameSourceHooks;
 
 namespace {
 
@@ -140,6 +142,23 @@ void Track::assign(const std::string& workingDir, const std::string& fileName) {
     dictionaryUnits = 1;
     redrawFrames = 2;
     loadError[0] = 0;
+    if (frameSourceHooks.open && isLiveEntry(fileName)) source = frameSourceHooks.open(fileName);
+}
+
+void Track::holdSource(FrameSource* s, const std::string& sourceName) {
+    releaseBuffers();
+    name = sourceName;
+    path.clear();
+    source = s;
+    frameCount = uint16_t(s->frameCount());
+    format = 0;
+    hasAlpha = 0;
+    width = 320;
+    height = 240;
+    pixelCount = 320 * 240;
+    allocated = 1;  // released with the playlist like a loaded clip
+    loadState = 3;
+    ready = Ready;
 }
 
 static int refuse(Track& t, const char* fmt, ...) {
@@ -199,6 +218,8 @@ void Track::releaseBuffers() {
     delete reader;
     reader = nullptr;
     file = nullptr;
+    delete source;
+    source = nullptr;
 }
 
 void Track::clear() {
@@ -209,7 +230,7 @@ void Track::clear() {
 }
 
 void Track::invalidate() {
-    if (ready != Ready) return;
+    if (ready != Ready || source) return;
     for (int b = 0; b < 1200; b++) prevIds[b] = 60000;
     std::memset(prevModes, 0, 300 * sizeof(uint16_t));
     redrawFrames = 2;
@@ -458,6 +479,14 @@ int Track::readDictionary17(int n) { return readEntries(*this, n); }
 int Track::readDictionary18(int n) { return readEntries(*this, n); }
 
 int Track::loadStep(int n) {
+    if (source) {  // opened by assign: nothing to read
+        if (loadState == 0) {
+            FrameSource* s = source;
+            source = nullptr;
+            holdSource(s, name);
+        }
+        return 2;
+    }
     if (loadState == 0) {
         std::string why;
         uint8_t formatByte = 0;
