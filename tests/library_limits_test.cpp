@@ -109,6 +109,7 @@ TEST_F(Limits, TheChooserWithNoPlaylistsNamesNone) {
     openEditor();
     drag(LeftX, rowY(0), 30, BottomY);  // onto the delete button
     ASSERT_EQ(mix.playlistCount, 0);
+    notice = Notice();  // the delete's undo offer is not what is compared
     tap(290, BottomY);  // home
     openChooser();
     EXPECT_EQ(h->screenChecksum(), none) << "no deleted playlist's name over the empty list";
@@ -179,6 +180,8 @@ TEST_F(Limits, AfterADeleteTheFiguresStayWithTheirPlaylists) {
     EXPECT_EQ(mix.playlists[0].missingCount, 1);
     drag(LeftX, rowY(0), 30, BottomY);  // delete A; B is highlighted in its place
     EXPECT_EQ(mix.playlists[0].missingCount, 0);
+    notice = Notice();  // the delete's undo offer is not what is compared
+    h->frame();
     EXPECT_EQ(h->screenChecksum(), expected) << "B and C as a start with only them shows them";
 }
 
