@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Decoding busy footage to RGB565: the instrument's decoder against FFmpeg's cinepak (default and
-# -q:v 20), msvideo1 and smc (256-colour palettegen palette, no dither) decoders plus libswscale's
+# -q:v 20), msvideo1, smc (256-colour palettegen palette, no dither) and ZMBV (lossless RGB565) decoders plus libswscale's
 # conversion to RGB565, timed in one process by build/bench/decode_peers (thread CPU time, best
 # pass, as a ratio to copying one 153,600-byte frame in the same run). Then the decoder's
 # instructions per frame under callgrind.
@@ -50,11 +50,12 @@ for src in "${sources[@]}"; do
         [ -f "$out" ] || "$encoder" -y --quality "$q" -o "$out" "$in" >/dev/null
         files+=("$out")
     done
-    for peer in cinepak cinepak-q20 msvideo1 smc; do
+    for peer in cinepak cinepak-q20 msvideo1 smc zmbv; do
         case $peer in
             cinepak) out=$work/$src.cinepak.avi; args=(-c:v cinepak) ;;
             cinepak-q20) out=$work/$src.cinepak-q20.avi; args=(-c:v cinepak -q:v 20) ;;
             msvideo1) out=$work/$src.msvideo1.avi; args=(-c:v msvideo1) ;;
+            zmbv) out=$work/$src.zmbv.avi; args=(-pix_fmt rgb565le -c:v zmbv) ;;
             smc) out=$work/$src.smc.mov
                  args=(-filter_complex "split[a][b];[a]palettegen=max_colors=256[p];[b][p]paletteuse=dither=none" -c:v smc) ;;
         esac
