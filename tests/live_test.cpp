@@ -98,19 +98,6 @@ struct LiveRun {
     }
 };
 
-int freeUdpPort() {
-    const int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof a;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &size) != 0)
-        ADD_FAILURE() << "no UDP port";
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // An ffmpeg process streaming FFmpeg's test picture as MPEG-TS to 127.0.0.1:port in real time,
 // killed at the latest when the test ends.
 struct Sender {

@@ -246,19 +246,6 @@ bool alive(pid_t pid) {
 
 std::string projectorProgram() { return std::string(LOOPMIXER_BINARY_DIR) + "/loopmixer-projector"; }
 
-// A port no one listens on right now.
-int freeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::map<std::string, int> feedback;
 
 int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message, void*) {

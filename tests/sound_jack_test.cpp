@@ -110,19 +110,6 @@ int record(const char* path, const char* types, lo_arg** argv, int argc, lo_mess
     return 0;
 }
 
-// A port no one listens on right now.
-int freeUdpPort() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t n = sizeof a;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 float feedbackValue(const char* address) {
     static const char* wanted;
     static float value;

@@ -1,5 +1,10 @@
 #include "harness/Harness.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <gtest/gtest.h>
 
@@ -246,4 +251,16 @@ std::string playlistsXml(const std::vector<std::pair<std::string, std::vector<st
         s += "\t</playlist>\n";
     }
     return s + "</all>\n";
+}
+
+int freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    close(fd);
+    return ntohs(a.sin_port);
 }

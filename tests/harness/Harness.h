@@ -76,6 +76,9 @@ private:
     int stylusX = 0, stylusY = 0;
 };
 
+// A UDP port of 127.0.0.1 no one listens on right now (for OSC listeners and targets).
+int freeUdpPort();
+
 // Paths of the build's run folder (pictures, font, demo clips).
 std::string builtRunDir();
 
