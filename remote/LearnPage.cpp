@@ -44,6 +44,8 @@ void drawLearnPage(SDL_Surface* screen) {
 }
 
 void handleLearnPage() {
+    // The mouse wheel turns the pages of targets, as "more" does (and back).
+    if (controller.wheel && pageCount() > 1) page = ((page + controller.wheel) % pageCount() + pageCount()) % pageCount();
     if (!controller.touchDown) return;
     if (touchIn(5, 215, 60, 235)) {
         if (marked >= 0 && marked < midiTargetCount()) midiMap.clearTarget(midiTarget(marked).name);

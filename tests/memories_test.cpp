@@ -410,6 +410,9 @@ TEST_F(Memory, OscMidiKeysAndThePageStoreAndRecall) {
     h.touchUp();
     h.frame();
     EXPECT_EQ(LearnColumns * LearnRows, learnTargetAt(9, LearnTop + 4));
+    h.wheel(100, 100, -1);  // the mouse wheel turns the pages too
+    h.frame();
+    EXPECT_EQ(0, learnTargetAt(9, LearnTop + 4));
     removeLearnPage();
 }
 
