@@ -369,9 +369,15 @@ TEST_F(Memory, OscMidiKeysAndThePageStoreAndRecall) {
     EXPECT_EQ(SDLK_F6, controller.key);
     pushFunctionKey(SDL_KEYUP, 6, 0);
 
-    // The page: a touch recalls on release, a held touch stores, "store" then a touch stores.
+    // The page opens from its button in OPTIONS' bottom bar; a touch recalls on release, a held
+    // touch stores, "store" then a touch stores.
     appState.screen = Screen::Options;
-    options.view = MemoriesView;
+    options.view = FiltersView;
+    h.touchDown(180, 225);
+    h.frame();
+    h.touchUp();
+    h.frame();
+    ASSERT_EQ(MemoriesView, options.view);
     const int32_t x5 = MemoryCellWidth / 2, y5 = MemoryCellsTop + MemoryCellHeight + 10;  // cell 5
     ASSERT_EQ(5, memoryCellAt(x5, y5));
     decks.blendMode = 0;
