@@ -147,8 +147,8 @@ const Flag flags[] = {
      [](const char* v, std::string& error) {
          const std::string entry = isLiveEntry(v) ? v : LivePrefix + std::string(v);
          std::string why;
-         LiveSpec spec;
-         if (!parseLiveEntry(entry, spec, &why) || launchOptions.liveSources.size() == 51) {
+         LiveAddress parts;
+         if (!parseLiveEntry(entry, parts, &why) || launchOptions.liveSources.size() == 51) {
              error = std::string("--live ") + v + ": " + (why.empty() ? "at most 51 sources" : why);
              return false;
          }

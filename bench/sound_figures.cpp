@@ -19,7 +19,7 @@
 
 namespace {
 
-using drums::PieceSpec;
+using drums::PiecePlan;
 typedef std::chrono::steady_clock Clock;
 
 double aubioTempo(const std::string& wav) {
@@ -56,12 +56,12 @@ double nearestBeatError(const std::vector<double>& beats, double t) {
     return best;
 }
 
-Result run(const drums::Piece& p, const PieceSpec& spec) {
+Result run(const drums::Piece& p, const PiecePlan& plan) {
     Result r;
     SoundAnalyser a(p.rate);
     const size_t block = 256;
-    const double truthEnd = spec.bpmAfter > 0 ? spec.bpmAfter : spec.bpm;
-    double lastOutside = spec.changeAt;
+    const double truthEnd = plan.bpmAfter > 0 ? plan.bpmAfter : plan.bpm;
+    double lastOutside = plan.changeAt;
     const double start = threadSeconds();
     double nextPhaseCheck = 8.0;
     uint32_t seenKicks = 0;
@@ -82,9 +82,9 @@ Result run(const drums::Piece& p, const PieceSpec& spec) {
             }
         }
         if (r.bpmAt8 == 0 && t >= 8.0) r.bpmAt8 = s.bpm;
-        if (spec.bpmAfter > 0 && t >= spec.changeAt && std::fabs(s.bpm - truthEnd) > 0.5) lastOutside = t;
+        if (plan.bpmAfter > 0 && t >= plan.changeAt && std::fabs(s.bpm - truthEnd) > 0.5) lastOutside = t;
         if (t >= nextPhaseCheck && s.tempoKnown && std::fabs(s.bpm / truthEnd - 1) < 0.05 &&
-            (spec.bpmAfter == 0 || t < spec.changeAt || t > spec.changeAt + 4)) {
+            (plan.bpmAfter == 0 || t < plan.changeAt || t > plan.changeAt + 4)) {
             r.phaseMs.push_back(1000 * nearestBeatError(p.beats, s.beatSample / p.rate));
             nextPhaseCheck = t + 0.25;
         }
@@ -92,7 +92,7 @@ Result run(const drums::Piece& p, const PieceSpec& spec) {
     r.seconds = threadSeconds() - start;
     r.bpmEnd = a.reading().bpm;
     r.kicks = a.reading().kicks;
-    if (spec.bpmAfter > 0) r.followedAfter = lastOutside - spec.changeAt;
+    if (plan.bpmAfter > 0) r.followedAfter = lastOutside - plan.changeAt;
     return r;
 }
 
@@ -118,7 +118,7 @@ int main() {
     using drums::HipHop;
     using drums::Swing;
     // kit, style, BPM, humanised, bass, noise
-    const PieceSpec pieces[] = {
+    const PiecePlan pieces[] = {
         {"Millo-Drums_v.1", FourOnFloor, 128, false, false, false},
         {"HardElectro1", FourOnFloor, 124, false, true, false},
         {"ElectricEmpireKit", FourOnFloor, 140, true, true, true},
@@ -138,21 +138,21 @@ int main() {
     double analysis = 0, audio = 0;
     std::vector<double> allPhase, signedPhase, kickDelays;
     int renderedKicks = 0, foundKicks = 0, falseKicks = 0;
-    for (const PieceSpec& spec : pieces) {
-        const drums::Piece p = drums::render(spec, 48000, uint32_t(n + 1));
+    for (const PiecePlan& plan : pieces) {
+        const drums::Piece p = drums::render(plan, 48000, uint32_t(n + 1));
         if (p.samples.empty()) {
-            std::printf("cannot read the kit %s (is hydrogen-drumkits installed?)\n", spec.kit);
+            std::printf("cannot read the kit %s (is hydrogen-drumkits installed?)\n", plan.kit);
             return 1;
         }
         const std::string wav = "/tmp/sound_figures_" + std::to_string(getpid()) + "_" + std::to_string(n) + ".wav";
         drums::writeWav(wav, p.samples, p.rate);
         const double theirs = aubioTempo(wav);
         unlink(wav.c_str());
-        const Result r = run(p, spec);
+        const Result r = run(p, plan);
         analysis += r.seconds;
-        audio += spec.seconds;
-        const bool ok = std::fabs(r.bpmAt8 - spec.bpm) <= 0.5;
-        const bool theirsOk = std::fabs(theirs - spec.bpm) <= 0.5;
+        audio += plan.seconds;
+        const bool ok = std::fabs(r.bpmAt8 - plan.bpm) <= 0.5;
+        const bool theirsOk = std::fabs(theirs - plan.bpm) <= 0.5;
         good += ok;
         aubioGood += theirsOk;
         std::vector<double> absPhase;
@@ -166,8 +166,8 @@ int main() {
         allPhase.insert(allPhase.end(), absPhase.begin(), absPhase.end());
         const double median = absPhase.empty() ? -1 : absPhase[absPhase.size() / 2];
         std::printf("%-4d %-23s %-18s %6.1f %-3s %-4s %-5s | %8.1f %+6.1f | %8.2f %+8.2f %9.1f | %zu/%zu %d\n", ++n,
-                    spec.kit, drums::StyleNames[spec.style], spec.bpm, spec.humanise ? "yes" : "-", spec.bass ? "yes" : "-",
-                    spec.noise ? "yes" : "-", theirs, theirs - spec.bpm, r.bpmAt8, r.bpmAt8 - spec.bpm, median,
+                    plan.kit, drums::StyleNames[plan.style], plan.bpm, plan.humanise ? "yes" : "-", plan.bass ? "yes" : "-",
+                    plan.noise ? "yes" : "-", theirs, theirs - plan.bpm, r.bpmAt8, r.bpmAt8 - plan.bpm, median,
                     r.kickDelayMs.size(), p.kicks.size(), r.falseKicks);
     }
     std::sort(allPhase.begin(), allPhase.end());
@@ -189,18 +189,18 @@ int main() {
                     kickDelays[kickDelays.size() * 9 / 10]);
 
     // Tempo changes of 8 BPM, up and down, 12 s in.
-    const PieceSpec changes[] = {
+    const PiecePlan changes[] = {
         {"Millo-Drums_v.1", FourOnFloor, 120, false, true, false, 24, 128, 12},
         {"VariBreaks", Breakbeat, 170, true, false, false, 24, 162, 12},
         {"ColomboAcousticDrumkit", HipHop, 92, true, false, true, 24, 100, 12},
     };
-    for (const PieceSpec& spec : changes) {
-        const drums::Piece p = drums::render(spec, 48000, 99);
-        const Result r = run(p, spec);
+    for (const PiecePlan& plan : changes) {
+        const drums::Piece p = drums::render(plan, 48000, 99);
+        const Result r = run(p, plan);
         analysis += r.seconds;
-        audio += spec.seconds;
+        audio += plan.seconds;
         std::printf("%s %.0f -> %.0f BPM at 12 s: within 0.5 BPM for good %.2f s after the change (end %.2f)\n",
-                    drums::StyleNames[spec.style], spec.bpm, spec.bpmAfter, r.followedAfter, r.bpmEnd);
+                    drums::StyleNames[plan.style], plan.bpm, plan.bpmAfter, r.followedAfter, r.bpmEnd);
     }
     // Forty pieces drawn at random (kit, style, 85 to 180 BPM, humanised, bass, noise), none of
     // them looked at while the tracker was tuned: the tempo after 8 s.
@@ -211,18 +211,18 @@ int main() {
     };
     int right = 0, octaves = 0;
     for (int i = 0; i < 40; i++) {
-        PieceSpec spec{drums::Kits[draw(6)].folder, drums::Style(draw(5)), 85.0 + draw(96), draw(2) == 1, draw(2) == 1,
+        PiecePlan plan{drums::Kits[draw(6)].folder, drums::Style(draw(5)), 85.0 + draw(96), draw(2) == 1, draw(2) == 1,
                        draw(3) == 0, 9};
-        const drums::Piece p = drums::render(spec, 48000, uint32_t(i + 100));
+        const drums::Piece p = drums::render(plan, 48000, uint32_t(i + 100));
         const double start = threadSeconds();
         const SoundReading r = analyseSamples(p.samples.data(), size_t(8.0 * p.rate), p.rate);
         analysis += threadSeconds() - start;
         audio += 8;
-        right += std::fabs(r.bpm - spec.bpm) <= 0.5;
-        if (std::fabs(r.bpm - spec.bpm) > 0.5)
-            std::printf("  missed: %s %s %.0f BPM%s%s%s read %.2f\n", spec.kit, drums::StyleNames[spec.style], spec.bpm,
-                        spec.humanise ? ", humanised" : "", spec.bass ? ", bass" : "", spec.noise ? ", noise" : "", r.bpm);
-        octaves += std::fabs(r.bpm / spec.bpm - 2) < 0.05 || std::fabs(r.bpm / spec.bpm - 0.5) < 0.03;
+        right += std::fabs(r.bpm - plan.bpm) <= 0.5;
+        if (std::fabs(r.bpm - plan.bpm) > 0.5)
+            std::printf("  missed: %s %s %.0f BPM%s%s%s read %.2f\n", plan.kit, drums::StyleNames[plan.style], plan.bpm,
+                        plan.humanise ? ", humanised" : "", plan.bass ? ", bass" : "", plan.noise ? ", noise" : "", r.bpm);
+        octaves += std::fabs(r.bpm / plan.bpm - 2) < 0.05 || std::fabs(r.bpm / plan.bpm - 0.5) < 0.03;
     }
     std::printf("40 random pieces: within 0.5 BPM after 8 s %d, half or double tempo %d\n", right, octaves);
 

@@ -10,10 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 4096) return 0;
     const std::string entry(reinterpret_cast<const char*>(data), size);
-    LiveSpec spec;
+    LiveAddress parts;
     std::string why;
-    if (parseLiveEntry(entry, spec, &why)) {
-        if (spec.input.empty() || spec.input.size() >= entry.size()) std::abort();
+    if (parseLiveEntry(entry, parts, &why)) {
+        if (parts.input.empty() || parts.input.size() >= entry.size()) std::abort();
     } else if (why.empty()) {
         std::abort();
     }

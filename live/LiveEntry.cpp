@@ -20,12 +20,12 @@ constexpr size_t MaxEntryChars = 1000;
 
 }  // namespace
 
-bool parseLiveEntry(const std::string& entry, LiveSpec& spec, std::string* why) {
+bool parseLiveEntry(const std::string& entry, LiveAddress& parts, std::string* why) {
     auto refuse = [&](const std::string& text) {
         if (why) *why = text;
         return false;
     };
-    spec = LiveSpec();
+    parts = LiveAddress();
     if (!isLiveEntry(entry)) return refuse("not a live source");
     const std::string rest = entry.substr(std::strlen(LivePrefix));
     if (rest.empty()) return refuse("no source given");
@@ -35,16 +35,16 @@ bool parseLiveEntry(const std::string& entry, LiveSpec& spec, std::string* why) 
     const size_t scheme = rest.find("://");
     const size_t colon = rest.find(':');
     if (rest[0] == '/' || rest[0] == '.' || colon == std::string::npos) {
-        spec.input = rest;
-        spec.paced = true;
+        parts.input = rest;
+        parts.paced = true;
         return true;
     }
     if (scheme != std::string::npos && scheme == colon) {
         const std::string name = rest.substr(0, scheme);
         for (const char* allowed : AllowedSchemes)
             if (name == allowed) {
-                spec.input = rest;
-                spec.network = true;
+                parts.input = rest;
+                parts.network = true;
                 return true;
             }
         return refuse("protocol " + name + " is not allowed");
@@ -52,10 +52,10 @@ bool parseLiveEntry(const std::string& entry, LiveSpec& spec, std::string* why) 
     const std::string format = rest.substr(0, colon);
     for (const AllowedFormat& f : AllowedFormats)
         if (format == f.name) {
-            spec.format = format;
-            spec.input = rest.substr(colon + 1);
-            spec.paced = f.paced;
-            if (spec.input.empty()) return refuse("no input given to " + format);
+            parts.format = format;
+            parts.input = rest.substr(colon + 1);
+            parts.paced = f.paced;
+            if (parts.input.empty()) return refuse("no input given to " + format);
             return true;
         }
     return refuse("input format " + format + " is not allowed");

@@ -5,7 +5,7 @@
 
 // What a "live:" entry names: an input format (device or generator) and its input, or a URL or
 // path opened by whichever demuxer fits.
-struct LiveSpec {
+struct LiveAddress {
     std::string format;  // "v4l2", "x11grab", "lavfi", ...; empty for a URL or a path
     std::string input;
     bool network = false;  // a URL: the protocol allow-list and network timeouts apply
@@ -14,4 +14,4 @@ struct LiveSpec {
 
 // Splits an entry ("live:URL", "live:PATH" or "live:FORMAT:INPUT"). False with why set when it is
 // malformed or names a protocol or format that is not allowed.
-bool parseLiveEntry(const std::string& entry, LiveSpec& spec, std::string* why);
+bool parseLiveEntry(const std::string& entry, LiveAddress& parts, std::string* why);

@@ -20,18 +20,18 @@ constexpr SDLKey SampleKey = SDLK_F7;
 int keyTakeDeck = -1;  // the deck F7 is sampling while it is held
 
 bool accepts(const std::string& entry) {
-    LiveSpec spec;
-    return parseLiveEntry(entry, spec, nullptr);
+    LiveAddress parts;
+    return parseLiveEntry(entry, parts, nullptr);
 }
 
 FrameSource* openSource(const std::string& entry) {
-    LiveSpec spec;
+    LiveAddress parts;
     std::string why;
-    if (!parseLiveEntry(entry, spec, &why)) {
+    if (!parseLiveEntry(entry, parts, &why)) {
         std::cout << "live source refused: " << entry << ": " << why << std::endl;
         return nullptr;
     }
-    return new LiveSource(entry, spec);
+    return new LiveSource(entry, parts);
 }
 
 bool showsLive(int deck) {

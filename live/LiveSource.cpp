@@ -45,8 +45,8 @@ int64_t threadCpuNow() {
 
 }  // namespace
 
-LiveSource::LiveSource(const std::string& entry, const LiveSpec& s)
-    : sourceName(entry.substr(std::strlen(LivePrefix))), spec(s), newest(FramePixels), shown(FramePixels),
+LiveSource::LiveSource(const std::string& entry, const LiveAddress& s)
+    : sourceName(entry.substr(std::strlen(LivePrefix))), parts(s), newest(FramePixels), shown(FramePixels),
       latency(LiveLatencySamples, -1) {
     // A damaged stream makes the decoders complain at every packet: only what stops them is said.
     if (av_log_get_level() > AV_LOG_FATAL) av_log_set_level(AV_LOG_FATAL);
@@ -181,23 +181,23 @@ bool LiveSource::session(std::string& why) {
     s.format->interrupt_callback.opaque = this;
     deadlineUs = liveClockUs() + LiveOpenTimeoutMs * 1000;
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", spec.network ? NetworkProtocols : "file", 0);
-    if (spec.network) {
+    av_dict_set(&options, "protocol_whitelist", parts.network ? NetworkProtocols : "file", 0);
+    if (parts.network) {
         // Pictures as they come: no buffering ahead, a short probe.
         av_dict_set(&options, "fflags", "nobuffer", 0);
         av_dict_set(&options, "probesize", "1000000", 0);
         av_dict_set(&options, "analyzeduration", "1000000", 0);
     }
     const AVInputFormat* input = nullptr;
-    if (!spec.format.empty()) {
-        input = av_find_input_format(spec.format.c_str());
+    if (!parts.format.empty()) {
+        input = av_find_input_format(parts.format.c_str());
         if (!input) {
             av_dict_free(&options);
-            why = "no input " + spec.format + " in this build";
+            why = "no input " + parts.format + " in this build";
             return false;
         }
     }
-    int r = avformat_open_input(&s.format, spec.input.c_str(), input, &options);
+    int r = avformat_open_input(&s.format, parts.input.c_str(), input, &options);
     av_dict_free(&options);
     auto failed = [&](const char* step, int code) {
         const bool timedOut = code == AVERROR_EXIT && !stopping;
@@ -238,7 +238,7 @@ bool LiveSource::session(std::string& why) {
     // and the deck that closes it, for ever): nothing yet is waited for here, in steps that notice
     // the end of the source and the stall deadline. (The X screen input paces itself within a
     // frame, and counts a call without a picture as a frame gone.)
-    if (spec.format == "v4l2" || spec.format == "video4linux2") s.format->flags |= AVFMT_FLAG_NONBLOCK;
+    if (parts.format == "v4l2" || parts.format == "video4linux2") s.format->flags |= AVFMT_FLAG_NONBLOCK;
     deadlineUs = liveClockUs() + LiveStallTimeoutMs * 1000;
     for (;;) {
         if (stopping) return false;
@@ -277,7 +277,7 @@ bool LiveSource::session(std::string& why) {
         }
         while (avcodec_receive_frame(s.codec, s.frame) == 0) {
             int64_t arrival = arrivals.find(s.frame->pts, packetUs);
-            if (spec.paced) {
+            if (parts.paced) {
                 // A generator or a file: shown at its timestamps, as a camera would give them.
                 const int64_t ts = s.frame->best_effort_timestamp;
                 const int64_t ptsUs = ts == AV_NOPTS_VALUE ? 0 : av_rescale_q(ts, stream->time_base, AVRational{1, 1000000});

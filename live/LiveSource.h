@@ -26,7 +26,7 @@ constexpr int LiveLatencySamples = 1024;
 
 class LiveSource : public FrameSource {
 public:
-    LiveSource(const std::string& entry, const LiveSpec& spec);
+    LiveSource(const std::string& entry, const LiveAddress& parts);
     ~LiveSource() override;
     LiveSource(const LiveSource&) = delete;
     LiveSource& operator=(const LiveSource&) = delete;
@@ -56,7 +56,7 @@ private:
     static int interrupted(void* self);
 
     std::string sourceName;  // the entry without "live:"
-    LiveSpec spec;
+    LiveAddress parts;
     std::thread thread;
     std::atomic<bool> stopping{false};
     std::atomic<int64_t> deadlineUs{0};

@@ -44,7 +44,7 @@ const char* const Patterns[][3] = {
 };
 const char* const StyleNames[] = {"four-on-the-floor", "breakbeat", "half-time", "swing", "hip-hop"};
 
-struct PieceSpec {
+struct PiecePlan {
     const char* kit;  // one of Kits' folders
     Style style;
     double bpm;
@@ -110,42 +110,42 @@ inline void addAt(std::vector<float>& to, const std::vector<float>& hit, double 
 }
 
 // Renders the piece; samples empty when the kit's files cannot be read.
-inline Piece render(const PieceSpec& spec, int rate = 48000, uint32_t seed = 1) {
+inline Piece render(const PiecePlan& plan, int rate = 48000, uint32_t seed = 1) {
     Piece p;
     p.rate = rate;
-    const Kit* kit = kitNamed(spec.kit);
+    const Kit* kit = kitNamed(plan.kit);
     if (!kit) return p;
     const std::string dir = std::string(KitFolder) + kit->folder + "/";
     const std::vector<float> hits[3] = {loadSample(dir + kit->kick, rate), loadSample(dir + kit->snare, rate),
                                         loadSample(dir + kit->hat, rate)};
     for (const auto& h : hits)
         if (h.empty()) return p;
-    p.samples.assign(size_t(spec.seconds * rate), 0.0f);
+    p.samples.assign(size_t(plan.seconds * rate), 0.0f);
     auto random = [&seed] {
         seed = seed * 1664525u + 1013904223u;
         return double(seed >> 8) / double(1u << 24);
     };
-    const char* const* pattern = Patterns[spec.style];
+    const char* const* pattern = Patterns[plan.style];
     const float gains[3] = {1.0f, 0.8f, 0.35f};
     static const double bassHz[4] = {55.0, 55.0, 65.4, 49.0};
     int64_t beat = 0;
-    for (double t = 0; t < spec.seconds; beat++) {
+    for (double t = 0; t < plan.seconds; beat++) {
         p.beats.push_back(t);
-        const double bpm = spec.bpmAfter > 0 && t >= spec.changeAt ? spec.bpmAfter : spec.bpm;
+        const double bpm = plan.bpmAfter > 0 && t >= plan.changeAt ? plan.bpmAfter : plan.bpm;
         const double length = 60.0 / bpm;
         for (int step = 0; step < 4; step++) {
             const int inBar = int(beat % 4) * 4 + step;
             double at = t + length * step / 4;
             // Swing: the second eighth note of each beat comes at two thirds of the beat.
-            if (spec.style == Swing && step == 2) at = t + length * 2 / 3;
+            if (plan.style == Swing && step == 2) at = t + length * 2 / 3;
             for (int v = 0; v < 3; v++) {
                 if (pattern[v][inBar] != 'x') continue;
-                const double shift = spec.humanise ? (random() * 2 - 1) * 0.005 : 0.0;
+                const double shift = plan.humanise ? (random() * 2 - 1) * 0.005 : 0.0;
                 addAt(p.samples, hits[v], at + shift, rate, gains[v] * float(0.8 + 0.2 * random()));
                 if (v == 0) p.kicks.push_back(at + shift + double(attackOf(hits[0])) / rate);
             }
             // The bass: a decaying low note on the kick's steps and on the last eighth of the bar.
-            if (spec.bass && (pattern[0][inBar] == 'x' || inBar == 14)) {
+            if (plan.bass && (pattern[0][inBar] == 'x' || inBar == 14)) {
                 const double hz = bassHz[(beat / 4) % 4];
                 const int64_t from = int64_t(at * rate), count = int64_t(0.3 * rate);
                 for (int64_t i = 0; i < count && from + i < int64_t(p.samples.size()); i++) {
@@ -157,13 +157,13 @@ inline Piece render(const PieceSpec& spec, int rate = 48000, uint32_t seed = 1) 
         }
         t += length;
     }
-    if (spec.noise)
+    if (plan.noise)
         for (float& s : p.samples) s += float((random() * 2 - 1) * 0.05);
     float peak = 1e-6f;
     for (float s : p.samples) peak = std::max(peak, std::fabs(s));
     for (float& s : p.samples) s *= 0.9f / peak;
-    while (!p.beats.empty() && p.beats.back() >= spec.seconds) p.beats.pop_back();
-    while (!p.kicks.empty() && p.kicks.back() >= spec.seconds) p.kicks.pop_back();
+    while (!p.beats.empty() && p.beats.back() >= plan.seconds) p.beats.pop_back();
+    while (!p.kicks.empty() && p.kicks.back() >= plan.seconds) p.kicks.pop_back();
     return p;
 }
 

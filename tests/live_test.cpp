@@ -184,15 +184,15 @@ TEST(LiveInput, EntriesAreCheckedAgainstTheAllowList) {
         {"clip.q18", false, "", ""},
     };
     for (const Case& c : cases) {
-        LiveSpec spec;
+        LiveAddress parts;
         std::string why;
-        EXPECT_EQ(parseLiveEntry(c.entry, spec, &why), c.accepted) << c.entry << ": " << why;
+        EXPECT_EQ(parseLiveEntry(c.entry, parts, &why), c.accepted) << c.entry << ": " << why;
         if (!c.accepted) {
             EXPECT_FALSE(why.empty()) << c.entry;
             continue;
         }
-        EXPECT_EQ(spec.format, c.format) << c.entry;
-        EXPECT_EQ(spec.input, c.input) << c.entry;
+        EXPECT_EQ(parts.format, c.format) << c.entry;
+        EXPECT_EQ(parts.input, c.input) << c.entry;
     }
     // The fuzzer's corpus, replayed.
     const std::string corpus = std::string(LOOPMIXER_SOURCE_DIR) + "/fuzz/corpus/live_entry_fuzz";
@@ -203,9 +203,9 @@ TEST(LiveInput, EntriesAreCheckedAgainstTheAllowList) {
         if (e->d_name[0] == '.') continue;
         std::ifstream in(corpus + "/" + e->d_name, std::ios::binary);
         const std::string entry((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        LiveSpec spec;
+        LiveAddress parts;
         std::string why;
-        EXPECT_TRUE(parseLiveEntry(entry, spec, &why) ? !spec.input.empty() : !why.empty()) << e->d_name;
+        EXPECT_TRUE(parseLiveEntry(entry, parts, &why) ? !parts.input.empty() : !why.empty()) << e->d_name;
         replayed++;
     }
     closedir(folder);

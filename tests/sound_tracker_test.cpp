@@ -13,7 +13,7 @@
 
 namespace {
 
-using drums::PieceSpec;
+using drums::PiecePlan;
 
 double phaseErrorMs(const drums::Piece& p, double beatSample) {
     const double t = beatSample / p.rate;
@@ -22,25 +22,25 @@ double phaseErrorMs(const drums::Piece& p, double beatSample) {
     return best * 1000;
 }
 
-drums::Piece renderOrSkip(const PieceSpec& spec) {
-    drums::Piece p = drums::render(spec, 48000, 3);
-    EXPECT_FALSE(p.samples.empty()) << "the kit " << spec.kit << " is missing (hydrogen-drumkits)";
+drums::Piece renderOrSkip(const PiecePlan& plan) {
+    drums::Piece p = drums::render(plan, 48000, 3);
+    EXPECT_FALSE(p.samples.empty()) << "the kit " << plan.kit << " is missing (hydrogen-drumkits)";
     return p;
 }
 
 TEST(SoundTracker, SettlesOnTheRenderedTempoAndBeat) {
-    const PieceSpec pieces[] = {
+    const PiecePlan pieces[] = {
         {"Millo-Drums_v.1", drums::FourOnFloor, 128, false, true, false, 10},
         {"ColomboAcousticDrumkit", drums::HipHop, 90, true, false, false, 10},
         {"Millo-Drums_v.1", drums::HalfTime, 88, false, true, false, 10},
         {"ElectricEmpireKit", drums::FourOnFloor, 180, true, false, false, 10},
     };
-    for (const PieceSpec& spec : pieces) {
-        const drums::Piece p = renderOrSkip(spec);
+    for (const PiecePlan& plan : pieces) {
+        const drums::Piece p = renderOrSkip(plan);
         const SoundReading r = analyseSamples(p.samples.data(), p.samples.size(), p.rate);
-        ASSERT_TRUE(r.tempoKnown) << drums::StyleNames[spec.style] << " " << spec.bpm;
-        EXPECT_NEAR(spec.bpm, r.bpm, 0.5) << drums::StyleNames[spec.style];
-        EXPECT_LT(phaseErrorMs(p, r.beatSample), 20.0) << drums::StyleNames[spec.style] << " " << spec.bpm;
+        ASSERT_TRUE(r.tempoKnown) << drums::StyleNames[plan.style] << " " << plan.bpm;
+        EXPECT_NEAR(plan.bpm, r.bpm, 0.5) << drums::StyleNames[plan.style];
+        EXPECT_LT(phaseErrorMs(p, r.beatSample), 20.0) << drums::StyleNames[plan.style] << " " << plan.bpm;
     }
 }
 
