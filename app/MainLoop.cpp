@@ -62,14 +62,20 @@ static void loadInSpareTime() {
     while (mix.loading && platform::microseconds() < deadline) mix.continueLoading();
 }
 
+// The clean mixed picture of this frame, before overlay and chooser, to what shows it outside the
+// window: the projector always, the browser's preview unless it follows the screen as shown.
+static void passCleanPicture(const uint16_t* pixels, int stride) {
+    projectorPicture(pixels, stride);
+    if (!launchOptions.recordAsShown) takeWebPicture(pixels, stride);
+}
+
 static void drawPerformance() {
     mix.continueLoading();  // the least a frame loads, however busy it is
     const bool clean = recordingCleanPicture();
     if (mix._totalTracks == 0) {
         SDL_FillRect(screenSurface, nullptr, 0);
         if (clean) recorder.submit(blackPicture, FrameWidth, uint32_t(lastFrameTick));
-        projectorPicture(blackPicture, FrameWidth);
-        if (!launchOptions.recordAsShown) takeWebPicture(blackPicture, FrameWidth);
+        passCleanPicture(blackPicture, FrameWidth);
         cleanPictureTaken = clean;
     } else {
         Deck& d1 = decks.decks[1];
@@ -81,10 +87,8 @@ static void drawPerformance() {
             const Deck& sel = decks.decks[decks.selectedDeck];
             composite(decks, sel.position, tracks[sel.track].frameCount, options.showTopLine);
             if (clean) recordScreen();
-            projectorPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
+            passCleanPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             cleanPictureTaken = clean;
-            if (!launchOptions.recordAsShown)
-                takeWebPicture(static_cast<const uint16_t*>(screenSurface->pixels), screenSurface->pitch / 2);
             if (appState.mode == ModeA) decks.advance();
             else decks.advanceModeB();
             decks.drawOverlay();
