@@ -3,6 +3,8 @@
 // as a ratio to copying one 153,600-byte frame in the same run.
 #include <benchmark/benchmark.h>
 
+#include "bench/RatioReporter.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -50,35 +52,6 @@ BENCHMARK(Scale)
     ->Args({1920, 1080, FitLetterbox, LookSharp})
     ->Args({1920, 1080, FitLetterbox, LookSmooth})
     ->Args({1024, 768, FitFill, LookSmooth});
-
-// Prints the usual table, then every result divided by the frame copy's CPU time (the median of
-// the repetitions when --benchmark_repetitions is given).
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (r.run_type == Run::RT_Iteration) times[r.benchmark_name()].push_back(r.GetAdjustedCPUTime());
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const double copy = times.count("FrameCopy") ? median(times["FrameCopy"]) : 0;
-        if (copy <= 0) return;
-        std::printf("\n%-44s %12s %8s\n", "pass", "cpu ns", "x copy");
-        for (auto& entry : times) {
-            const double t = median(entry.second);
-            std::printf("%-44s %12.0f %8.2f\n", entry.first.c_str(), t, t / copy);
-        }
-    }
-
-private:
-    static double median(std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    }
-    std::map<std::string, std::vector<double>> times;
-};
 
 }  // namespace
 
