@@ -112,12 +112,24 @@ int32_t textWidth(TTF_Font** fonts, int32_t fontIndex, const std::string& text) 
     return w;
 }
 
+// The piece of the most bytes (up to n) that fits in width: widths grow with the bytes kept, so a
+// binary search finds it in a few measurements (a name may be drawn on every row every frame).
+template <typename Piece>
+static std::string longestFitting(TTF_Font** fonts, int32_t fontIndex, size_t n, int32_t width, const Piece& piece) {
+    size_t low = 0, high = n;
+    while (low < high) {
+        const size_t middle = (low + high + 1) / 2;
+        if (textWidth(fonts, fontIndex, piece(middle)) <= width) low = middle;
+        else high = middle - 1;
+    }
+    return piece(low);
+}
+
 std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width, bool keepEnd) {
     if (textWidth(fonts, fontIndex, text) <= width) return text;
     static const std::string mark = "...";
     const bool utf8 = isUtf8(text);
-    // The longest part that fits with the mark: widths grow with the part, so a binary search over
-    // its byte length finds it in a few measurements (a name may be drawn on every row every frame).
+    // The longest part that fits with the mark.
     auto piece = [&](size_t n) {
         if (!keepEnd) return text.substr(0, utf8Boundary(text, n, utf8)) + mark;
         size_t from = text.size() - n;
@@ -125,16 +137,7 @@ std::string fitText(TTF_Font** fonts, int32_t fontIndex, const std::string& text
         while (utf8 && from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) from++;
         return mark + text.substr(from);
     };
-    size_t low = 0, high = text.size();
-    while (low < high) {
-        const size_t middle = (low + high + 1) / 2;
-        if (textWidth(fonts, fontIndex, piece(middle)) <= width) {
-            low = middle;
-        } else {
-            high = middle - 1;
-        }
-    }
-    return piece(low);
+    return longestFitting(fonts, fontIndex, text.size(), width, piece);
 }
 
 std::string fitTextMiddle(TTF_Font** fonts, int32_t fontIndex, const std::string& text, int32_t width) {
@@ -148,11 +151,5 @@ std::string fitTextMiddle(TTF_Font** fonts, int32_t fontIndex, const std::string
         while (utf8 && from < text.size() && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) from++;
         return text.substr(0, head) + mark + text.substr(from);
     };
-    size_t low = 0, high = text.size();
-    while (low < high) {
-        const size_t middle = (low + high + 1) / 2;
-        if (textWidth(fonts, fontIndex, piece(middle)) <= width) low = middle;
-        else high = middle - 1;
-    }
-    return piece(low);
+    return longestFitting(fonts, fontIndex, text.size(), width, piece);
 }

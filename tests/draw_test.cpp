@@ -92,3 +92,22 @@ TEST(Text, EmptyTextOrMissingFontDrawsNothing) {
     drawNumber(none, screenSurface, 42, 10, 10, uiWhite, 1);
     EXPECT_EQ(black, h.screenChecksum());
 }
+
+// Names too long for their room: cut at the end, at the front (file names) or in the middle (names
+// sharing a start or an end), always within the room and keeping what tells them apart.
+TEST(Text, NamesAreCutToTheirRoomWhereAsked) {
+    Harness h;
+    const std::string name = "Long playlist number twelve";
+    const int32_t room = textWidth(uiFonts, 0, name) / 2;
+    const std::string end = fitText(uiFonts, 0, name, room, false);
+    const std::string front = fitText(uiFonts, 0, name, room, true);
+    const std::string middle = fitTextMiddle(uiFonts, 0, name, room);
+    for (const std::string& cut : {end, front, middle}) EXPECT_LE(textWidth(uiFonts, 0, cut), room) << cut;
+    EXPECT_EQ(0u, end.find("Long")) << end;
+    EXPECT_EQ(end.size() - 3, end.rfind("..."));
+    EXPECT_EQ(0u, front.find("...")) << front;
+    EXPECT_EQ(0u, middle.find("Long")) << middle;
+    EXPECT_EQ(middle.size() - 2, middle.rfind("ve")) << middle;
+    EXPECT_NE(std::string::npos, middle.find("...")) << middle;
+    EXPECT_EQ(name, fitTextMiddle(uiFonts, 0, name, 1000)) << "a name that fits stays whole";
+}
