@@ -524,9 +524,13 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
     // compose (see ComposedFilters): SNOW still draws its pattern at its turn, so the generator
     // gives every deck the numbers it gave before, and the pass runs at the chain's last filter or
     // before the deck's first filter that moves pixels, whichever comes first.
+    // With ZOOM 0 after the chain, only the centre that ZOOM enlarges goes through it, at ZOOM's turn.
     ComposedFilters chains[2];
-    bool composes[2], composed[2] = {false, false};
-    for (int deck = 0; deck < 2; deck++) composes[deck] = composeFilters(deck, chains[deck]);
+    bool composes[2], composed[2] = {false, false}, zoomsCentre[2];
+    for (int deck = 0; deck < 2; deck++) {
+        composes[deck] = composeFilters(deck, chains[deck]);
+        zoomsCentre[deck] = composes[deck] && effectTable.effectOn(deck, Zoom) && effectTable.effectValue(deck, Zoom) == 0;
+    }
     auto runComposed = [&](int deck) {
         if (composed[deck]) return;
         composed[deck] = true;
@@ -542,7 +546,13 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
             if (composes[deck]) {
                 if (id != Zoom && id != Mirror && id != Scroll) {
                     if (id == Snow) drawComposedSnow(chains[deck], value);
-                    if (id == chains[deck].ids[chains[deck].count - 1]) runComposed(deck);
+                    if (id == chains[deck].ids[chains[deck].count - 1] && !zoomsCentre[deck]) runComposed(deck);
+                    continue;
+                }
+                if (id == Zoom && zoomsCentre[deck] && !composed[deck]) {
+                    composed[deck] = true;
+                    composedZoomInto(deck, chains[deck], pending[deck] ? pending[deck] : mixFrames + deck * FramePixels);
+                    pending[deck] = nullptr;
                     continue;
                 }
                 runComposed(deck);

@@ -31,3 +31,6 @@ bool composeFilters(int deck, ComposedFilters& c);
 void drawComposedSnow(ComposedFilters& c, int value);
 // The composed pass from source (a decoded frame or the deck's half) into the deck's half.
 void composedInto(int deck, const ComposedFilters& c, const uint16_t* source);
+// The composed pass and then ZOOM 0 as one pass: ZOOM 0 enlarges only the frame's centre quarter,
+// so only the centre goes through the chain, a row at a time, straight into the enlarged rows.
+void composedZoomInto(int deck, const ComposedFilters& c, const uint16_t* source);

@@ -94,15 +94,19 @@ static_assert(hueSplit.high[0xFF] + hueSplit.low[0xFF] == 93, "the halves of HUE
 // Two pixels per word: one load and one store for both; each byte is masked in place and shifted
 // by the load that looks it up. Colour entries are words, which the processor indexes with a
 // scaled register.
-PIXEL_KERNEL void levelKernel(const u16* src, u16* f, const LevelSplit& split, const uint32_t* colours) {
+__attribute__((always_inline)) inline void levelPairs(const u16* src, u16* f, int count, const LevelSplit& split,
+                                                      const uint32_t* colours) {
     const uint8_t* const high = split.high;
     const uint8_t* const low = split.low;
-    for (int i = 0; i < FramePixels; i += 2) {
+    for (int i = 0; i < count; i += 2) {
         const uint32_t x = loadPair(src, i);
         const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
         const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
         storePair(f, i, colours[level0] | colours[level1] << 16);
     }
+}
+PIXEL_KERNEL void levelKernel(const u16* src, u16* f, const LevelSplit& split, const uint32_t* colours) {
+    levelPairs(src, f, FramePixels, split, colours);
 }
 
 template <class Colour>
@@ -540,68 +544,101 @@ u16 filterPixel(int id, int value, u16 v, int d) {
 inline uint32_t entryAt(const u16* row, uint32_t offset) {
     return *reinterpret_cast<const u16*>(reinterpret_cast<const char*>(row) + offset);
 }
-PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* const* rows,
-                                   const uint8_t* noise, int n) {
+// count pixels from src into f, d holding the noise values of the first ones.
+__attribute__((always_inline)) inline void levelNoisePairs(const u16* src, u16* f, int count, const LevelSplit& split,
+                                                           const u16* const* rows, const uint8_t* d) {
     const uint8_t* const high = split.high;
     const uint8_t* const low = split.low;
     const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
-    for (int i = 0; i < FramePixels; i += SnowTables::Chunk) {
-        const uint8_t* d = noise + i % n;
-        for (int j = 0; j < SnowTables::Chunk; j += 2) {
-            const uint32_t x = loadPair(src, i + j);
-            const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
-            const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
-            const uint32_t v0 = entryAt(rows[level0], d[j + first]);
-            storePair(f, i + j, v0 | entryAt(rows[level1], d[j + 1 - first]) << 16);
+    for (int j = 0; j < count; j += 2) {
+        const uint32_t x = loadPair(src, j);
+        const uint32_t level0 = high[asIs(x & 0xFF00) >> 8] + low[x & 255];
+        const uint32_t level1 = high[x >> 24] + low[asIs(x & 0xFF0000) >> 16];
+        const uint32_t v0 = entryAt(rows[level0], d[j + first]);
+        storePair(f, j, v0 | entryAt(rows[level1], d[j + 1 - first]) << 16);
+    }
+}
+PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& split, const u16* const* rows,
+                                   const uint8_t* noise, int n) {
+    for (int i = 0; i < FramePixels; i += SnowTables::Chunk)
+        levelNoisePairs(src + i, f + i, SnowTables::Chunk, split, rows, noise + i % n);
+}
+
+// A composed chain's tables for one frame, built from its filters as their passes make each colour.
+struct ChainTables {
+    const LevelSplit* split;
+    bool noisy;                // SNOW is in the chain: rowOf, else colours
+    uint32_t colours[188];     // the colour for each level
+    const u16* rowOf[188];     // the row of 20 colours (one per noise value) for each level
+    u16 out[188 * 20];
+
+    explicit ChainTables(const ComposedFilters& c) {
+        int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
+        while (c.ids[levelAt] == Invert) levelAt++;
+        const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
+        const int levels = hue ? 94 : 188;
+        int snowAt = c.count;
+        for (int k = levelAt + 1; k < c.count; k++)
+            if (c.ids[k] == Snow) snowAt = k;
+        // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
+        // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
+        u16 before[188];
+        for (int l = 0; l < levels; l++) {
+            u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
+            for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+            before[l] = v;
+        }
+        split = hue ? &hueSplit : &brightnessSplit;
+        noisy = snowAt < c.count;
+        if (!noisy) {
+            for (int l = 0; l < levels; l++) colours[l] = before[l];
+            return;
+        }
+        // A row of 20 for each distinct colour before SNOW.
+        u16 distinct[188];
+        int rows = 0;
+        for (int l = 0; l < levels; l++) {
+            int r = 0;
+            while (r < rows && distinct[r] != before[l]) r++;
+            if (r == rows) {
+                distinct[rows++] = before[l];
+                for (int d = 0; d < 20; d++) {
+                    u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
+                    for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+                    out[r * 20 + d] = v;
+                }
+            }
+            rowOf[l] = out + r * 20;
         }
     }
+};
+
+// One centre row of ZOOM 0 through the chain into row, then doubled into rows 2r and 2r + 1 of f.
+PIXEL_KERNEL void chainZoomRow(const ChainTables& t, const ComposedFilters& c, const u16* src, u16* f, int r) {
+    alignas(4) u16 row[160];
+    const int at = (60 + r) * FrameWidth + 80;  // the first centre pixel of the row
+    if (t.noisy) levelNoisePairs(src + at, row, 160, *t.split, t.rowOf, c.noise + at % c.noiseLength);
+    else levelPairs(src + at, row, 160, *t.split, t.colours);
+    zoomRow(f + 2 * r * FrameWidth, row, 0);
 }
 }  // namespace
 
 void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
-    int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
-    while (c.ids[levelAt] == Invert) levelAt++;
-    const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
-    const int levels = hue ? 94 : 188;
-    int snowAt = c.count;
-    for (int k = levelAt + 1; k < c.count; k++)
-        if (c.ids[k] == Snow) snowAt = k;
-    // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
-    // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
-    u16 before[188];
-    for (int l = 0; l < levels; l++) {
-        u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
-        for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
-        before[l] = v;
-    }
-    const LevelSplit& split = hue ? hueSplit : brightnessSplit;
-    if (snowAt == c.count) {
-        uint32_t colours[188];
-        for (int l = 0; l < levels; l++) colours[l] = before[l];
-        levelKernel(source, deckFrame(deck), split, colours);
-        return;
-    }
-    // A row of 20 (one per noise value) for each distinct colour before SNOW.
-    const u16* rowOf[188];
-    u16 distinct[188], out[188 * 20];
-    int rows = 0;
-    for (int l = 0; l < levels; l++) {
-        int r = 0;
-        while (r < rows && distinct[r] != before[l]) r++;
-        if (r == rows) {
-            distinct[rows++] = before[l];
-            for (int d = 0; d < 20; d++) {
-                u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
-                for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
-                out[r * 20 + d] = v;
-            }
-        }
-        rowOf[l] = out + r * 20;
-    }
-    levelNoiseKernel(source, deckFrame(deck), split, rowOf, c.noise, c.noiseLength);
+    const ChainTables t(c);
+    if (t.noisy) levelNoiseKernel(source, deckFrame(deck), *t.split, t.rowOf, c.noise, c.noiseLength);
+    else levelKernel(source, deckFrame(deck), *t.split, t.colours);
+}
+
+// In the order of applyZoom, so that the source may be the deck's own half.
+void composedZoomInto(int deck, const ComposedFilters& c, const uint16_t* source) {
+    const ChainTables t(c);
+    u16* f = deckFrame(deck);
+    for (int r = 0; r < 60; r++) chainZoomRow(t, c, source, f, r);
+    for (int r = 119; r >= 60; r--) chainZoomRow(t, c, source, f, r);
 }
 #else
 void composedInto(int, const ComposedFilters&, const uint16_t*) {}
+void composedZoomInto(int, const ComposedFilters&, const uint16_t*) {}
 #endif
 
 void applyScroll(int deck, int value, int paused) {

@@ -220,6 +220,8 @@ TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
         {{{Invert, 0, 1, 0}, {Hue, 8, 1, 0}, {GameBoy, 0, 1, 0}}, {{Hue, 1, 1, 0}, {Invert, 0, 1, 0}, {Burned, 0, 1, 0}}},
         {{{Invert, 0, 1, 0}, {Mirror, 1, 1, 0}}, {{Snow, 0, 1, 0}, {Hue, 2, 1, 0}}},
         {{{Burned, 3, 1, 0}, {}}, {{GameBoy, 0, 1, 0}, {Zoom, 1, 1, 0}}},
+        // ZOOM 0 after a chain that ends before it (with SNOW), and after one that goes on past it.
+        {{{Burned, 0, 1, 0}, {Snow, 0, 1, 0}, {Zoom, 0, 1, 0}}, {{Invert, 0, 1, 0}, {Hue, 3, 1, 0}, {Zoom, 0, 1, 0}, {Mirror, 1, 1, 0}}},
         {{{Hue, 1, 1, 0}, {Snow, 3, 1, 0}}, {{Zoom, 0, 1, 0}, {Invert, 0, 1, 0}}},  // ZOOM first: copied
         {{{Snow, 2, 1, 0}, {}}, {{}, {}}},                                          // deck 1 bare
         {{{Hue, 7, 1, 0}, {}}, {{Snow, 9, 1, 0}, {}}},  // values with no variant leave the frame as it is
