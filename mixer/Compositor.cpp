@@ -303,8 +303,9 @@ PIXEL_KERNEL void pairKernel(u16* __restrict a, const u16* __restrict b, Blend b
 }
 // The blend (recolour included) into the frame and the screen.
 template <class Blend>
-PIXEL_KERNEL void pairPresentKernel(u16* __restrict a, const u16* __restrict b, u16* __restrict screen, Blend blend) {
-    for (int i = 0; i < FramePixels; i += 2) {
+PIXEL_KERNEL void pairPresentKernel(u16* __restrict a, const u16* __restrict b, u16* __restrict screen, int count,
+                                    Blend blend) {
+    for (int i = 0; i < count; i += 2) {
         const uint32_t v = blend(loadPair(a, i), loadPair(b, i));
         storePair(a, i, v);
         storePair(screen, i, v);
@@ -389,12 +390,19 @@ PIXEL_KERNEL void alphaKernel(u16* __restrict a, const u16* __restrict b, const 
 // The same with the colour pass, two pixels at a time: pairs that are both transparent or both
 // opaque (nearly all of them) go whole through the pixel tables, the others pixel by pixel with
 // each blended channel through the channel maps.
-PIXEL_KERNEL void alphaColourKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha,
-                                    u16* __restrict screen, const ChannelTables& tables) {
-    const Recolour t(tables);
+struct ChannelMaps {
     uint8_t five[32], six[64];
-    for (int c = 0; c < 64; c++) six[c] = uint8_t(tables.sixBits(c));
-    for (int c = 0; c < 32; c++) five[c] = uint8_t(tables.fiveBits(c));
+    explicit ChannelMaps(const ChannelTables& tables) {
+        for (int c = 0; c < 64; c++) six[c] = uint8_t(tables.sixBits(c));
+        for (int c = 0; c < 32; c++) five[c] = uint8_t(tables.fiveBits(c));
+    }
+};
+PIXEL_KERNEL void alphaColourKernel(u16* __restrict a, const u16* __restrict b, const uint8_t* __restrict alpha,
+                                    u16* __restrict screen, int count, const ChannelTables& tables,
+                                    const ChannelMaps& maps) {
+    const Recolour t(tables);
+    const uint8_t* const five = maps.five;
+    const uint8_t* const six = maps.six;
     auto one = [&](int i) -> uint32_t {
         const unsigned w = alpha[i];
         if (w == 0) return t.pixel(a[i]);
@@ -408,7 +416,7 @@ PIXEL_KERNEL void alphaColourKernel(u16* __restrict a, const u16* __restrict b, 
         return uint32_t(five[r] << 11 | six[g] << 5 | five[bl]);
     };
     const int first = pairLowFirst ? 0 : 1;  // the pixel in the word's low half
-    for (int i = 0; i < FramePixels; i += 2) {
+    for (int i = 0; i < count; i += 2) {
         uint16_t levels;  // both pixels' alpha bytes
         std::memcpy(&levels, static_cast<const uint8_t*>(__builtin_assume_aligned(alpha, 2)) + i, 2);
         uint32_t v;
@@ -420,34 +428,77 @@ PIXEL_KERNEL void alphaColourKernel(u16* __restrict a, const u16* __restrict b, 
     }
 }
 
-// Blend modes 1..4 with fade or flash (or both) in one pass into deck 0's half and the screen.
-bool blendAndColour(int32_t mode, bool deck1HasAlpha, int32_t fade, int32_t flash, u16* screen) {
-    if (!screen || (fade <= 0 && flash <= 0) || mode < 1 || mode > 4) return false;
+// Whether blendAndColour takes the frame: blend modes 1..4 with fade or flash (or both), in one pass
+// into deck 0's half and the screen.
+bool blendsWithColour(int32_t mode, int32_t fade, int32_t flash, const u16* screen) {
+    return screen && (fade > 0 || flash > 0) && mode >= 1 && mode <= 4;
+}
+
+// Deck 1's pixels for the blend: its half of mixFrames whole, or with a composed chain left to the
+// blend, a piece at a time through the chain into a buffer that stays in the cache.
+template <class Piece>
+void deckOnePieces(const ComposedTables* chain, const u16* source, Piece piece) {
+    if (!chain) {
+        piece(mixFrames + FramePixels, 0, FramePixels);
+        return;
+    }
+    // 1 KB: longer pieces push the blend's and the chain's tables out of the 16 KB data cache.
+    constexpr int Length = 512;
+    static_assert(FramePixels % Length == 0 && Length <= int(ComposedTables::LongestPiece), "whole pieces the chain takes");
+    alignas(4) u16 deckOne[Length];
+    for (int at = 0; at < FramePixels; at += Length) {
+        composedPiece(*chain, source, deckOne, at, Length);
+        piece(deckOne, at, Length);
+    }
+}
+
+bool blendAndColour(int32_t mode, bool deck1HasAlpha, int32_t fade, int32_t flash, u16* screen,
+                    const ComposedTables* chain1, const u16* source1) {
+    if (!blendsWithColour(mode, fade, flash, screen)) return false;
     u16* a = mixFrames;
-    const u16* b = mixFrames + FramePixels;
     const ChannelTables tables = colourTables(fade, flash);
     const Recolour t(tables);
     switch (mode) {
     case 1: {
         const SumLevels sums(tables);
-        pairPresentKernel(a, b, screen, [&sums](uint32_t x, uint32_t y) { return addRecolourPair(x, y, sums); });
+        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+            pairPresentKernel(a + at, b, screen + at, count,
+                              [&sums](uint32_t x, uint32_t y) { return addRecolourPair(x, y, sums); });
+        });
         break;
     }
-    case 2: pairPresentKernel(a, b, screen, [&t](uint32_t x, uint32_t y) { return t.pair(halfPair(x, y)); }); break;
+    case 2:
+        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+            pairPresentKernel(a + at, b, screen + at, count, [&t](uint32_t x, uint32_t y) { return t.pair(halfPair(x, y)); });
+        });
+        break;
     case 3:
-        if (deck1HasAlpha) alphaColourKernel(a, b, alphaPlane, screen, tables);
-        else pairPresentKernel(a, b, screen, [&t](uint32_t x, uint32_t y) { return t.pair(chromaPair(x, y)); });
+        if (deck1HasAlpha) {
+            const ChannelMaps maps(tables);
+            deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+                alphaColourKernel(a + at, b, alphaPlane + at, screen + at, count, tables, maps);
+            });
+        } else {
+            deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+                pairPresentKernel(a + at, b, screen + at, count,
+                                  [&t](uint32_t x, uint32_t y) { return t.pair(chromaPair(x, y)); });
+            });
+        }
         break;
     case 4: {
         const ChannelProducts products(channelProducts, tables);
-        pairPresentKernel(a, b, screen, [&products](uint32_t x, uint32_t y) { return multiplyPair(x, y, products); });
+        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+            pairPresentKernel(a + at, b, screen + at, count,
+                              [&products](uint32_t x, uint32_t y) { return multiplyPair(x, y, products); });
+        });
         break;
     }
     }
     return true;
 }
 #else
-bool blendAndColour(int32_t, bool, int32_t, int32_t, u16*) { return false; }
+bool blendsWithColour(int32_t, int32_t, int32_t, const u16*) { return false; }
+bool blendAndColour(int32_t, bool, int32_t, int32_t, u16*, const ComposedTables*, const u16*) { return false; }
 #endif
 
 }  // namespace
@@ -531,6 +582,11 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
         composes[deck] = composeFilters(deck, chains[deck]);
         zoomsCentre[deck] = composes[deck] && effectTable.effectOn(deck, Zoom) && effectTable.effectValue(deck, Zoom) == 0;
     }
+    // Deck 1's chain is left to the blend when nothing moves its pixels after it and the blend runs
+    // with fade or flash: a piece at a time, so that its output never goes out to memory and back.
+    const bool chainInBlend = composes[1] && !effectTable.effectOn(1, Zoom) && !effectTable.effectOn(1, Mirror) &&
+                              !effectTable.effectOn(1, Scroll) && blendsWithColour(mode, d.fade, d.flash, screenPixels);
+    if (chainInBlend) composed[1] = true;  // SNOW still draws its pattern at its turn
     auto runComposed = [&](int deck) {
         if (composed[deck]) return;
         composed[deck] = true;
@@ -574,6 +630,8 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
             }
         }
     }
+    const u16* source1 = pending[1] ? pending[1] : mixFrames + FramePixels;  // deck 1's chain reads it
+    if (chainInBlend) pending[1] = nullptr;
     bringIn(0);
     bringIn(1);
 
@@ -581,7 +639,10 @@ void composite(Decks& d, int32_t position, int32_t frameCount, bool playbackLine
     const bool hasAlpha = track1 >= 0 && track1 < TrackSlots && tracks[track1].hasAlpha;
     u16* out = mode == 0 ? mixFrames + FramePixels : mixFrames;
     u16* screen = screenPixels;
-    if (!blendAndColour(mode, hasAlpha, d.fade, d.flash, screen)) {
+    if (chainInBlend) {
+        const ComposedTables chain1(chains[1]);
+        blendAndColour(mode, hasAlpha, d.fade, d.flash, screen, &chain1, source1);
+    } else if (!blendAndColour(mode, hasAlpha, d.fade, d.flash, screen, nullptr, nullptr)) {
         blendDecks(mode, hasAlpha);
         colourAndPresent(out, screen, d.fade, d.flash);
     }

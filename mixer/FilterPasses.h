@@ -34,3 +34,21 @@ void composedInto(int deck, const ComposedFilters& c, const uint16_t* source);
 // The composed pass and then ZOOM 0 as one pass: ZOOM 0 enlarges only the frame's centre quarter,
 // so only the centre goes through the chain, a row at a time, straight into the enlarged rows.
 void composedZoomInto(int deck, const ComposedFilters& c, const uint16_t* source);
+
+// A chain's tables for one frame, for running it a piece at a time inside another pass (the blend),
+// so that its output never goes out to memory and back.
+struct LevelSplit;
+struct ComposedTables {
+    enum { LongestPiece = 1024 };  // the noise pattern runs on that far past its period
+    const LevelSplit* split;       // the level of a pixel from its high and low byte
+    bool noisy;                    // SNOW is in the chain: rowOf, else colours
+    uint32_t colours[188];         // the colour for each level
+    const uint16_t* rowOf[188];    // the row of 20 colours (one per noise value) for each level
+    uint16_t out[188 * 20];
+    const uint8_t* noise;          // the chain's (after SNOW's turn)
+    int noiseLength;
+    explicit ComposedTables(const ComposedFilters& c);
+};
+// Pixels at .. at + count - 1 of source (at and count even, count at most LongestPiece) through the
+// chain into out[0 .. count - 1], as composedInto makes them.
+void composedPiece(const ComposedTables& t, const uint16_t* source, uint16_t* out, int at, int count);

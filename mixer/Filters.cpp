@@ -80,6 +80,8 @@ inline u16 yellowTint(u16 g) {
 // the brightness as the sum of a table for the pixel's high byte and one for its low byte (green
 // straddles the two bytes, but both brightness sums split at the byte boundary), and the colour
 // for each brightness from a third table built per frame.
+}  // namespace
+// Outside the unnamed namespace: ComposedTables (FilterPasses.h) points at one.
 struct LevelSplit {
     uint8_t high[256], low[256];
     template <class Level>
@@ -87,6 +89,7 @@ struct LevelSplit {
         for (int v = 0; v < 256; v++) high[v] = uint8_t(level(u16(v << 8))), low[v] = uint8_t(level(u16(v)));
     }
 };
+namespace {
 constexpr LevelSplit brightnessSplit([](u16 v) { return brightness(v); });
 constexpr LevelSplit hueSplit([](u16 v) { return hueLevel(v); });
 static_assert(hueSplit.high[0xFF] + hueSplit.low[0xFF] == 93, "the halves of HUE's level add up");
@@ -564,81 +567,81 @@ PIXEL_KERNEL void levelNoiseKernel(const u16* src, u16* f, const LevelSplit& spl
         levelNoisePairs(src + i, f + i, SnowTables::Chunk, split, rows, noise + i % n);
 }
 
-// A composed chain's tables for one frame, built from its filters as their passes make each colour.
-struct ChainTables {
-    const LevelSplit* split;
-    bool noisy;                // SNOW is in the chain: rowOf, else colours
-    uint32_t colours[188];     // the colour for each level
-    const u16* rowOf[188];     // the row of 20 colours (one per noise value) for each level
-    u16 out[188 * 20];
-
-    explicit ChainTables(const ComposedFilters& c) {
-        int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
-        while (c.ids[levelAt] == Invert) levelAt++;
-        const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
-        const int levels = hue ? 94 : 188;
-        int snowAt = c.count;
-        for (int k = levelAt + 1; k < c.count; k++)
-            if (c.ids[k] == Snow) snowAt = k;
-        // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
-        // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
-        u16 before[188];
-        for (int l = 0; l < levels; l++) {
-            u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
-            for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
-            before[l] = v;
-        }
-        split = hue ? &hueSplit : &brightnessSplit;
-        noisy = snowAt < c.count;
-        if (!noisy) {
-            for (int l = 0; l < levels; l++) colours[l] = before[l];
-            return;
-        }
-        // A row of 20 for each distinct colour before SNOW.
-        u16 distinct[188];
-        int rows = 0;
-        for (int l = 0; l < levels; l++) {
-            int r = 0;
-            while (r < rows && distinct[r] != before[l]) r++;
-            if (r == rows) {
-                distinct[rows++] = before[l];
-                for (int d = 0; d < 20; d++) {
-                    u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
-                    for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
-                    out[r * 20 + d] = v;
-                }
-            }
-            rowOf[l] = out + r * 20;
-        }
-    }
-};
-
 // One centre row of ZOOM 0 through the chain into row, then doubled into rows 2r and 2r + 1 of f.
-PIXEL_KERNEL void chainZoomRow(const ChainTables& t, const ComposedFilters& c, const u16* src, u16* f, int r) {
+PIXEL_KERNEL void chainZoomRow(const ComposedTables& t, const u16* src, u16* f, int r) {
     alignas(4) u16 row[160];
     const int at = (60 + r) * FrameWidth + 80;  // the first centre pixel of the row
-    if (t.noisy) levelNoisePairs(src + at, row, 160, *t.split, t.rowOf, c.noise + at % c.noiseLength);
+    if (t.noisy) levelNoisePairs(src + at, row, 160, *t.split, t.rowOf, t.noise + at % t.noiseLength);
     else levelPairs(src + at, row, 160, *t.split, t.colours);
     zoomRow(f + 2 * r * FrameWidth, row, 0);
 }
 }  // namespace
 
+static_assert(int(ComposedTables::LongestPiece) == int(SnowTables::Chunk), "the noise runs on one chunk past its period");
+
+ComposedTables::ComposedTables(const ComposedFilters& c) : noise(c.noise), noiseLength(c.noiseLength) {
+    int levelAt = 0;  // the first brightness filter (only INVERT comes before it)
+    while (c.ids[levelAt] == Invert) levelAt++;
+    const bool hue = c.ids[levelAt] == Hue, inverted = levelAt > 0;
+    const int levels = hue ? 94 : 188;
+    int snowAt = c.count;
+    for (int k = levelAt + 1; k < c.count; k++)
+        if (c.ids[k] == Snow) snowAt = k;
+    // What the chain up to SNOW makes of each level of the source pixel: INVERT before the level
+    // turns it round (every channel at its top minus itself: 187 - L, or 93 - L for HUE's level).
+    u16 before[188];
+    for (int l = 0; l < levels; l++) {
+        u16 v = levelColour(c.ids[levelAt], c.values[levelAt], u16(inverted ? levels - 1 - l : l));
+        for (int k = levelAt + 1; k < snowAt; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+        before[l] = v;
+    }
+    split = hue ? &hueSplit : &brightnessSplit;
+    noisy = snowAt < c.count;
+    if (!noisy) {
+        for (int l = 0; l < levels; l++) colours[l] = before[l];
+        return;
+    }
+    // A row of 20 for each distinct colour before SNOW.
+    u16 distinct[188];
+    int rows = 0;
+    for (int l = 0; l < levels; l++) {
+        int r = 0;
+        while (r < rows && distinct[r] != before[l]) r++;
+        if (r == rows) {
+            distinct[rows++] = before[l];
+            for (int d = 0; d < 20; d++) {
+                u16 v = filterPixel(Snow, c.values[snowAt], before[l], d);
+                for (int k = snowAt + 1; k < c.count; k++) v = filterPixel(c.ids[k], c.values[k], v, 0);
+                out[r * 20 + d] = v;
+            }
+        }
+        rowOf[l] = out + r * 20;
+    }
+}
+
+PIXEL_KERNEL void composedPiece(const ComposedTables& t, const uint16_t* source, uint16_t* out, int at, int count) {
+    if (t.noisy) levelNoisePairs(source + at, out, count, *t.split, t.rowOf, t.noise + at % t.noiseLength);
+    else levelPairs(source + at, out, count, *t.split, t.colours);
+}
+
 void composedInto(int deck, const ComposedFilters& c, const uint16_t* source) {
-    const ChainTables t(c);
+    const ComposedTables t(c);
     if (t.noisy) levelNoiseKernel(source, deckFrame(deck), *t.split, t.rowOf, c.noise, c.noiseLength);
     else levelKernel(source, deckFrame(deck), *t.split, t.colours);
 }
 
 // In the order of applyZoom, so that the source may be the deck's own half.
 void composedZoomInto(int deck, const ComposedFilters& c, const uint16_t* source) {
-    const ChainTables t(c);
+    const ComposedTables t(c);
     u16* f = deckFrame(deck);
-    for (int r = 0; r < 60; r++) chainZoomRow(t, c, source, f, r);
-    for (int r = 119; r >= 60; r--) chainZoomRow(t, c, source, f, r);
+    for (int r = 0; r < 60; r++) chainZoomRow(t, source, f, r);
+    for (int r = 119; r >= 60; r--) chainZoomRow(t, source, f, r);
 }
 #else
 void composedInto(int, const ComposedFilters&, const uint16_t*) {}
 void composedZoomInto(int, const ComposedFilters&, const uint16_t*) {}
+ComposedTables::ComposedTables(const ComposedFilters&) {}
+void composedPiece(const ComposedTables&, const uint16_t*, uint16_t*, int, int) {}
 #endif
 
 void applyScroll(int deck, int value, int paused) {

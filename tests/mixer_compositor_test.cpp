@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/FrameBuffers.h"
@@ -48,6 +49,25 @@ protected:
         effectTable.clearEffects();
     }
     static uint16_t pixel(int x, int y) { return screenPixels[y * FrameWidth + x]; }
+    // The reference for the filters: every slot that is on, in place in the fixed order.
+    static void filterInPlace() {
+        const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
+        for (int id : order) {
+            for (int deck = 0; deck < 2; deck++) {
+                if (!effectTable.effectOn(deck, id)) continue;
+                const int v = effectTable.effectValue(deck, id);
+                switch (id) {
+                case Invert: applyInvert(deck, v); break;
+                case Burned: applyBurned(deck, v); break;
+                case Snow: applySnow(deck, v); break;
+                case Zoom: applyZoom(deck, v); break;
+                case GameBoy: applyGameBoy(deck, v); break;
+                case Mirror: applyMirror(deck, v); break;
+                case Hue: applyHue(deck, v); break;
+                }
+            }
+        }
+    }
 };
 
 TEST_F(Compositor, AddSaturatesEachChannel) {
@@ -239,22 +259,7 @@ TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
         // The reference: both frames copied, then every filter in place in the fixed order.
         std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
         seedRandom(31);
-        const int order[8] = {Invert, Burned, Snow, Zoom, GameBoy, Mirror, Hue, Scroll};
-        for (int id : order) {
-            for (int deck = 0; deck < 2; deck++) {
-                if (!effectTable.effectOn(deck, id)) continue;
-                const int v = effectTable.effectValue(deck, id);
-                switch (id) {
-                case Invert: applyInvert(deck, v); break;
-                case Burned: applyBurned(deck, v); break;
-                case Snow: applySnow(deck, v); break;
-                case Zoom: applyZoom(deck, v); break;
-                case GameBoy: applyGameBoy(deck, v); break;
-                case Mirror: applyMirror(deck, v); break;
-                case Hue: applyHue(deck, v); break;
-                }
-            }
-        }
+        filterInPlace();
         const std::vector<uint16_t> filtered1(mix(1), mix(1) + FramePixels);
         blendDecks(2, false);
         const std::vector<uint16_t> expected(mix(0), mix(0) + FramePixels);
@@ -269,6 +274,60 @@ TEST_F(Compositor, FirstFilterFromTheDecodedFrameMatchesCopyingFirst) {
         ASSERT_EQ(expected[40000], pixel(0, 125)) << "set " << set_;
         ASSERT_TRUE(std::equal(source.begin(), source.end(), deckFrames)) << "set " << set_ << ": decoded frames changed";
     }
+}
+
+// With fade or flash on, deck 1's filters may run inside the blend (without a vector unit, when
+// nothing moves its pixels after them); every blend mode must still give the filtered frames
+// blended, faded and flashed.
+TEST_F(Compositor, FiltersThenBlendThenFadeAndFlashReachTheScreen) {
+    struct Slots {
+        EffectSlot deck0[4], deck1[4];
+    };
+    const Slots sets[] = {
+        {{{Snow, 0, 1, 0}, {Burned, 0, 1, 0}, {Hue, 3, 1, 0}, {GameBoy, 0, 1, 0}},
+         {{Snow, 0, 1, 0}, {Burned, 0, 1, 0}, {Hue, 3, 1, 0}, {GameBoy, 0, 1, 0}}},
+        {{{Burned, 1, 1, 0}, {Snow, 3, 1, 0}}, {{Invert, 0, 1, 0}, {Hue, 1, 1, 0}}},
+        {{{}}, {{GameBoy, 0, 1, 0}, {Snow, 2, 1, 0}}},                     // SNOW first: filter by filter
+        {{{Invert, 0, 1, 0}}, {{Hue, 2, 1, 0}, {Snow, 1, 1, 0}, {Mirror, 1, 1, 0}}},  // a move after the chain
+    };
+    struct Blend {
+        int mode;
+        bool alpha;
+        int fade, flash;
+    };
+    const Blend blends[] = {{1, false, 7, 0}, {2, false, 3, 5}, {3, false, 7, 0}, {3, true, 7, 0}, {3, true, 0, 9}, {4, false, 14, 15}};
+    fillRandom(decoded(0));
+    fillRandom(decoded(1));
+    for (int i = 0; i < FramePixels; i += 5) decoded(1)[i] = 0;
+    for (int i = 0; i < FramePixels; i++) alphaPlane[i] = uint8_t(i % 8 < 2 ? 0 : i % 8 < 4 ? 15 : rand() % 20);
+    for (const Slots& set : sets) {
+        effectTable.clearEffects();
+        for (int s = 0; s < 4; s++) {
+            if (set.deck0[s].on) effectTable.slots[0][s] = set.deck0[s];
+            if (set.deck1[s].on) effectTable.slots[1][s] = set.deck1[s];
+        }
+        for (const Blend& b : blends) {
+            tracks[decks.decks[1].track].hasAlpha = b.alpha;
+            decks.blendMode = b.mode;
+            decks.fade = b.fade;
+            decks.flash = b.flash;
+            std::memcpy(mixFrames, deckFrames, 2 * FrameBytes);
+            seedRandom(7);
+            filterInPlace();
+            blendDecks(b.mode, b.alpha);
+            fadeFrame(mix(0), b.fade);
+            flashFrame(mix(0), b.flash);
+            const std::vector<uint16_t> expected(mix(0), mix(0) + FramePixels);
+
+            seedRandom(7);
+            composite(decks, 0, 0, false);
+            const std::string where = "set " + std::to_string(&set - sets) + " mode " + std::to_string(b.mode) +
+                                      (b.alpha ? " alpha" : "");
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), screenPixels)) << where;
+            ASSERT_TRUE(std::equal(expected.begin(), expected.end(), mix(0))) << where << ": the output half";
+        }
+    }
+    tracks[decks.decks[1].track].hasAlpha = 0;
 }
 
 TEST_F(Compositor, BlendThenFadeThenFlashReachTheScreen) {
