@@ -23,9 +23,9 @@ class BeatTracker {
 public:
     explicit BeatTracker(double framesPerSecond);
 
-    // One frame's onset strength (0 or more), the mid band's alone (snares); silent: the frame
-    // is quiet enough to be no music.
-    void push(float strength, float mid, bool silent);
+    // One frame's onset strength (0 or more), the low band's alone (kicks) and the mid band's
+    // alone (snares); silent: the frame is quiet enough to be no music.
+    void push(float strength, float low, float mid, bool silent);
     // A performer's hints (taps): a beat fell at this frame; the beat is about this long. Both
     // keep the tracker on the phase and octave they chose until the tempo changes beyond doubt.
     void hintBeat(double frame);
@@ -41,17 +41,20 @@ private:
     void estimate();
     Fold fold(const float* s, int n, double period) const;
     Fold search(const float* s, int n, double period, double spread) const;
-    bool fitBeats(const float* s, int n, Fold& f) const;
+    bool fitBeats(const float* s, int n, Fold& f, bool& changing) const;
     bool snaresHalfway(int n, const Fold& f) const;
+    double backbeat(int n, const Fold& f) const;
 
     double fps;
     float history[TrackHistory] = {};
+    float lowHistory[TrackHistory] = {};
     float midHistory[TrackHistory] = {};
     uint8_t quiet[TrackHistory] = {};
     int64_t frames = 0;
     int32_t sinceEstimate = 0;
     BeatReading out;
     int32_t octaveVotes = 0;  // updates in a row that wanted another octave
+    int32_t changeHeard = 0;  // updates left to hold the octave after a change of tempo
     bool lockedByTap = false;
     double clarityMark = 0;   // the clearest recent reading's clarity, fading
     // Work space of one estimate, oldest frame first.
