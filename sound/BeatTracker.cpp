@@ -26,7 +26,6 @@ constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updat
 constexpr double OctaveMargin = 1.2;    // by this much
 constexpr double SnareSide = 1.3;       // snares this much louder halfway: the grid moves
 constexpr double SnareSeconds = 4.0;    // looked at for the snares' place, at least
-constexpr double BackbeatWeight = 1.0;  // a tempo whose kicks and snares take turns counts this much more
 constexpr int MaxBins = 2048;  // half-frame bins of the longest beat (60 BPM at 512 frames a second)
 
 double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
@@ -35,11 +34,10 @@ double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
 
 BeatTracker::BeatTracker(double framesPerSecond) : fps(framesPerSecond) {}
 
-void BeatTracker::push(float strength, float low, float mid, bool silent) {
+void BeatTracker::push(float strength, float mid, bool silent) {
     const int i = int(frames % TrackHistory);
     auto clean = [](float v) { return std::isfinite(v) && v > 0 ? std::min(v, 1e6f) : 0.0f; };
     history[i] = clean(strength);
-    lowHistory[i] = clean(low);
     midHistory[i] = clean(mid);
     quiet[i] = silent ? 1 : 0;
     frames++;
@@ -207,30 +205,6 @@ bool BeatTracker::snaresHalfway(int n, const Fold& f) const {
     return off > SnareSide * on;
 }
 
-// How clearly kicks and snares take turns on this grid's beats (kicks on one and three, snares
-// on two and four): 0 not at all, up to 1. At twice the tempo they share every other beat, at
-// half it every beat; either phase of the grid.
-double BeatTracker::backbeat(int n, const Fold& f) const {
-    const int64_t start = frames - n;
-    double best = 0;
-    for (double shift : {0.0, 0.5}) {
-        double kick[2] = {}, snare[2] = {};
-        const double latest = (n - 1) - f.phase - shift * f.period;
-        for (int i = 0; i < n; i++) {
-            const double u = (latest - i) / f.period;
-            const double r = std::floor(u + 0.5);
-            if (std::fabs(u - r) > 0.125) continue;
-            const int side = int(std::fmod(r, 2.0) + 2) % 2;
-            kick[side] += lowHistory[(start + i) % TrackHistory];
-            snare[side] += midHistory[(start + i) % TrackHistory];
-        }
-        if (kick[0] + kick[1] <= 0 || snare[0] + snare[1] <= 0) continue;
-        const double k = (kick[0] - kick[1]) / (kick[0] + kick[1]), sn = (snare[0] - snare[1]) / (snare[0] + snare[1]);
-        best = std::max(best, -k * sn);
-    }
-    return best;
-}
-
 void BeatTracker::estimate() {
     const int n = int(std::min<double>(double(frames), std::min(WindowSeconds * fps, double(TrackHistory))));
     // The first reading waits until the meter of the slowest tempo can be heard (four of its
@@ -325,8 +299,7 @@ void BeatTracker::estimate() {
         const double p = folds[i].period;
         const double meter = std::max(1e-6, 0.5 * longAt(0.5 * p) + longAt(p) + longAt(2 * p) + longAt(4 * p) - longAt(3 * p));
         const double octaves = std::log2(60 * fps / p / PreferredBpm) / PreferredSpread;
-        const double score = std::sqrt(folds[i].peakiness) * meter * std::exp(-0.5 * octaves * octaves) *
-                             (1 + BackbeatWeight * backbeat(n, folds[i]));
+        const double score = std::sqrt(folds[i].peakiness) * meter * std::exp(-0.5 * octaves * octaves);
         scores[i] = score;
         if (score > bestScore) bestScore = score, chosen = i;
     }

@@ -1,9 +1,12 @@
 // Tempo and beat phase from an onset-strength signal (one value per analysis frame). Every quarter
 // of a second it looks at the last eight seconds: the autocorrelation's strong lags and their
 // halves and doubles are the candidate beat lengths; folding the signal onto each gives its phase
-// and how clearly its beats stand out, which (weighed by how common the tempo is) picks one; a
-// straight line through the peaks of the last four seconds then gives length and phase precisely. Silence, and sound
-// without a clear beat, leave the last reading as it was.
+// and how clearly its beats stand out, which (weighed by how common the tempo is) picks one; the
+// snares' place in a bar puts its grid on the beats rather than halfway. Once a tempo is read, its
+// beats are walked on from the last reading and a straight line through as many of the latest as
+// lie on one gives length and phase precisely, and follows a change of tempo within seconds; the
+// candidates only decide the octave. Silence, and sound without a clear beat, leave the last
+// reading as it was.
 #pragma once
 #include <cstdint>
 
@@ -23,9 +26,9 @@ class BeatTracker {
 public:
     explicit BeatTracker(double framesPerSecond);
 
-    // One frame's onset strength (0 or more), the low band's alone (kicks) and the mid band's
-    // alone (snares); silent: the frame is quiet enough to be no music.
-    void push(float strength, float low, float mid, bool silent);
+    // One frame's onset strength (0 or more), the mid band's alone (snares); silent: the frame
+    // is quiet enough to be no music.
+    void push(float strength, float mid, bool silent);
     // A performer's hints (taps): a beat fell at this frame; the beat is about this long. Both
     // keep the tracker on the phase and octave they chose until the tempo changes beyond doubt.
     void hintBeat(double frame);
@@ -43,11 +46,9 @@ private:
     Fold search(const float* s, int n, double period, double spread) const;
     bool fitBeats(const float* s, int n, Fold& f, bool& changing) const;
     bool snaresHalfway(int n, const Fold& f) const;
-    double backbeat(int n, const Fold& f) const;
 
     double fps;
     float history[TrackHistory] = {};
-    float lowHistory[TrackHistory] = {};
     float midHistory[TrackHistory] = {};
     uint8_t quiet[TrackHistory] = {};
     int64_t frames = 0;

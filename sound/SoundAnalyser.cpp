@@ -49,7 +49,7 @@ void SoundAnalyser::analyseHop() {
     power += (std::pow(10.0f, f.decibels / 10) - power) * float(10 / framesPerSecond);
     const float db = 10 * std::log10(power + 1e-12f);
     loudDb = std::max(db, loudDb - float(0.1 / framesPerSecond));
-    tracker.push(strength, f.flux[0] / (fluxMean[0] + 1e-4f), f.flux[1] / (fluxMean[1] + 1e-4f), db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
+    tracker.push(strength, f.flux[1] / (fluxMean[1] + 1e-4f), db < std::max(QuietDb, loudDb - QuietBelowLoudDb));
     if (f.kick) {
         now.kicks++;
         now.lastKickSample = int64_t(frame * SoundHop) + f.kickAt;
