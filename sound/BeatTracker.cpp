@@ -10,9 +10,10 @@ constexpr double WindowSeconds = 8.0;   // folded for phase and octave
 constexpr double AcfSeconds = 5.0;      // autocorrelated for the beat's family
 constexpr int MaxFitBeats = 64;         // beats fitted for the precise length and phase, at most
 constexpr int FitFirstBeats = 5;        // the latest beats always fitted
-constexpr double FitTolerance = 0.012;  // seconds an older beat may lie off the latest's line
+constexpr double FitTolerance = 0.014;  // seconds an older beat may lie off the latest's line
 constexpr double FitReach = 0.1;        // the fit's length may lie this far (log) from the folded one
 constexpr double ChangeRatio = 0.015;   // the latest beats' length this far (log) from all's: a change
+constexpr double ScatterLearning = 0.1; // the share of each steady fit's scatter in the music's
 constexpr double ChangeSeconds = 2.5;   // the latest beats always fitted, at least
 constexpr double RecentSeconds = 3.0;   // older frames weigh less (e to the minus age over this)
 constexpr double UpdateSeconds = 0.25;
@@ -21,7 +22,7 @@ constexpr double Spread = 0.04;         // each candidate is searched this far e
 constexpr double PreferredBpm = 140.0;  // the middle of the tempo bell
 constexpr double PreferredSpread = 0.8; // its width, in octaves
 constexpr double ClarityNeeded = 1.6;   // below: no clear beat, the reading stays
-constexpr double ChangeHoldSeconds = 4.0; // after a change of tempo is heard, the octave holds this long
+constexpr double ChangeHoldSeconds = 8.0; // after a change of tempo is heard, the octave holds this long (the window)
 constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updates in a row
 constexpr double OctaveMargin = 1.2;    // by this much
 constexpr double SnareSide = 1.3;       // snares this much louder halfway: the grid moves
@@ -117,7 +118,7 @@ BeatTracker::Fold BeatTracker::search(const float* s, int n, double period, doub
 // the grid still has the old length), then a weighted line through the latest of them, as many as
 // lie on one line: the beat's length and phase to a fraction of a frame, and a tempo change is
 // followed as soon as a few beats of it are heard. False when too few beats stand out.
-bool BeatTracker::fitBeats(const float* s, int n, Fold& f, bool& changing) const {
+bool BeatTracker::fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const {
     const double half = f.period / 6;
     double xs[MaxFitBeats], ys[MaxFitBeats], ws[MaxFitBeats];
     int beats = 0;
@@ -149,21 +150,25 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f, bool& changing) const
         at0 = (sy - slope * sx) / sw;
         return true;
     };
-    // The latest seconds' beats, then older ones while they lie on their line (two off in a row:
-    // the tempo was another before them). Off: further than the latest beats scatter about
-    // their line, three times over.
+    // The latest seconds' beats, then older ones while they lie on their line (three off in a
+    // row: the tempo was another before them). Off: further than this music's beats scatter
+    // about a line, three times over (measured on fits of a steady tempo; the latest beats' own
+    // scatter is no measure while they straddle a change).
+    auto scatterOf = [&](int count) {
+        double sum = 0, sw = 0;
+        for (int j = 0; j < count; j++) {
+            const double r = at0 + slope * xs[j] - ys[j];
+            sum += ws[j] * r * r, sw += ws[j];
+        }
+        return std::sqrt(sum / sw * count / (count - 2));
+    };
     int used = FitFirstBeats;
     while (used < beats && ys[0] - ys[used] < ChangeSeconds * fps) used++;
     if (!line(used)) return false;
-    double scatter = 0, sw = 0;
-    for (int j = 0; j < used; j++) {
-        const double r = at0 + slope * xs[j] - ys[j];
-        scatter += ws[j] * r * r, sw += ws[j];
-    }
-    const double tolerance = std::max(FitTolerance * fps, 3 * std::sqrt(scatter / sw));
+    const double tolerance = std::max(FitTolerance * fps, 3 * scatter);
     for (int j = used, misses = 0; j < beats; j++) {
         if (std::fabs(at0 + slope * xs[j] - ys[j]) > tolerance) {
-            if (++misses == 2) break;
+            if (++misses == 3) break;
             continue;
         }
         misses = 0;
@@ -177,6 +182,8 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f, bool& changing) const
         changing = line(beats) && logRatio(recentSlope, slope) > ChangeRatio;
         line(used);
     }
+    if (!line(used)) return false;
+    fitScatter = scatterOf(used);
     if (!line(used) || logRatio(slope, f.period) > FitReach) return false;
     f.period = slope;
     f.phase = (n - 1) - at0;
@@ -326,9 +333,10 @@ void BeatTracker::estimate() {
 
     Fold f = folds[chosen];
     // A reading must stand out a third as clearly as the beats heard lately (a mark that halves in
-    // twenty seconds without them), so that noise after the music changes nothing.
+    // twenty seconds without them), so that noise after the music changes nothing; a fifth while
+    // the tempo changes, whose old and new beats smear every fold.
     clarityMark *= std::pow(0.5, UpdateSeconds / 20);
-    if (f.peakiness < ClarityNeeded || f.peakiness < 0.3 * clarityMark) return;
+    if (f.peakiness < ClarityNeeded || f.peakiness < (changeHeard > 0 ? 0.2 : 0.3) * clarityMark) return;
     clarityMark = std::max(clarityMark, f.peakiness);
     // Still on the last reading's tempo (no other octave won): its beats go on from where they
     // were, for the fit to follow, rather than from the fold, which smears a change of tempo.
@@ -340,7 +348,10 @@ void BeatTracker::estimate() {
     // On the beats rather than halfway between before the fit: the beats are what it follows.
     if (!lockedByTap && snaresHalfway(n, f)) f.phase = std::fmod(f.phase + f.period / 2, f.period);
     bool changing = false;
-    fitBeats(signal, n, f, changing);
+    double fitScatter = 0;
+    // How far this music's beats lie off a line, learnt from fits of a steady tempo.
+    if (fitBeats(signal, n, f, beatScatter, changing, fitScatter) && !changing)
+        beatScatter = beatScatter < 0 ? fitScatter : beatScatter + (fitScatter - beatScatter) * ScatterLearning;
     if (changing) changeHeard = int32_t(ChangeHoldSeconds / UpdateSeconds);
 
     double beat = double(frames - 1) - f.phase;

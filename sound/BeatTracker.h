@@ -44,7 +44,7 @@ private:
     void estimate();
     Fold fold(const float* s, int n, double period) const;
     Fold search(const float* s, int n, double period, double spread) const;
-    bool fitBeats(const float* s, int n, Fold& f, bool& changing) const;
+    bool fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const;
     bool snaresHalfway(int n, const Fold& f) const;
 
     double fps;
@@ -55,7 +55,8 @@ private:
     int32_t sinceEstimate = 0;
     BeatReading out;
     int32_t octaveVotes = 0;  // updates in a row that wanted another octave
-    int32_t changeHeard = 0;  // updates left to hold the octave after a change of tempo
+    int32_t changeHeard = 0;
+    double beatScatter = -1;  // how far beats lie off a line in this music, frames (-1: not known yet)  // updates left to hold the octave after a change of tempo
     bool lockedByTap = false;
     double clarityMark = 0;   // the clearest recent reading's clarity, fading
     // Work space of one estimate, oldest frame first.
