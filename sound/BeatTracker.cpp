@@ -13,7 +13,7 @@ constexpr int FitFirstBeats = 5;        // the latest beats always fitted
 constexpr double FitTolerance = 0.014;  // seconds an older beat may lie off the latest's line
 constexpr double FitReach = 0.1;        // the fit's length may lie this far (log) from the folded one
 constexpr double ChangeRatio = 0.015;   // the latest beats' length this far (log) from all's: a change
-constexpr double ScatterLearning = 0.1; // the share of each steady fit's scatter in the music's
+constexpr double ScatterLearning = 0.1; // each steady fit's share in the music's scatter
 constexpr double ChangeSeconds = 2.5;   // the latest beats always fitted, at least
 constexpr double RecentSeconds = 3.0;   // older frames weigh less (e to the minus age over this)
 constexpr double UpdateSeconds = 0.25;
@@ -22,7 +22,7 @@ constexpr double Spread = 0.04;         // each candidate is searched this far e
 constexpr double PreferredBpm = 140.0;  // the middle of the tempo bell
 constexpr double PreferredSpread = 0.8; // its width, in octaves
 constexpr double ClarityNeeded = 1.6;   // below: no clear beat, the reading stays
-constexpr double ChangeHoldSeconds = 8.0; // after a change of tempo is heard, the octave holds this long (the window)
+constexpr double ChangeHoldSeconds = 8.0;  // the octave holds this long after a change of tempo
 constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updates in a row
 constexpr double OctaveMargin = 1.2;    // by this much
 constexpr double SnareSide = 1.3;       // snares this much louder halfway: the grid moves
@@ -113,11 +113,11 @@ BeatTracker::Fold BeatTracker::search(const float* s, int n, double period, doub
     return best;
 }
 
-// The beats themselves: from the folded grid's latest beat back over the window, each beat's
-// centre of mass near where the one after it says (so that a new tempo's beats are found though
-// the grid still has the old length), then a weighted line through the latest of them, as many as
-// lie on one line: the beat's length and phase to a fraction of a frame, and a tempo change is
-// followed as soon as a few beats of it are heard. False when too few beats stand out.
+// The beats themselves: from the grid's latest beat back over the window, each beat's centre of
+// mass near where the one after it says (so that a new tempo's beats are found though the grid
+// still has the old length), then a weighted line through the latest of them, as many as lie on
+// one line: the beat's length and phase to a fraction of a frame, and a tempo change is followed
+// as soon as a few beats of it are heard. False when too few beats stand out.
 bool BeatTracker::fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const {
     const double half = f.period / 6;
     double xs[MaxFitBeats], ys[MaxFitBeats], ws[MaxFitBeats];
@@ -182,9 +182,8 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f, double scatter, bool&
         changing = line(beats) && logRatio(recentSlope, slope) > ChangeRatio;
         line(used);
     }
-    if (!line(used)) return false;
-    fitScatter = scatterOf(used);
     if (!line(used) || logRatio(slope, f.period) > FitReach) return false;
+    fitScatter = scatterOf(used);
     f.period = slope;
     f.phase = (n - 1) - at0;
     while (f.phase < 0) f.phase += f.period;
@@ -208,7 +207,10 @@ bool BeatTracker::snaresHalfway(int n, const Fold& f) const {
         slots[int(std::fmod(r, 8.0) + 8) % 8] += midHistory[(start + i) % TrackHistory];
     }
     double on = 0, off = 0;
-    for (int j = 0; j < 8; j++) (j % 2 ? off : on) = std::max(j % 2 ? off : on, slots[j]);
+    for (int j = 0; j < 8; j += 2) {
+        on = std::max(on, slots[j]);
+        off = std::max(off, slots[j + 1]);
+    }
     return off > SnareSide * on;
 }
 

@@ -44,6 +44,8 @@ private:
     void estimate();
     Fold fold(const float* s, int n, double period) const;
     Fold search(const float* s, int n, double period, double spread) const;
+    // scatter: the music's (frames); changing: older beats had another length; fitScatter: this
+    // fit's own.
     bool fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const;
     bool snaresHalfway(int n, const Fold& f) const;
 
@@ -55,8 +57,8 @@ private:
     int32_t sinceEstimate = 0;
     BeatReading out;
     int32_t octaveVotes = 0;  // updates in a row that wanted another octave
-    int32_t changeHeard = 0;
-    double beatScatter = -1;  // how far beats lie off a line in this music, frames (-1: not known yet)  // updates left to hold the octave after a change of tempo
+    int32_t changeHeard = 0;  // updates left to hold the octave after a change of tempo
+    double beatScatter = -1;  // how far beats lie off a line in this music, frames (-1: not known yet)
     bool lockedByTap = false;
     double clarityMark = 0;   // the clearest recent reading's clarity, fading
     // Work space of one estimate, oldest frame first.
