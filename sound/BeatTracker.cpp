@@ -8,7 +8,13 @@ namespace {
 
 constexpr double WindowSeconds = 8.0;   // folded for phase and octave
 constexpr double AcfSeconds = 5.0;      // autocorrelated for the beat's family
-constexpr double FitSeconds = 4.0;      // beats fitted for the precise length and phase
+constexpr int MaxFitBeats = 64;         // beats fitted for the precise length and phase, at most
+constexpr int FitFirstBeats = 5;        // the latest beats always fitted
+constexpr double FitTolerance = 0.014;  // seconds an older beat may lie off the latest's line
+constexpr double FitReach = 0.1;        // the fit's length may lie this far (log) from the folded one
+constexpr double ChangeRatio = 0.015;   // the latest beats' length this far (log) from all's: a change
+constexpr double ScatterLearning = 0.1; // each steady fit's share in the music's scatter
+constexpr double ChangeSeconds = 2.5;   // the latest beats always fitted, at least
 constexpr double RecentSeconds = 3.0;   // older frames weigh less (e to the minus age over this)
 constexpr double UpdateSeconds = 0.25;
 constexpr double FirstReadingSeconds = 4 * 60 / MinTrackBpm + 2;
@@ -16,9 +22,11 @@ constexpr double Spread = 0.04;         // each candidate is searched this far e
 constexpr double PreferredBpm = 140.0;  // the middle of the tempo bell
 constexpr double PreferredSpread = 0.8; // its width, in octaves
 constexpr double ClarityNeeded = 1.6;   // below: no clear beat, the reading stays
+constexpr double ChangeHoldSeconds = 8.0;  // the octave holds this long after a change of tempo
 constexpr int OctaveVotesNeeded = 8;    // a new octave must win this many updates in a row
 constexpr double OctaveMargin = 1.2;    // by this much
-constexpr double SnareSide = 1.5;       // snares this much more often halfway: the grid moves
+constexpr double SnareSide = 1.3;       // snares this much louder halfway: the grid moves
+constexpr double SnareSeconds = 4.0;    // looked at for the snares' place, at least
 constexpr int MaxBins = 2048;  // half-frame bins of the longest beat (60 BPM at 512 frames a second)
 
 double logRatio(double a, double b) { return std::fabs(std::log(a / b)); }
@@ -29,8 +37,9 @@ BeatTracker::BeatTracker(double framesPerSecond) : fps(framesPerSecond) {}
 
 void BeatTracker::push(float strength, float mid, bool silent) {
     const int i = int(frames % TrackHistory);
-    history[i] = std::isfinite(strength) && strength > 0 ? std::min(strength, 1e6f) : 0.0f;
-    midHistory[i] = std::isfinite(mid) && mid > 0 ? std::min(mid, 1e6f) : 0.0f;
+    auto clean = [](float v) { return std::isfinite(v) && v > 0 ? std::min(v, 1e6f) : 0.0f; };
+    history[i] = clean(strength);
+    midHistory[i] = clean(mid);
     quiet[i] = silent ? 1 : 0;
     frames++;
     if (++sinceEstimate >= int32_t(UpdateSeconds * fps)) {
@@ -104,16 +113,18 @@ BeatTracker::Fold BeatTracker::search(const float* s, int n, double period, doub
     return best;
 }
 
-// A weighted line through the peaks nearest the folded grid over the last FitSeconds: the beat's
-// length and phase to a fraction of a frame. False when too few beats stand out.
-bool BeatTracker::fitBeats(const float* s, int n, Fold& f) const {
-    const double first = n - std::min<double>(n, FitSeconds * fps);
+// The beats themselves: from the grid's latest beat back over the window, each beat's centre of
+// mass near where the one after it says (so that a new tempo's beats are found though the grid
+// still has the old length), then a weighted line through the latest of them, as many as lie on
+// one line: the beat's length and phase to a fraction of a frame, and a tempo change is followed
+// as soon as a few beats of it are heard. False when too few beats stand out.
+bool BeatTracker::fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const {
     const double half = f.period / 6;
-    double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+    double xs[MaxFitBeats], ys[MaxFitBeats], ws[MaxFitBeats];
     int beats = 0;
-    for (int k = 0;; k++) {
-        const double t = (n - 1) - f.phase - k * f.period;
-        if (t - half < first) break;
+    double t = (n - 1) - f.phase;
+    for (int k = 0; beats < MaxFitBeats; k++, t -= f.period) {
+        if (t - half < 0) break;
         if (t + half > n - 1) continue;  // not all of it heard yet
         double mass = 0, moment = 0, peak = 0;
         for (int i = int(std::ceil(t - half)); i <= int(std::floor(t + half)); i++) {
@@ -123,16 +134,56 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f) const {
             peak = std::max(peak, double(s[i]));
         }
         if (mass <= 0) continue;
-        const double x = -k, y = moment / mass, w = peak;
-        sw += w, sx += w * x, sy += w * y, sxx += w * x * x, sxy += w * x * y;
+        xs[beats] = -k, ys[beats] = moment / mass, ws[beats] = peak;
+        t = ys[beats];
         beats++;
     }
-    if (beats < 4) return false;
-    const double d = sw * sxx - sx * sx;
-    if (d <= 0) return false;
-    const double slope = (sw * sxy - sx * sy) / d;
-    const double at0 = (sy - slope * sx) / sw;
-    if (logRatio(slope, f.period) > 0.03) return false;
+    if (beats < FitFirstBeats) return false;
+    double slope = 0, at0 = 0;
+    auto line = [&](int count) {
+        double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (int j = 0; j < count; j++)
+            sw += ws[j], sx += ws[j] * xs[j], sy += ws[j] * ys[j], sxx += ws[j] * xs[j] * xs[j], sxy += ws[j] * xs[j] * ys[j];
+        const double d = sw * sxx - sx * sx;
+        if (d <= 0) return false;
+        slope = (sw * sxy - sx * sy) / d;
+        at0 = (sy - slope * sx) / sw;
+        return true;
+    };
+    // The latest seconds' beats, then older ones while they lie on their line (three off in a
+    // row: the tempo was another before them). Off: further than this music's beats scatter
+    // about a line, three times over (measured on fits of a steady tempo; the latest beats' own
+    // scatter is no measure while they straddle a change).
+    auto scatterOf = [&](int count) {
+        double sum = 0, sw = 0;
+        for (int j = 0; j < count; j++) {
+            const double r = at0 + slope * xs[j] - ys[j];
+            sum += ws[j] * r * r, sw += ws[j];
+        }
+        return std::sqrt(sum / sw * count / (count - 2));
+    };
+    int used = FitFirstBeats;
+    while (used < beats && ys[0] - ys[used] < ChangeSeconds * fps) used++;
+    if (!line(used)) return false;
+    const double tolerance = std::max(FitTolerance * fps, 3 * scatter);
+    for (int j = used, misses = 0; j < beats; j++) {
+        if (std::fabs(at0 + slope * xs[j] - ys[j]) > tolerance) {
+            if (++misses == 3) break;
+            continue;
+        }
+        misses = 0;
+        used = j + 1;
+        line(used);
+    }
+    // The older beats left out have another length: the tempo is changing.
+    changing = false;
+    if (used < beats) {
+        const double recentSlope = slope;
+        changing = line(beats) && logRatio(recentSlope, slope) > ChangeRatio;
+        line(used);
+    }
+    if (!line(used) || logRatio(slope, f.period) > FitReach) return false;
+    fitScatter = scatterOf(used);
     f.period = slope;
     f.phase = (n - 1) - at0;
     while (f.phase < 0) f.phase += f.period;
@@ -140,21 +191,25 @@ bool BeatTracker::fitBeats(const float* s, int n, Fold& f) const {
     return true;
 }
 
-// Snares fall on beats (two and four), rarely halfway between: the mid band's onsets over the
-// last FitSeconds, near the grid's beats against near the points halfway, say whether the grid
-// sits on the offbeats.
+// Snares fall on beats (two and four, or three), rarely halfway between: the mid band folded onto
+// a bar of four beats in eighths, its fullest eighth halfway between two of the grid's beats
+// rather than on one says the grid sits on the offbeats.
 bool BeatTracker::snaresHalfway(int n, const Fold& f) const {
     const int64_t start = frames - n;
-    const double first = n - std::min<double>(n, FitSeconds * fps), half = f.period / 8;
+    double slots[8] = {};
+    const double latest = (n - 1) - f.phase;
+    // The last two bars, or four seconds if longer: a length a little off smears no further.
+    const int first = std::max(0, n - int(std::max(SnareSeconds * fps, 8 * f.period)));
+    for (int i = first; i < n; i++) {
+        const double u = 2 * (latest - i) / f.period;  // eighths back from the latest beat
+        const double r = std::floor(u + 0.5);
+        if (std::fabs(u - r) > 0.25) continue;
+        slots[int(std::fmod(r, 8.0) + 8) % 8] += midHistory[(start + i) % TrackHistory];
+    }
     double on = 0, off = 0;
-    for (int k = 0;; k++) {
-        const double t = (n - 1) - f.phase - k * f.period;
-        if (t - f.period / 2 - half < first) break;
-        for (int side = 0; side < 2; side++) {
-            const double c = t - side * f.period / 2;
-            for (int i = std::max(0, int(std::ceil(c - half))); i <= std::min(n - 1, int(std::floor(c + half))); i++)
-                (side ? off : on) += midHistory[(start + i) % TrackHistory];
-        }
+    for (int j = 0; j < 8; j += 2) {
+        on = std::max(on, slots[j]);
+        off = std::max(off, slots[j + 1]);
     }
     return off > SnareSide * on;
 }
@@ -258,7 +313,9 @@ void BeatTracker::estimate() {
         if (score > bestScore) bestScore = score, chosen = i;
     }
 
+    if (changeHeard > 0) changeHeard--;
     // Taps, or the last reading, hold the octave: another octave must win several times in a row.
+    // A smaller change of tempo comes from the fit of the beats, which follows them.
     int nearest = 0;
     if (out.periodFrames > 0)
         for (int i = 1; i < int(folds.size()); i++)
@@ -267,6 +324,8 @@ void BeatTracker::estimate() {
     if (lockedByTap && !nearKnown) lockedByTap = false;  // the music changed beyond the taps
     if (lockedByTap) chosen = nearest;
     else if (out.valid && nearKnown && chosen != nearest && scores[chosen] > OctaveMargin * scores[nearest]) {
+        // While the tempo changes its old and new beats smear the folds: no votes then.
+        if (changeHeard > 0) octaveVotes = 0;
         if (++octaveVotes < OctaveVotesNeeded) chosen = nearest;
         else octaveVotes = 0;
     } else {
@@ -276,14 +335,28 @@ void BeatTracker::estimate() {
 
     Fold f = folds[chosen];
     // A reading must stand out a third as clearly as the beats heard lately (a mark that halves in
-    // twenty seconds without them), so that noise after the music changes nothing.
+    // twenty seconds without them), so that noise after the music changes nothing; a fifth while
+    // the tempo changes, whose old and new beats smear every fold.
     clarityMark *= std::pow(0.5, UpdateSeconds / 20);
-    if (f.peakiness < ClarityNeeded || f.peakiness < 0.3 * clarityMark) return;
+    if (f.peakiness < ClarityNeeded || f.peakiness < (changeHeard > 0 ? 0.2 : 0.3) * clarityMark) return;
     clarityMark = std::max(clarityMark, f.peakiness);
-    fitBeats(signal, n, f);
+    // Still on the last reading's tempo (no other octave won): its beats go on from where they
+    // were, for the fit to follow, rather than from the fold, which smears a change of tempo.
+    if (out.valid && nearKnown && chosen == nearest && out.periodFrames > 0 && !lockedByTap) {
+        f.period = out.periodFrames;
+        f.phase = std::fmod(double(frames - 1) - out.beatFrame, f.period);
+        if (f.phase < 0) f.phase += f.period;
+    }
+    // On the beats rather than halfway between before the fit: the beats are what it follows.
+    if (!lockedByTap && snaresHalfway(n, f)) f.phase = std::fmod(f.phase + f.period / 2, f.period);
+    bool changing = false;
+    double fitScatter = 0;
+    // How far this music's beats lie off a line, learnt from fits of a steady tempo.
+    if (fitBeats(signal, n, f, beatScatter, changing, fitScatter) && !changing)
+        beatScatter = beatScatter < 0 ? fitScatter : beatScatter + (fitScatter - beatScatter) * ScatterLearning;
+    if (changing) changeHeard = int32_t(ChangeHoldSeconds / UpdateSeconds);
 
     double beat = double(frames - 1) - f.phase;
-    if (!lockedByTap && snaresHalfway(n, f)) beat -= f.period / 2;
     // Held by taps, the phase keeps the grid they set rather than the one halfway between.
     if (lockedByTap && out.periodFrames > 0) {
         double d = std::fmod((beat - out.beatFrame) / f.period, 1.0);

@@ -1,9 +1,12 @@
 // Tempo and beat phase from an onset-strength signal (one value per analysis frame). Every quarter
 // of a second it looks at the last eight seconds: the autocorrelation's strong lags and their
 // halves and doubles are the candidate beat lengths; folding the signal onto each gives its phase
-// and how clearly its beats stand out, which (weighed by how common the tempo is) picks one; a
-// straight line through the peaks of the last four seconds then gives length and phase precisely. Silence, and sound
-// without a clear beat, leave the last reading as it was.
+// and how clearly its beats stand out, which (weighed by how common the tempo is) picks one; the
+// snares' place in a bar puts its grid on the beats rather than halfway. Once a tempo is read, its
+// beats are walked on from the last reading and a straight line through as many of the latest as
+// lie on one gives length and phase precisely, and follows a change of tempo within seconds; the
+// candidates only decide the octave. Silence, and sound without a clear beat, leave the last
+// reading as it was.
 #pragma once
 #include <cstdint>
 
@@ -41,7 +44,9 @@ private:
     void estimate();
     Fold fold(const float* s, int n, double period) const;
     Fold search(const float* s, int n, double period, double spread) const;
-    bool fitBeats(const float* s, int n, Fold& f) const;
+    // scatter: the music's (frames); changing: older beats had another length; fitScatter: this
+    // fit's own.
+    bool fitBeats(const float* s, int n, Fold& f, double scatter, bool& changing, double& fitScatter) const;
     bool snaresHalfway(int n, const Fold& f) const;
 
     double fps;
@@ -52,6 +57,8 @@ private:
     int32_t sinceEstimate = 0;
     BeatReading out;
     int32_t octaveVotes = 0;  // updates in a row that wanted another octave
+    int32_t changeHeard = 0;  // updates left to hold the octave after a change of tempo
+    double beatScatter = -1;  // how far beats lie off a line in this music, frames (-1: not known yet)
     bool lockedByTap = false;
     double clarityMark = 0;   // the clearest recent reading's clarity, fading
     // Work space of one estimate, oldest frame first.

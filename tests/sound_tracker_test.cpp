@@ -1,7 +1,7 @@
 // The sound analysis on drum pieces rendered from hydrogen-drumkits' samples, fed straight in: the
-// tempo and beat settle on what was rendered, silence and faint noise keep the last tempo, a kick
-// (and not a hat) gives an onset where it began, and taps settle the octave and the phase. Also
-// the <sound> lines that say what the sound drives.
+// tempo and beat settle on what was rendered and follow a change of tempo, silence and faint
+// noise keep the last tempo, a kick (and not a hat) gives an onset where it began, and taps
+// settle the octave and the phase. Also the <sound> lines that say what the sound drives.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -41,6 +41,27 @@ TEST(SoundTracker, SettlesOnTheRenderedTempoAndBeat) {
         ASSERT_TRUE(r.tempoKnown) << drums::StyleNames[plan.style] << " " << plan.bpm;
         EXPECT_NEAR(plan.bpm, r.bpm, 0.5) << drums::StyleNames[plan.style];
         EXPECT_LT(phaseErrorMs(p, r.beatSample), 20.0) << drums::StyleNames[plan.style] << " " << plan.bpm;
+    }
+}
+
+TEST(SoundTracker, FollowsAChangeOfEightBpmWithinFourSeconds) {
+    const PiecePlan pieces[] = {
+        {"ElectricEmpireKit", drums::FourOnFloor, 126, false, false, false, 18, 118, 10},
+        {"HardElectro1", drums::Breakbeat, 100, true, true, false, 18, 108, 10},
+        {"Millo_MultiLayered3", drums::HipHop, 95, true, false, false, 18, 87, 10},
+    };
+    for (const PiecePlan& plan : pieces) {
+        const drums::Piece p = renderOrSkip(plan);
+        SoundAnalyser a(p.rate);
+        // Every reading from four seconds after the change on: the new tempo.
+        const size_t followed = size_t((plan.changeAt + 4) * p.rate);
+        double worst = 0;
+        for (size_t at = 0; at < p.samples.size(); at += 256) {
+            a.feed(p.samples.data() + at, std::min<size_t>(256, p.samples.size() - at));
+            if (at >= followed) worst = std::max(worst, std::fabs(a.reading().bpm - plan.bpmAfter));
+        }
+        EXPECT_LT(worst, 0.5) << drums::StyleNames[plan.style] << " " << plan.bpm << " -> " << plan.bpmAfter;
+        EXPECT_LT(phaseErrorMs(p, a.reading().beatSample), 20.0) << drums::StyleNames[plan.style] << " " << plan.bpmAfter;
     }
 }
 
