@@ -289,6 +289,37 @@ TEST(EncodeQuality, PsnrNeverFallsAsQualityRisesOnFootageHeldByTheEntryLimit) {
     }
 }
 
+TEST(EncodeQuality, EachQualityStepOnMovingWavesIsAModerateStepInSize) {
+    // Colour waves moving everywhere: every block sits near what a quality lets it lose, and all
+    // of them once passed from a literal colour to an entry between one step and the next (nine
+    // times the bytes).
+    InputClip in;
+    for (int f = 0; f < 8; f++) {
+        Frame565 frame;
+        double t = f / 25.0;
+        for (int y = 0; y < 240; y++)
+            for (int x = 0; x < 320; x++) {
+                double wave[3] = {std::sin(x / 19.0 + t * 2.1), std::sin(y / 13.0 + t * 1.7), std::sin((x + y) / 23.0 + t * 1.3)};
+                int level[3];
+                for (int k = 0; k < 3; k++) level[k] = int((128 + 127 * wave[k]) * (k == 1 ? 63 : 31) / 255 + 0.5);
+                frame.colour[y * 320 + x] = uint16_t(level[0] << 11 | level[1] << 5 | level[2]);
+            }
+        in.frames.push_back(frame);
+    }
+    double lastBytes = 0;
+    for (int quality = 20; quality <= 100; quality += 10) {
+        EncodeParams params;
+        params.quality = quality;
+        EncodedClip out;
+        encodeFrames(in, params, out, nullptr);
+        double bytes = double(out.clip.serialise().size());
+        if (lastBytes > 0) {
+            EXPECT_LE(bytes, 3.0 * lastBytes) << "quality " << quality;
+        }
+        lastBytes = bytes;
+    }
+}
+
 TEST(EncodeQuality, LowQualityKeepsFootageOfAFewFlatColoursExact) {
     // Colour bars with a square moving over them: the exact clip is small already, and losing
     // detail would save next to nothing.

@@ -311,13 +311,13 @@ namespace {
 // One encoding of the clip with a given tolerance. Over the entry limit, gains (if not null)
 // receives what each changed block's own entry would have saved, and a block earns an entry
 // only when it saves at least floor.
-void encodeWithin(const InputClip& in, int format, const Tolerance& tol, EncodedClip& out,
+void encodeWithin(const InputClip& in, int format, const Tolerance& asked, EncodedClip& out,
                   const ProgressFn& progress, int maxEntries, std::vector<double>* gainsOut = nullptr,
                   double floor = -1e300) {
     const int frames = int(in.frames.size());
     const bool hasAlpha = in.hasAlpha;
     std::unique_ptr<Palette> pal(new Palette);
-    choosePalette(in, tol, *pal);
+    choosePalette(in, asked, *pal);
 
     out.heldBack = 0;
     std::vector<Entry> entries;
@@ -353,7 +353,7 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
     // entries lose least one by one, and a block could then stay behind for many frames.
     std::vector<double> share;  // of the entries left after frame 0, the part each frame's end may have used
     if (int64_t(frames) * BlockCount > maxEntries) {
-        std::vector<int> demand = entryDemand(in, tol, format, hasAlpha);
+        std::vector<int> demand = entryDemand(in, asked, format, hasAlpha);
         int64_t total = 0, later = 0;
         for (int f = 0; f < frames; f++) total += demand[f], later += f > 0 ? demand[f] : 0;
         if (total > maxEntries && later > 0) {
@@ -367,6 +367,11 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
     }
     size_t firstFrameEntries = 0;
     const bool shared = !share.empty();
+    // Where the limit binds, it and not the blocks' floor sets what is lost: a floor would spend
+    // the few entries there are on raw pixels for some blocks (noise cannot be followed by
+    // runs) while the others wait, so error weighed against bytes alone codes the entries.
+    Tolerance tol = asked;
+    if (shared) tol.budget = -1;
 
     // With error weighed against bytes, every way of showing a changed block is priced at the
     // bytes it adds plus lambda x its squared error: keeping what the block showed costs no byte,
@@ -382,7 +387,12 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
         Choice& ch = choices[b];
         const Block& view = shown[b];
         float bestCost = 1e30f;  // of the choices found so far that need no new entry
-        if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && withinTolerance(view.colour, cur.colour, tol)) {
+        // Weighed, keeping the block and its mean colour are candidates like the rest, priced
+        // at their error whatever the level and the floor (which shape new entries): a flat
+        // block that met them used to take no entry whatever one would save, and on footage
+        // whose blocks all sit near the floor (noise, smooth waves) every block passed from
+        // literal colours to entries at one quality.
+        if (f > 0 && !memcmp(view.alpha, cur.alpha, 64) && (weighed || withinTolerance(view.colour, cur.colour, tol))) {
             ch.step = Keep;
             if (!weighed) return;
             bestCost = tol.lambda * float(blockError(view.colour, cur.colour));
@@ -395,18 +405,25 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
                 ch.cell = Cell{BlackCell, 7, 0};
                 return;
             }
-            if (allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat)) {
-                // A flat block never takes an entry. Without alpha, black keeps the block's id:
-                // no new segment in its timeline.
+            Cell mean;
+            bool shownFlat = weighed ? meanLiteral(cur, mean) : allAlpha(cur.alpha, 15) && flatWithin(cur, tol, flat);
+            if (weighed && shownFlat) flat = uint16_t(mean.value);
+            if (shownFlat) {
+                // Without alpha, black keeps the block's id: no new segment in its timeline.
                 Cell literal = !hasAlpha && flat == 0 ? Cell{BlackCell, 7, 0} : Cell{LiteralCell, 0, flat};
-                if (weighed && bestCost < 1e30f) {
-                    uint16_t shownFlat[64];
-                    for (int i = 0; i < 64; i++) shownFlat[i] = flat;
-                    if (bestCost <= segmentBytes + tol.lambda * float(blockError(shownFlat, cur.colour))) return;
+                if (!weighed) {
+                    ch.step = Direct;
+                    ch.cell = literal;
+                    return;
                 }
-                ch.step = Direct;
-                ch.cell = literal;
-                return;
+                uint16_t flatPicture[64];
+                for (int i = 0; i < 64; i++) flatPicture[i] = flat;
+                float flatCost = segmentBytes + tol.lambda * float(blockError(flatPicture, cur.colour));
+                if (flatCost < bestCost) {
+                    bestCost = flatCost;
+                    ch.step = Direct;
+                    ch.cell = literal;
+                }
             }
         }
         ch.targetKey = hashBlock(cur);

@@ -18,10 +18,11 @@ struct EncodeParams {
     int quality = 100;  // 1..100: 100 keeps every pixel exact (see toleranceFor)
 };
 
-// What quality q lets a block lose: below 100 every block keeps a PSNR of at least
-// 30 + 0.4 (q - 50) dB from quality 60 up, 6 dB less up to 40 (so the whole clip does too), its
-// error weighs against bytes, and no pixel moves by more than one level
-// per channel (two for green) above quality 90, one more per 10 below.
+// What quality q lets a block lose: below 100 its error weighs against bytes, and a new entry
+// keeps the block at least 30 + 0.4 (q - 50) dB from quality 60 up, 6 dB less up to 40 (unless
+// the clip is held by the entry limit), no pixel of it moving by more than one level per channel
+// (two for green) above quality 90, one more per 10 below. Keeping what a block showed or its
+// mean colour is priced at its error alone.
 Tolerance toleranceFor(int quality);
 
 struct EncodedClip {
