@@ -30,6 +30,11 @@ jack_client_t* attachedClient = nullptr;
 JackMidi* triedMidi = nullptr;  // the MIDI client last tried (a failure is not retried on it)
 jack_client_t* triedClient = nullptr;
 std::vector<std::string> patterns;
+// The server shut down under the input: on a client of its own it is opened again every
+// SoundRescanMs; on the MIDI client it comes back with that client.
+bool lost = false, lostWithMidi = false;
+bool nameTakenTold = false;  // since it was lost
+uint32_t lastRetry = 0;
 
 struct Bound {
     SoundBinding binding;
@@ -62,28 +67,45 @@ void detach() {
     tempoClock.soundTap = nullptr;
 }
 
-bool attach() {
+// Opens the input on the MIDI client when there is one, else on a client of its own. After a
+// loss (again) a missing server stays quiet, as it is looked for every two seconds, a taken name
+// is told once, and the input's return is told.
+bool attach(bool again) {
     JackMidi* midi = midiJackClient();
     triedMidi = midi;
     triedClient = midi ? midi->jackClient() : nullptr;
-    switch (input.open(midi)) {
+    void (*saved)(const char*) = jack_error_callback;
+    if (again) jack_set_error_function([](const char*) {});  // libjack's own lines while no server
+    const JackAudio::OpenResult result = input.open(midi);
+    if (again) jack_set_error_function(saved);
+    switch (result) {
     case JackAudio::Opened: break;
     case JackAudio::NoServer:
+        if (again) return false;
         std::cout << "sound: no JACK server running" << std::endl;
         postNotice("sound: no JACK server running");
         return false;
     case JackAudio::NameTaken:
+        if (again && nameTakenTold) return false;
+        nameTakenTold = again;
         std::cout << "sound: the JACK client name loopmixer is taken (another loopmixer running?)" << std::endl;
         postNotice("sound: JACK client loopmixer exists already");
         return false;
     case JackAudio::Failed:
+        if (again) return false;
         std::cout << "sound: cannot open the JACK input" << std::endl;
         postNotice("sound: cannot open the JACK input");
         return false;
     }
     attached = midi;
     attachedClient = input.jackClient();
-    std::cout << "sound: listening on " << jack_get_client_name(attachedClient) << ":audio_in" << std::endl;
+    if (again) {
+        std::cout << "sound: back on JACK" << std::endl;
+        postNotice("sound: back on JACK");
+    } else {
+        std::cout << "sound: listening on " << jack_get_client_name(attachedClient) << ":audio_in" << std::endl;
+    }
+    lost = false;
     tempoClock.soundTap = soundTap;
     seenKicks = 0;
     reportedDrops = 0;
@@ -150,11 +172,13 @@ bool openSound(const std::vector<std::string>& connect, const std::vector<std::s
         }
         bound[boundCount++] = Bound{b, -1, -1, false};
     }
-    return attach();
+    lost = false;
+    return attach(false);
 }
 
 void closeSound() {
     wanted = false;
+    lost = false;
     detach();
     boundCount = 0;
     for (float& l : sentLevel) l = -1;
@@ -174,17 +198,30 @@ void pollSound(uint32_t ticks) {
         std::cout << "sound: the JACK server shut down" << std::endl;
         postNotice("sound: the JACK server shut down");
         detach();
+        lost = true, lostWithMidi = false, nameTakenTold = false;
+        lastRetry = ticks;
     }
     // On the MIDI client the port goes when that client goes (the server shut down, MIDI opened
-    // again): it follows MIDI onto a new client.
+    // again): it follows MIDI onto a new client, whatever address that has.
     if (input.isOpen() && attached && (midiJackClient() != attached || attached->jackClient() != attachedClient)) {
         std::cout << "sound: the MIDI client closed, audio_in with it" << std::endl;
         detach();
+        lost = true, lostWithMidi = true;
+        triedMidi = nullptr;
+        triedClient = nullptr;
     }
     if (!input.isOpen()) {
-        // Back on a MIDI client that opened since (MIDI through JACK reconnected).
+        // Back on a MIDI client that opened since (MIDI through JACK reconnected), or on a client of
+        // its own once a server is back. Meanwhile MIDI's own client is waited for: the input's
+        // client would take the name loopmixer from it.
         JackMidi* midi = midiJackClient();
-        if (!midi || (midi == triedMidi && midi->jackClient() == triedClient) || !attach()) return;
+        if (midi) {
+            if ((midi == triedMidi && midi->jackClient() == triedClient) || !attach(lost)) return;
+        } else {
+            if (!lost || lostWithMidi || ticks - lastRetry < SoundRescanMs) return;
+            lastRetry = ticks;
+            if (!attach(true)) return;
+        }
     }
 
     if (ticks - lastScan >= SoundRescanMs) {

@@ -16,7 +16,9 @@ void registerSoundControls();
 
 // connect: patterns of output ports to connect; bindings: the <sound> lines. False, with a log
 // line and a notice, when no input could be opened (it is tried again while MIDI's JACK client
-// comes and goes).
+// comes and goes). When the JACK server shuts down under it, the input comes back with MIDI's
+// client, or on a client of its own is opened again every SoundRescanMs until a server is back
+// ("sound: back on JACK"), connected again as at start.
 bool openSound(const std::vector<std::string>& connect, const std::vector<std::string>& bindings);
 void closeSound();
 bool soundOpen();

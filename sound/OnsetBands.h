@@ -2,8 +2,8 @@
 // phase vocoder) split into three bands, low (up to 150 Hz: kick, bass), mid (150 Hz to 3 kHz:
 // snare, voice) and high (above 3 kHz: hats). Per band it gives the spectral flux (how much the
 // log-compressed magnitudes rose since the last hop: the onset strength) and the level. Kicks come
-// from the sound itself, low-passed, hop by hop: a spectrum sees a hit only once it has filled
-// part of its window, the low-passed sound as soon as it rises.
+// from the sound itself, filtered into a low band and a body band, hop by hop: a spectrum sees a
+// hit only once it has filled part of its window, the filtered sound as soon as it rises.
 #pragma once
 #include <aubio/aubio.h>
 
@@ -43,14 +43,29 @@ private:
     float peakDb[SoundBands];
     float shown[SoundBands] = {};
 
-    // Kicks: a low-pass filter (two biquads in a row) and their state, the low hops' mean
-    // energy and the loudest recent kick's.
-    float lowB[3], lowA[2];
-    float lowX[2][2] = {}, lowY[2][2] = {};
-    float lowMean = 0, lowPeak = 0;
+    // Kicks. The sound is split in the time domain, sample by sample, into the low band (below
+    // 120 Hz: the kick's thump, a bass line) and the body (200-600 Hz: where a kick's attack
+    // spreads, which a synthetic bass's notes and a hat barely reach).
+    struct Biquad {
+        float b[3], a[2];
+        float x[2] = {}, y[2] = {};
+        float run(float in);
+    };
+    Biquad low[2], body[3];
+    // The mean energy per sample over the recent hops and the last hops' energies of each band
+    // and of the whole sound: the background a kick rises from.
+    static constexpr int History = 4;
+    float lowMean = 0, bodyMean = 0, allMean = 0;
+    float lowLast[2] = {}, bodyLast[History] = {}, allLast[History] = {};
+    float lowPeak = 0;  // the loudest recent kick's rise in the low band
+    // A rise in the low band that waits for the rest of a kick: hops since it began (0: none
+    // waits), the backgrounds then, and the energy each band rose by since.
+    int armedHops = 0;
+    float armedLow = 0, armedBody = 0, armedAll = 0, armedMean = 0;
+    float lowRise = 0, lowTop = 0, bodyRise = 0, allRise = 0;
     // The low band's envelope over the last KickHistory samples (a ring), to find where a kick
     // found late began.
-    static constexpr int KickHistory = 16 * SoundHop;
+    static constexpr int KickHistory = 8 * SoundHop;
     float envelope[KickHistory] = {};
     int32_t envelopeAt = 0;
     float envelopeNow = 0;

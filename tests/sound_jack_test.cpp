@@ -2,7 +2,8 @@
 // plays a drum piece (rendered from hydrogen-drumkits) on its output port, and the program
 // listening on loopmixer:audio_in. The player's port appears after the program started and is
 // connected by --audio-connect; the beat clock follows the sound, kicks flash, silence keeps the
-// tempo; the input shares the MIDI client "loopmixer". Without a server the program plays on.
+// tempo; the input shares the MIDI client "loopmixer". Without a server the program plays on; a
+// server that comes back gets the input back.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -15,6 +16,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "core/LaunchOptions.h"
@@ -196,6 +199,61 @@ TEST(SoundJack, FollowsAPlayerThatAppearsLaterAndKeepsTheTempoThroughSilence) {
     EXPECT_EQ(TempoSound, tempoClock.source);
     launchOptions = LaunchOptions();
     lo_server_free(listener);
+}
+
+// A JACK server that shuts down and starts again gets audio_in back, on a client of its own with
+// MIDI off (looked for every two seconds) or on MIDI's client with MIDI through JACK, connected
+// to the player again, with the levels flowing; the program plays on meanwhile.
+TEST(SoundJack, TheInputComesBackWithTheServer) {
+    const drums::Piece piece = drums::render({"HardElectro1", drums::FourOnFloor, 124, false, false, false, 3.87});
+    ASSERT_FALSE(piece.samples.empty()) << "hydrogen-drumkits is missing";
+    auto levelsFlow = [] {
+        float levels[3];
+        soundLevels(levels);
+        return levels[0] + levels[1] + levels[2] > 0.05f;
+    };
+    for (const bool midi : {false, true}) {
+        SCOPED_TRACE(midi ? "on the MIDI client" : "on a client of its own");
+        const std::string name = midi ? "loopmixer-sound-shared" : "loopmixer-sound-own";
+        std::unique_ptr<JackServer> server(new JackServer(name));
+        ASSERT_TRUE(server->running()) << "jackd -d dummy did not start";
+        launchOptions = LaunchOptions();
+        launchOptions.audio = true;
+        launchOptions.audioConnect = {"player"};
+        HarnessOptions o = HarnessOptions::withoutPictures();
+        o.start = false;
+        Harness h(o);
+        h.writeFile("data/remote.xml",
+                    midi ? "<all>\n\t<midi>1</midi>\n\t<midiapi>jack</midiapi>\n</all>\n" : "<all>\n</all>\n");
+        ASSERT_TRUE(h.startUp());
+        ASSERT_TRUE(soundOpen());
+        ASSERT_EQ(midi, remoteMidiOn());
+        {
+            Player player(piece.samples);
+            ASSERT_TRUE(player.ok());
+            ASSERT_TRUE(playUntil(h, 10000, [&] { return player.connections() >= 1 && levelsFlow(); }));
+            server->stop();
+            ASSERT_TRUE(playUntil(h, 10000, [] { return !soundOpen(); }));
+            EXPECT_TRUE(h.frame(10)) << "plays on without the server";
+        }
+        server.reset(new JackServer(name));
+        ASSERT_TRUE(server->running());
+        Player player(piece.samples);
+        ASSERT_TRUE(player.ok());
+        EXPECT_TRUE(playUntil(h, 15000, [&] { return soundOpen() && player.connections() >= 1 && levelsFlow(); }))
+            << h.log();
+        const std::string log = h.log(), back = "sound: back on JACK";
+        EXPECT_NE(std::string::npos, log.find(back));
+        EXPECT_EQ(log.find(back), log.rfind(back)) << "said once";
+        EXPECT_EQ(midi, remoteMidiOn());
+        jack_status_t status;
+        jack_client_t* probe = jack_client_open("probe", JackNoStartServer, &status);
+        ASSERT_NE(nullptr, probe);
+        EXPECT_NE(nullptr, jack_port_by_name(probe, "loopmixer:audio_in"));
+        EXPECT_EQ(midi, jack_port_by_name(probe, "loopmixer:midi_in") != nullptr) << "one client loopmixer";
+        jack_client_close(probe);
+        launchOptions = LaunchOptions();
+    }
 }
 
 TEST(SoundJack, WithoutAServerTheProgramPlaysOn) {
