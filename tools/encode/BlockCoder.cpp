@@ -1,6 +1,7 @@
 #include "tools/encode/BlockCoder.h"
 
 #include <cstdlib>
+#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -83,6 +84,7 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
 struct SpanTable {
     bool filled = false;
     alignas(16) float error[16][64];
+    alignas(16) float byStart[64][16];  // error transposed: the spans from one start side by side
     alignas(16) int32_t longest[64];
 };
 
@@ -97,10 +99,11 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         uint16_t c = px[order[i]];
         R[i] = red(c), G[i] = green(c), B[i] = blue(c);
     }
-    float best[65];
-    uint8_t from[65];
+    // Past position 64 only for the vector steps below, which never take those lanes.
+    alignas(16) float best[80];
+    alignas(16) int32_t from[80];
     best[0] = 0;
-    for (int i = 1; i <= 64; i++) best[i] = 1e30f;
+    for (int i = 1; i < 80; i++) best[i] = 1e30f;
     const int twiceRed = 2 * t.red, twiceGreen = 2 * t.green, twiceBlue = 2 * t.blue;
 #ifdef __SSE2__
     // First the error of every span (start j, length L) at once, four starts per step, then the
@@ -136,6 +139,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         const __m128 limit[3] = {_mm_set1_ps(float(twiceRed)), _mm_set1_ps(float(twiceGreen)), _mm_set1_ps(float(twiceBlue))};
         const __m128 weight[3] = {_mm_set1_ps(RedBlueWeight), _mm_set1_ps(GreenWeight), _mm_set1_ps(RedBlueWeight)};
         const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
+        int rows = 16;  // of spanError filled
         for (int L = 1; L <= 16; L++) {
             const __m128 n = _mm_set1_ps(float(L));
             __m128i any = _mm_setzero_si128();
@@ -165,18 +169,47 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
                 count[k] = _mm_sub_epi32(count[k], still);
                 any = _mm_or_si128(any, still);
             }
-            if (!_mm_movemask_epi8(any)) break;
+            if (!_mm_movemask_epi8(any)) {
+                rows = L;
+                break;
+            }
         }
         for (int k = 0; k < 16; k++) _mm_store_si128(reinterpret_cast<__m128i*>(&longest[4 * k]), count[k]);
+        // Lengths past the longest span of every start are never read, but are set so that
+        // the four-wide steps below only see known values.
+        for (int L = rows; L % 4; L++) memset(spanError[L], 0, sizeof spanError[L]);
+        for (int L = 0; L < rows; L += 4)
+            for (int j = 0; j < 64; j += 4) {
+                __m128 r0 = _mm_load_ps(&spanError[L][j]), r1 = _mm_load_ps(&spanError[L + 1][j]);
+                __m128 r2 = _mm_load_ps(&spanError[L + 2][j]), r3 = _mm_load_ps(&spanError[L + 3][j]);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                _mm_store_ps(&table->byStart[j][L], r0);
+                _mm_store_ps(&table->byStart[j + 1][L], r1);
+                _mm_store_ps(&table->byStart[j + 2][L], r2);
+                _mm_store_ps(&table->byStart[j + 3][L], r3);
+            }
     }
     }
-    for (int j = 0; j < 64; j++) {
-        const float from_j = best[j];
-        for (int L = 1; L <= longest[j]; L++) {
-            float c = from_j + (2.5f + t.lambda * spanError[L - 1][j]);
-            bool better = c < best[j + L];
-            best[j + L] = better ? c : best[j + L];
-            from[j + L] = better ? uint8_t(j) : from[j + L];
+    // The spans from one start, four lengths at a time: each reaches a different position, and
+    // every cost is the same sum as in the plain loop below (a start's best is final before it
+    // is used), so the path is the same to the bit.
+    {
+        const __m128 lambda = _mm_set1_ps(t.lambda), runCost = _mm_set1_ps(2.5f);
+        const __m128i lengths = _mm_setr_epi32(1, 2, 3, 4), four = _mm_set1_epi32(4);
+        for (int j = 0; j < 64; j++) {
+            const __m128 from_j = _mm_set1_ps(best[j]);
+            const __m128i start = _mm_set1_epi32(j), reach = _mm_set1_epi32(longest[j] + 1);
+            __m128i L = lengths;
+            for (int l = 0; l < longest[j]; l += 4, L = _mm_add_epi32(L, four)) {
+                __m128 c = _mm_add_ps(from_j, _mm_add_ps(runCost, _mm_mul_ps(lambda, _mm_load_ps(&table->byStart[j][l]))));
+                __m128 old = _mm_loadu_ps(&best[j + 1 + l]);
+                __m128 better = _mm_and_ps(_mm_cmplt_ps(c, old), _mm_castsi128_ps(_mm_cmplt_epi32(L, reach)));
+                _mm_storeu_ps(&best[j + 1 + l], _mm_or_ps(_mm_and_ps(better, c), _mm_andnot_ps(better, old)));
+                __m128i was = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&from[j + 1 + l]));
+                __m128i now = _mm_or_si128(_mm_and_si128(_mm_castps_si128(better), start),
+                                           _mm_andnot_si128(_mm_castps_si128(better), was));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&from[j + 1 + l]), now);
+            }
         }
     }
 #else

@@ -308,16 +308,35 @@ Tolerance toleranceFor(int quality) {
 
 namespace {
 
+// What a pass works out that a later pass at the same tolerance would work out again: the
+// palette, and the coding of every block it coded (which depends only on the block's pixels,
+// the palette and the tolerance), by frame x BlockCount + block.
+struct PassMemo {
+    std::unique_ptr<Palette> palette;
+    std::vector<BlockCoding> codings;
+    std::vector<uint8_t> coded;
+};
+
 // One encoding of the clip with a given tolerance. Over the entry limit, gains (if not null)
 // receives what each changed block's own entry would have saved, and a block earns an entry
-// only when it saves at least floor.
+// only when it saves at least floor. memo (if not null) keeps what this pass works out for
+// another pass at the same tolerance, and gives what an earlier one kept.
 void encodeWithin(const InputClip& in, int format, const Tolerance& tol, EncodedClip& out,
                   const ProgressFn& progress, int maxEntries, std::vector<double>* gainsOut = nullptr,
-                  double floor = -1e300) {
+                  double floor = -1e300, PassMemo* memo = nullptr) {
     const int frames = int(in.frames.size());
     const bool hasAlpha = in.hasAlpha;
     std::unique_ptr<Palette> pal(new Palette);
-    choosePalette(in, tol, *pal);
+    if (memo && memo->palette) {
+        *pal = *memo->palette;
+    } else {
+        choosePalette(in, tol, *pal);
+        if (memo) memo->palette.reset(new Palette(*pal));
+    }
+    if (memo && memo->coded.empty()) {
+        memo->codings.resize(size_t(frames) * BlockCount);
+        memo->coded.assign(size_t(frames) * BlockCount, 0);
+    }
 
     out.heldBack = 0;
     std::vector<Entry> entries;
@@ -433,7 +452,17 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& tol, Encoded
         if (bestCost <= segmentBytes + leastEntryBytes) return;
         const Step before = ch.step;
         ch.step = Coded;
-        codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+        if (!memo) {
+            codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+        } else {
+            // Each thread writes the slots of its own blocks only.
+            const size_t slot = size_t(f) * BlockCount + b;
+            if (!memo->coded[slot]) {
+                codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, memo->codings[slot]);
+                memo->coded[slot] = 1;
+            }
+            codings[b] = memo->codings[slot];
+        }
         if (weighed && bestCost < 1e30f &&
             bestCost <= float(codings[b].entry.bytes.size()) + segmentBytes +
                             tol.lambda * float(blockError(codings[b].picture, cur.colour))) {
@@ -676,9 +705,31 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                   const ProgressFn& progress, int maxEntries) {
     const int quality = params.quality;
     std::vector<double> gains, otherGains;
-    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains);
-    if (in.frames.empty()) return;
+    // Only a clip with more blocks than the format has entries can be held by the limit, and
+    // only then is a pass made again at the same tolerance (below), which its memo spares most
+    // of the work.
+    const bool mayBind = int64_t(in.frames.size()) * BlockCount > maxEntries;
+    PassMemo memo, otherMemo;
     EncodedClip other;
+    // A clip whose blocks want more entries than the format holds is made at 60 too (below): that
+    // pass runs beside the first one, on the core that the first one's serial steps leave idle.
+    // Each pass is the same whatever the threads' timing.
+    std::thread at60;
+    if (quality > 60 && mayBind) {
+        std::vector<int> demand = entryDemand(in, toleranceFor(quality), params.format, in.hasAlpha);
+        int64_t total = 0;
+        for (int d : demand) total += d;
+        if (total > maxEntries)
+            at60 = std::thread([&] {
+                encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains, -1e300,
+                             &otherMemo);
+            });
+    }
+    const bool early = at60.joinable();
+    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains, -1e300,
+                 mayBind ? &memo : nullptr);
+    if (early) at60.join();
+    if (in.frames.empty()) return;
     const bool bound = out.heldBack > 0 || out.mergedEntries > 0;
     if (bound) {
         // Footage held by the entry limit: the limit, not the tolerance, sets what is lost, and
@@ -687,17 +738,24 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         int at = quality;
         double best = measure(in, out).psnr;
         if (quality > 60) {
-            encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains);
+            if (!early)
+                encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains, -1e300,
+                             &otherMemo);
             double psnr = measure(in, other).psnr;
-            if (psnr > best) out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+            if (psnr > best) {
+                out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+                std::swap(memo, otherMemo);
+            }
         }
+        otherMemo = PassMemo();
         // Then once more, the entries going to the blocks that save most over the whole clip
         // rather than frame by frame: the least saving that earned an entry in the pass before
         // (frame 0 takes at most one entry per block).
         size_t rank = size_t(std::max(1, maxEntries - BlockCount));
         if (gains.size() > rank) {
             std::nth_element(gains.begin(), gains.begin() + (rank - 1), gains.end(), std::greater<double>());
-            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1]);
+            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1],
+                         &memo);
             if (measure(in, other).psnr > best) out = std::move(other);
         }
         return;
