@@ -373,10 +373,19 @@ void Palette::build() {
 
 namespace {
 
+// A coding chosen whose entry is not written yet: most tries of a block are dropped for their
+// picture's error, and only the one kept needs its bytes.
+struct Chosen {
+    Choice best;
+    int spanCount = 0;
+    Span spans[64];       // along the order chosen (run forms and Flat)
+    uint8_t indices[64];  // RawPalette
+};
+
 // order >= 0 limits the search to that scan order; the order of the runs chosen (or -1 for the
-// raw forms) is returned.
-int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
-               const Palette& pal, const Tolerance& tol, BlockCoding& out, int onlyOrder, SpanTable tables[8]) {
+// raw forms) is returned. Fills out's picture and fill mode, and chosen for entryOf.
+int codeWithin(int format, const uint16_t colour[64], const Palette& pal, const Tolerance& tol, BlockCoding& out,
+               int onlyOrder, SpanTable tables[8], Chosen& chosen) {
     Span spans[8][64];
     int spanCount[8];
     Choice best;
@@ -486,52 +495,76 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
         }
     }
 
-    clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
     int o = best.order;
-    int s = o & 3, variant = o >> 2;
+    chosen.best = best;
     out.fillMode = uint8_t(format == 18 ? 1 : 0);
     switch (best.form) {
     case RawDirect:
-        out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = colour[i];
         return -1;
     case RawPalette:
-        out.entry = format == 18 ? clipwriter::encode18Indices(indices, a) : clipwriter::encode17Indices(indices, a);
+        memcpy(chosen.indices, indices, 64);
         for (int i = 0; i < 64; i++) out.picture[i] = pal.colours[indices[i]];
         return -1;
     case Flat: {
         const Span& sp = spans[o][0];
+        chosen.spans[0] = sp;
+        chosen.spanCount = 1;
         uint16_t shown = best.palette ? pal.colours[sp.index] : sp.colour;
-        out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp.index), a) : clipwriter::encode17Colour(sp.colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = shown;
         return o;
     }
     default:
         break;
     }
-    const Span* sp = spans[o];
-    int n = spanCount[o];
-    std::vector<Run> runs;
-    if (best.form == FourRun) {
-        runs = cut(sp, n, 32, best.palette);
-        out.entry = clipwriter::encode18FourRuns(variant, runs, a);
-    } else if (best.form == Wide) {
-        runs = cut(sp, n, 16, true);
-        out.entry = format == 18 ? clipwriter::encode18Wide(variant, runs, a)
-                                 : clipwriter::encode17Runs(2 + variant, runs, a);
-    } else {
-        runs = cut(sp, n, 8, true);
-        out.entry = format == 18 ? clipwriter::encode18Narrow(variant, runs, a)
-                                 : clipwriter::encode17Runs(variant, runs, a);
-    }
-    out.fillMode = uint8_t(format == 18 ? s + 1 : s);
+    const int n = spanCount[o];
+    chosen.spanCount = n;
+    memcpy(chosen.spans, spans[o], sizeof(Span) * size_t(n));
+    out.fillMode = uint8_t(format == 18 ? (o & 3) + 1 : o & 3);
+    // The runs cut from a span show its palette colour when the form takes one (see cut).
+    const bool usePalette = best.form != FourRun || best.palette;
     const uint8_t* order = orders.pixel[o];
     int at = 0;
-    for (const Run& r : runs) {
-        uint16_t shown = r.palette ? pal.colours[r.colour] : r.colour;
-        for (int i = 0; i < r.length; i++) out.picture[order[at++]] = shown;
+    for (int k = 0; k < n; k++) {
+        const Span& sp = spans[o][k];
+        uint16_t shown = usePalette && sp.index >= 0 ? pal.colours[sp.index] : sp.colour;
+        for (int i = 0; i < sp.length; i++) out.picture[order[at++]] = shown;
     }
     return o;
+}
+
+// Writes the entry of a coding that codeWithin chose.
+void entryOf(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64], const Chosen& chosen,
+             BlockCoding& out) {
+    clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
+    const Choice& best = chosen.best;
+    const int variant = best.order >> 2;
+    const Span* sp = chosen.spans;
+    const int n = chosen.spanCount;
+    switch (best.form) {
+    case RawDirect:
+        out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
+        return;
+    case RawPalette:
+        out.entry = format == 18 ? clipwriter::encode18Indices(chosen.indices, a)
+                                 : clipwriter::encode17Indices(chosen.indices, a);
+        return;
+    case Flat:
+        out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp[0].index), a)
+                                 : clipwriter::encode17Colour(sp[0].colour, a);
+        return;
+    case FourRun:
+        out.entry = clipwriter::encode18FourRuns(variant, cut(sp, n, 32, best.palette), a);
+        return;
+    case Wide:
+        out.entry = format == 18 ? clipwriter::encode18Wide(variant, cut(sp, n, 16, true), a)
+                                 : clipwriter::encode17Runs(2 + variant, cut(sp, n, 16, true), a);
+        return;
+    case Narrow:
+        out.entry = format == 18 ? clipwriter::encode18Narrow(variant, cut(sp, n, 8, true), a)
+                                 : clipwriter::encode17Runs(variant, cut(sp, n, 8, true), a);
+        return;
+    }
 }
 
 }  // namespace
@@ -539,8 +572,12 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
 void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
     SpanTable tables[8];
-    int order = codeWithin(format, hasAlpha, colour, alpha, pal, tol, out, -1, tables);
-    if (tol.lambda <= 0 || tol.budget < 0 || tol.level == 0 || blockError(out.picture, colour) <= tol.budget) return;
+    Chosen chosen;
+    int order = codeWithin(format, colour, pal, tol, out, -1, tables, chosen);
+    if (tol.lambda <= 0 || tol.budget < 0 || tol.level == 0 || blockError(out.picture, colour) <= tol.budget) {
+        entryOf(format, hasAlpha, colour, alpha, chosen, out);
+        return;
+    }
     // A coding that spends more error than the block's budget is done again with error weighing
     // four times more each time (the runs then follow the picture more closely where that is
     // cheapest) until it meets the budget; then the weight halfway between (on a log scale) the
@@ -552,19 +589,22 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     float failed = tol.lambda;
     for (int attempt = 0; attempt < 6; attempt++) {
         t.lambda = failed * 4;
-        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
-        if (blockError(trial.picture, colour) > tol.budget) {
+        codeWithin(format, colour, pal, t, out, order, tables, chosen);
+        if (blockError(out.picture, colour) > tol.budget) {
             failed = t.lambda;
             continue;
         }
-        out = trial;
+        entryOf(format, hasAlpha, colour, alpha, chosen, out);
         t.lambda = failed * 2;
-        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
-        if (blockError(trial.picture, colour) <= tol.budget && trial.entry.bytes.size() < out.entry.bytes.size())
-            out = trial;
+        codeWithin(format, colour, pal, t, trial, order, tables, chosen);
+        if (blockError(trial.picture, colour) <= tol.budget) {
+            entryOf(format, hasAlpha, colour, alpha, chosen, trial);
+            if (trial.entry.bytes.size() < out.entry.bytes.size()) out = trial;
+        }
         return;
     }
-    codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(0, tol.budget, 0), out, -1, tables);
+    codeWithin(format, colour, pal, Tolerance(0, tol.budget, 0), out, -1, tables, chosen);
+    entryOf(format, hasAlpha, colour, alpha, chosen, out);
 }
 
 }  // namespace encode
