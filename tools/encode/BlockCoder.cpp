@@ -1,6 +1,7 @@
 #include "tools/encode/BlockCoder.h"
 
 #include <cstdlib>
+#include <cstring>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -83,6 +84,7 @@ int spansAlong(const uint16_t px[64], const uint8_t order[64], const Tolerance& 
 struct SpanTable {
     bool filled = false;
     alignas(16) float error[16][64];
+    alignas(16) float byStart[64][16];  // error transposed: the spans from one start side by side
     alignas(16) int32_t longest[64];
 };
 
@@ -97,10 +99,11 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         uint16_t c = px[order[i]];
         R[i] = red(c), G[i] = green(c), B[i] = blue(c);
     }
-    float best[65];
-    uint8_t from[65];
+    // Past position 64 only for the vector steps below, which never take those lanes.
+    alignas(16) float best[80];
+    alignas(16) int32_t from[80];
     best[0] = 0;
-    for (int i = 1; i <= 64; i++) best[i] = 1e30f;
+    for (int i = 1; i < 80; i++) best[i] = 1e30f;
     const int twiceRed = 2 * t.red, twiceGreen = 2 * t.green, twiceBlue = 2 * t.blue;
 #ifdef __SSE2__
     // First the error of every span (start j, length L) at once, four starts per step, then the
@@ -136,6 +139,7 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
         const __m128 limit[3] = {_mm_set1_ps(float(twiceRed)), _mm_set1_ps(float(twiceGreen)), _mm_set1_ps(float(twiceBlue))};
         const __m128 weight[3] = {_mm_set1_ps(RedBlueWeight), _mm_set1_ps(GreenWeight), _mm_set1_ps(RedBlueWeight)};
         const __m128 half = _mm_set1_ps(0.5f), two = _mm_set1_ps(2.0f);
+        int rows = 16;  // of spanError filled
         for (int L = 1; L <= 16; L++) {
             const __m128 n = _mm_set1_ps(float(L));
             __m128i any = _mm_setzero_si128();
@@ -165,18 +169,47 @@ int cheapestSpansAlong(const uint16_t px[64], const uint8_t order[64], const Tol
                 count[k] = _mm_sub_epi32(count[k], still);
                 any = _mm_or_si128(any, still);
             }
-            if (!_mm_movemask_epi8(any)) break;
+            if (!_mm_movemask_epi8(any)) {
+                rows = L;
+                break;
+            }
         }
         for (int k = 0; k < 16; k++) _mm_store_si128(reinterpret_cast<__m128i*>(&longest[4 * k]), count[k]);
+        // Lengths past the longest span of every start are never read, but are set so that
+        // the four-wide steps below only see known values.
+        for (int L = rows; L % 4; L++) memset(spanError[L], 0, sizeof spanError[L]);
+        for (int L = 0; L < rows; L += 4)
+            for (int j = 0; j < 64; j += 4) {
+                __m128 r0 = _mm_load_ps(&spanError[L][j]), r1 = _mm_load_ps(&spanError[L + 1][j]);
+                __m128 r2 = _mm_load_ps(&spanError[L + 2][j]), r3 = _mm_load_ps(&spanError[L + 3][j]);
+                _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+                _mm_store_ps(&table->byStart[j][L], r0);
+                _mm_store_ps(&table->byStart[j + 1][L], r1);
+                _mm_store_ps(&table->byStart[j + 2][L], r2);
+                _mm_store_ps(&table->byStart[j + 3][L], r3);
+            }
     }
     }
-    for (int j = 0; j < 64; j++) {
-        const float from_j = best[j];
-        for (int L = 1; L <= longest[j]; L++) {
-            float c = from_j + (2.5f + t.lambda * spanError[L - 1][j]);
-            bool better = c < best[j + L];
-            best[j + L] = better ? c : best[j + L];
-            from[j + L] = better ? uint8_t(j) : from[j + L];
+    // The spans from one start, four lengths at a time: each reaches a different position, and
+    // every cost is the same sum as in the plain loop below (a start's best is final before it
+    // is used), so the path is the same to the bit.
+    {
+        const __m128 lambda = _mm_set1_ps(t.lambda), runCost = _mm_set1_ps(2.5f);
+        const __m128i lengths = _mm_setr_epi32(1, 2, 3, 4), four = _mm_set1_epi32(4);
+        for (int j = 0; j < 64; j++) {
+            const __m128 from_j = _mm_set1_ps(best[j]);
+            const __m128i start = _mm_set1_epi32(j), reach = _mm_set1_epi32(longest[j] + 1);
+            __m128i L = lengths;
+            for (int l = 0; l < longest[j]; l += 4, L = _mm_add_epi32(L, four)) {
+                __m128 c = _mm_add_ps(from_j, _mm_add_ps(runCost, _mm_mul_ps(lambda, _mm_load_ps(&table->byStart[j][l]))));
+                __m128 old = _mm_loadu_ps(&best[j + 1 + l]);
+                __m128 better = _mm_and_ps(_mm_cmplt_ps(c, old), _mm_castsi128_ps(_mm_cmplt_epi32(L, reach)));
+                _mm_storeu_ps(&best[j + 1 + l], _mm_or_ps(_mm_and_ps(better, c), _mm_andnot_ps(better, old)));
+                __m128i was = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&from[j + 1 + l]));
+                __m128i now = _mm_or_si128(_mm_and_si128(_mm_castps_si128(better), start),
+                                           _mm_andnot_si128(_mm_castps_si128(better), was));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(&from[j + 1 + l]), now);
+            }
         }
     }
 #else
@@ -340,10 +373,19 @@ void Palette::build() {
 
 namespace {
 
+// A coding chosen whose entry is not written yet: most tries of a block are dropped for their
+// picture's error, and only the one kept needs its bytes.
+struct Chosen {
+    Choice best;
+    int spanCount = 0;
+    Span spans[64];       // along the order chosen (run forms and Flat)
+    uint8_t indices[64];  // RawPalette
+};
+
 // order >= 0 limits the search to that scan order; the order of the runs chosen (or -1 for the
-// raw forms) is returned.
-int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
-               const Palette& pal, const Tolerance& tol, BlockCoding& out, int onlyOrder, SpanTable tables[8]) {
+// raw forms) is returned. Fills out's picture and fill mode, and chosen for entryOf.
+int codeWithin(int format, const uint16_t colour[64], const Palette& pal, const Tolerance& tol, BlockCoding& out,
+               int onlyOrder, SpanTable tables[8], Chosen& chosen) {
     Span spans[8][64];
     int spanCount[8];
     Choice best;
@@ -453,52 +495,76 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
         }
     }
 
-    clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
     int o = best.order;
-    int s = o & 3, variant = o >> 2;
+    chosen.best = best;
     out.fillMode = uint8_t(format == 18 ? 1 : 0);
     switch (best.form) {
     case RawDirect:
-        out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = colour[i];
         return -1;
     case RawPalette:
-        out.entry = format == 18 ? clipwriter::encode18Indices(indices, a) : clipwriter::encode17Indices(indices, a);
+        memcpy(chosen.indices, indices, 64);
         for (int i = 0; i < 64; i++) out.picture[i] = pal.colours[indices[i]];
         return -1;
     case Flat: {
         const Span& sp = spans[o][0];
+        chosen.spans[0] = sp;
+        chosen.spanCount = 1;
         uint16_t shown = best.palette ? pal.colours[sp.index] : sp.colour;
-        out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp.index), a) : clipwriter::encode17Colour(sp.colour, a);
         for (int i = 0; i < 64; i++) out.picture[i] = shown;
         return o;
     }
     default:
         break;
     }
-    const Span* sp = spans[o];
-    int n = spanCount[o];
-    std::vector<Run> runs;
-    if (best.form == FourRun) {
-        runs = cut(sp, n, 32, best.palette);
-        out.entry = clipwriter::encode18FourRuns(variant, runs, a);
-    } else if (best.form == Wide) {
-        runs = cut(sp, n, 16, true);
-        out.entry = format == 18 ? clipwriter::encode18Wide(variant, runs, a)
-                                 : clipwriter::encode17Runs(2 + variant, runs, a);
-    } else {
-        runs = cut(sp, n, 8, true);
-        out.entry = format == 18 ? clipwriter::encode18Narrow(variant, runs, a)
-                                 : clipwriter::encode17Runs(variant, runs, a);
-    }
-    out.fillMode = uint8_t(format == 18 ? s + 1 : s);
+    const int n = spanCount[o];
+    chosen.spanCount = n;
+    memcpy(chosen.spans, spans[o], sizeof(Span) * size_t(n));
+    out.fillMode = uint8_t(format == 18 ? (o & 3) + 1 : o & 3);
+    // The runs cut from a span show its palette colour when the form takes one (see cut).
+    const bool usePalette = best.form != FourRun || best.palette;
     const uint8_t* order = orders.pixel[o];
     int at = 0;
-    for (const Run& r : runs) {
-        uint16_t shown = r.palette ? pal.colours[r.colour] : r.colour;
-        for (int i = 0; i < r.length; i++) out.picture[order[at++]] = shown;
+    for (int k = 0; k < n; k++) {
+        const Span& sp = spans[o][k];
+        uint16_t shown = usePalette && sp.index >= 0 ? pal.colours[sp.index] : sp.colour;
+        for (int i = 0; i < sp.length; i++) out.picture[order[at++]] = shown;
     }
     return o;
+}
+
+// Writes the entry of a coding that codeWithin chose.
+void entryOf(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64], const Chosen& chosen,
+             BlockCoding& out) {
+    clipwriter::EntryAlpha a = entryAlpha(format, hasAlpha, alpha);
+    const Choice& best = chosen.best;
+    const int variant = best.order >> 2;
+    const Span* sp = chosen.spans;
+    const int n = chosen.spanCount;
+    switch (best.form) {
+    case RawDirect:
+        out.entry = format == 18 ? clipwriter::encode18Pixels(colour, a) : clipwriter::encode17Pixels(colour, a);
+        return;
+    case RawPalette:
+        out.entry = format == 18 ? clipwriter::encode18Indices(chosen.indices, a)
+                                 : clipwriter::encode17Indices(chosen.indices, a);
+        return;
+    case Flat:
+        out.entry = best.palette ? clipwriter::encode17Index(uint8_t(sp[0].index), a)
+                                 : clipwriter::encode17Colour(sp[0].colour, a);
+        return;
+    case FourRun:
+        out.entry = clipwriter::encode18FourRuns(variant, cut(sp, n, 32, best.palette), a);
+        return;
+    case Wide:
+        out.entry = format == 18 ? clipwriter::encode18Wide(variant, cut(sp, n, 16, true), a)
+                                 : clipwriter::encode17Runs(2 + variant, cut(sp, n, 16, true), a);
+        return;
+    case Narrow:
+        out.entry = format == 18 ? clipwriter::encode18Narrow(variant, cut(sp, n, 8, true), a)
+                                 : clipwriter::encode17Runs(variant, cut(sp, n, 8, true), a);
+        return;
+    }
 }
 
 }  // namespace
@@ -506,8 +572,12 @@ int codeWithin(int format, bool hasAlpha, const uint16_t colour[64], const uint8
 void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8_t alpha[64],
                const Palette& pal, const Tolerance& tol, BlockCoding& out) {
     SpanTable tables[8];
-    int order = codeWithin(format, hasAlpha, colour, alpha, pal, tol, out, -1, tables);
-    if (tol.lambda <= 0 || tol.budget < 0 || tol.level == 0 || blockError(out.picture, colour) <= tol.budget) return;
+    Chosen chosen;
+    int order = codeWithin(format, colour, pal, tol, out, -1, tables, chosen);
+    if (tol.lambda <= 0 || tol.budget < 0 || tol.level == 0 || blockError(out.picture, colour) <= tol.budget) {
+        entryOf(format, hasAlpha, colour, alpha, chosen, out);
+        return;
+    }
     // A coding that spends more error than the block's budget is done again with error weighing
     // four times more each time (the runs then follow the picture more closely where that is
     // cheapest) until it meets the budget; then the weight halfway between (on a log scale) the
@@ -519,19 +589,22 @@ void codeBlock(int format, bool hasAlpha, const uint16_t colour[64], const uint8
     float failed = tol.lambda;
     for (int attempt = 0; attempt < 6; attempt++) {
         t.lambda = failed * 4;
-        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
-        if (blockError(trial.picture, colour) > tol.budget) {
+        codeWithin(format, colour, pal, t, out, order, tables, chosen);
+        if (blockError(out.picture, colour) > tol.budget) {
             failed = t.lambda;
             continue;
         }
-        out = trial;
+        entryOf(format, hasAlpha, colour, alpha, chosen, out);
         t.lambda = failed * 2;
-        codeWithin(format, hasAlpha, colour, alpha, pal, t, trial, order, tables);
-        if (blockError(trial.picture, colour) <= tol.budget && trial.entry.bytes.size() < out.entry.bytes.size())
-            out = trial;
+        codeWithin(format, colour, pal, t, trial, order, tables, chosen);
+        if (blockError(trial.picture, colour) <= tol.budget) {
+            entryOf(format, hasAlpha, colour, alpha, chosen, trial);
+            if (trial.entry.bytes.size() < out.entry.bytes.size()) out = trial;
+        }
         return;
     }
-    codeWithin(format, hasAlpha, colour, alpha, pal, Tolerance(0, tol.budget, 0), out, -1, tables);
+    codeWithin(format, colour, pal, Tolerance(0, tol.budget, 0), out, -1, tables, chosen);
+    entryOf(format, hasAlpha, colour, alpha, chosen, out);
 }
 
 }  // namespace encode

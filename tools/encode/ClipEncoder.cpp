@@ -308,21 +308,80 @@ Tolerance toleranceFor(int quality) {
 
 namespace {
 
+// Entry ids by a 64-bit hash of what they show: open addressing in one array, as the keys are
+// hashes already, so that a look-up touches one place in memory where a node map touches
+// several. Holds the last id set for a key.
+class HashIndex {
+public:
+    static constexpr uint32_t None = UINT32_MAX;
+    uint32_t find(uint64_t key) const {
+        if (slots.empty()) return None;
+        for (size_t i = place(key);; i = (i + 1) & (slots.size() - 1)) {
+            if (slots[i].id == None) return None;
+            if (slots[i].key == key) return slots[i].id;
+        }
+    }
+    void set(uint64_t key, uint32_t id) {
+        if (2 * (used + 1) > slots.size()) grow();
+        size_t i = place(key);
+        while (slots[i].id != None && slots[i].key != key) i = (i + 1) & (slots.size() - 1);
+        used += slots[i].id == None;
+        slots[i] = Slot{key, id};
+    }
+
+private:
+    struct Slot {
+        uint64_t key;
+        uint32_t id;
+    };
+    std::vector<Slot> slots;
+    size_t used = 0;
+    int shift = 64;
+    size_t place(uint64_t key) const { return size_t((key * 0x9E3779B97F4A7C15ull) >> shift); }
+    void grow() {
+        std::vector<Slot> old(std::max<size_t>(4096, 2 * slots.size()), Slot{0, None});
+        old.swap(slots);
+        shift = 64 - __builtin_ctzll(slots.size());
+        used = 0;
+        for (const Slot& s : old)
+            if (s.id != None) set(s.key, s.id);
+    }
+};
+
+// What a pass works out that a later pass at the same tolerance would work out again: the
+// palette, and the coding of every block it coded (which depends only on the block's pixels,
+// the palette and the tolerance), by frame x BlockCount + block.
+struct PassMemo {
+    std::unique_ptr<Palette> palette;
+    std::vector<BlockCoding> codings;
+    std::vector<uint8_t> coded;
+};
+
 // One encoding of the clip with a given tolerance. Over the entry limit, gains (if not null)
 // receives what each changed block's own entry would have saved, and a block earns an entry
-// only when it saves at least floor.
+// only when it saves at least floor. memo (if not null) keeps what this pass works out for
+// another pass at the same tolerance, and gives what an earlier one kept.
 void encodeWithin(const InputClip& in, int format, const Tolerance& asked, EncodedClip& out,
                   const ProgressFn& progress, int maxEntries, std::vector<double>* gainsOut = nullptr,
-                  double floor = -1e300) {
+                  double floor = -1e300, PassMemo* memo = nullptr) {
     const int frames = int(in.frames.size());
     const bool hasAlpha = in.hasAlpha;
     std::unique_ptr<Palette> pal(new Palette);
-    choosePalette(in, asked, *pal);
+    if (memo && memo->palette) {
+        *pal = *memo->palette;
+    } else {
+        choosePalette(in, asked, *pal);
+        if (memo) memo->palette.reset(new Palette(*pal));
+    }
+    if (memo && memo->coded.empty()) {
+        memo->codings.resize(size_t(frames) * BlockCount);
+        memo->coded.assign(size_t(frames) * BlockCount, 0);
+    }
 
     out.heldBack = 0;
     std::vector<Entry> entries;
     std::vector<Cell> cells(size_t(frames) * BlockCount);
-    std::unordered_map<uint64_t, uint32_t> byTarget, byCoding;
+    HashIndex byTarget, byCoding;
     std::unordered_map<uint64_t, std::vector<uint32_t>> alike;
     // What each block shows after the frame before (the decoder's view).
     std::vector<Block> shown(BlockCount);
@@ -344,6 +403,7 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
     };
     std::vector<Choice> choices(BlockCount);
     std::vector<BlockCoding> codings(BlockCount);
+    std::vector<const BlockCoding*> codingOf(BlockCount);  // in codings or in the memo
     std::vector<Block> targets(BlockCount);
 
     // A clip whose blocks would want more entries than the format holds gets a share of the
@@ -439,8 +499,8 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
             }
             return true;
         };
-        auto t = byTarget.find(ch.targetKey);
-        if (t != byTarget.end() && consider(t->second) && !weighed) return;
+        uint32_t t = byTarget.find(ch.targetKey);
+        if (t != HashIndex::None && consider(t) && !weighed) return;
         if (tol.level > 0 && bestCost > segmentBytes) {
             auto a = alike.find(ch.sig);
             if (a != alike.end())
@@ -450,10 +510,22 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
         if (bestCost <= segmentBytes + leastEntryBytes) return;
         const Step before = ch.step;
         ch.step = Coded;
-        codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+        if (!memo) {
+            codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, codings[b]);
+            codingOf[b] = &codings[b];
+        } else {
+            // Each thread writes the slots of its own blocks only.
+            const size_t slot = size_t(f) * BlockCount + b;
+            if (!memo->coded[slot]) {
+                codeBlock(format, hasAlpha, cur.colour, cur.alpha, *pal, tol, memo->codings[slot]);
+                memo->coded[slot] = 1;
+            }
+            codingOf[b] = &memo->codings[slot];
+        }
+        const BlockCoding& coding = *codingOf[b];
         if (weighed && bestCost < 1e30f &&
-            bestCost <= float(codings[b].entry.bytes.size()) + segmentBytes +
-                            tol.lambda * float(blockError(codings[b].picture, cur.colour))) {
+            bestCost <= float(coding.entry.bytes.size()) + segmentBytes +
+                            tol.lambda * float(blockError(coding.picture, cur.colour))) {
             ch.step = before;
             return;
         }
@@ -474,8 +546,8 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
                 uint64_t err = pictureError(e.picture, e.alpha, cur.colour, cur.alpha);
                 if (err < fallback) fallback = err, ch.stays = false, ch.instead = Cell{EntryCell, e.mode, id};
             }
-        uint64_t own = squaredError565(codings[b].picture, cur.colour, 64);
-        ch.gain = (double(fallback) - double(own)) / double(codings[b].entry.bytes.size() + 3);
+        uint64_t own = squaredError565(coding.picture, cur.colour, 64);
+        ch.gain = (double(fallback) - double(own)) / double(coding.entry.bytes.size() + 3);
     };
 
     for (int f = 0; f < frames; f++) {
@@ -536,18 +608,18 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
             uint32_t found = ch.step == Found ? ch.cell.value : UINT32_MAX;
             if (found == UINT32_MAX) {
                 // An identical block may have been added earlier in this frame.
-                auto t = byTarget.find(ch.targetKey);
-                if (t != byTarget.end() && !memcmp(entries[t->second].alpha, cur.alpha, 64) &&
-                    withinTolerance(entries[t->second].picture, cur.colour, tol))
-                    found = t->second;
+                uint32_t t = byTarget.find(ch.targetKey);
+                if (t != HashIndex::None && !memcmp(entries[t].alpha, cur.alpha, 64) &&
+                    withinTolerance(entries[t].picture, cur.colour, tol))
+                    found = t;
             }
             if (found == UINT32_MAX) {
-                BlockCoding& coding = codings[b];
+                const BlockCoding& coding = *codingOf[b];
                 uint64_t codingKey = hashCoded(coding.entry, coding.fillMode);
-                auto c = byCoding.find(codingKey);
-                if (c != byCoding.end() && entries[c->second].mode == coding.fillMode &&
-                    entries[c->second].coded.cls == coding.entry.cls && entries[c->second].coded.bytes == coding.entry.bytes) {
-                    found = c->second;
+                uint32_t c = byCoding.find(codingKey);
+                if (c != HashIndex::None && entries[c].mode == coding.fillMode &&
+                    entries[c].coded.cls == coding.entry.cls && entries[c].coded.bytes == coding.entry.bytes) {
+                    found = c;
                 } else if (shared && f > 0 && (room <= 0 || ch.gain < least)) {
                     // No entry for this block in this frame's share.
                     out.heldBack++;
@@ -565,16 +637,16 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
                     found = uint32_t(entries.size());
                     entries.emplace_back();
                     Entry& e = entries.back();
-                    e.coded = std::move(coding.entry);
+                    e.coded = coding.entry;  // the memo keeps its own for a later pass
                     e.mode = coding.fillMode;
                     memcpy(e.picture, coding.picture, 128);
                     memcpy(e.alpha, cur.alpha, 64);
-                    byCoding[codingKey] = found;
+                    byCoding.set(codingKey, found);
                     std::vector<uint32_t>& list = alike[ch.sig];
                     if (list.size() >= 8) list.erase(list.begin());
                     list.push_back(found);
                 }
-                byTarget[ch.targetKey] = found;
+                byTarget.set(ch.targetKey, found);
             }
             Entry& e = entries[found];
             e.uses++;
@@ -614,54 +686,60 @@ void encodeWithin(const InputClip& in, int format, const Tolerance& asked, Encod
 
     out.pictures.assign(frames, std::vector<uint16_t>(Pixels));
     out.alphas.assign(frames, std::vector<uint8_t>(Pixels));
-    std::vector<uint16_t> ids(frames);
-    for (int b = 0; b < BlockCount; b++) {
-        for (int f = 0; f < frames; f++) {
-            const Cell& c = cells[size_t(f) * BlockCount + b];
-            ids[f] = c.kind == LiteralCell ? uint16_t(c.value) : c.kind == EntryCell ? uint16_t(id[c.value]) : 0;
-        }
-        // A black block's id only has to be below entryCount: it continues the segment before
-        // it (or the one after it) so that it costs no segment of its own.
-        for (int f = 0; f < frames; f++) {
-            const Cell& c = cells[size_t(f) * BlockCount + b];
-            if (c.kind != BlackCell) continue;
-            if (f > 0 && ids[f - 1] < idLimit) {
-                ids[f] = ids[f - 1];
-                continue;
+    // Each block's timeline and pictures are its own: half the blocks on another thread.
+    auto writeBlocks = [&](int first, int end) {
+        std::vector<uint16_t> ids(frames);
+        for (int b = first; b < end; b++) {
+            for (int f = 0; f < frames; f++) {
+                const Cell& c = cells[size_t(f) * BlockCount + b];
+                ids[f] = c.kind == LiteralCell ? uint16_t(c.value) : c.kind == EntryCell ? uint16_t(id[c.value]) : 0;
             }
-            int next = f + 1;
-            while (next < frames && (cells[size_t(next) * BlockCount + b].kind == BlackCell)) next++;
-            ids[f] = next < frames && ids[next] < idLimit ? ids[next] : 0;
-        }
-        clip.setIds(b, ids);
-        int x0 = (b % 40) * 8, y0 = (b / 40) * 8;
-        for (int f = 0; f < frames; f++) {
-            const Cell& c = cells[size_t(f) * BlockCount + b];
-            uint16_t* pic = &out.pictures[f][y0 * Width + x0];
-            uint8_t* alp = &out.alphas[f][y0 * Width + x0];
-            if (c.kind == BlackCell && idLimit == 0) {
-                // No entries at all (an opaque clip of flat blocks): black is the literal 0.
-                clip.setMode(f, b, 0);
-            } else {
-                clip.setMode(f, b, c.mode);
-            }
-            for (int y = 0; y < 8; y++)
-                for (int x = 0; x < 8; x++) {
-                    uint16_t colour = 0;
-                    uint8_t alpha = 15;
-                    if (c.kind == LiteralCell) {
-                        colour = uint16_t(c.value);
-                    } else if (c.kind == EntryCell) {
-                        colour = entries[c.value].picture[y * 8 + x];
-                        alpha = entries[c.value].alpha[y * 8 + x];
-                    } else {
-                        alpha = 0;
-                    }
-                    pic[y * Width + x] = colour;
-                    alp[y * Width + x] = alpha;
+            // A black block's id only has to be below entryCount: it continues the segment before
+            // it (or the one after it) so that it costs no segment of its own.
+            for (int f = 0; f < frames; f++) {
+                const Cell& c = cells[size_t(f) * BlockCount + b];
+                if (c.kind != BlackCell) continue;
+                if (f > 0 && ids[f - 1] < idLimit) {
+                    ids[f] = ids[f - 1];
+                    continue;
                 }
+                int next = f + 1;
+                while (next < frames && (cells[size_t(next) * BlockCount + b].kind == BlackCell)) next++;
+                ids[f] = next < frames && ids[next] < idLimit ? ids[next] : 0;
+            }
+            clip.setIds(b, ids);
+            int x0 = (b % 40) * 8, y0 = (b / 40) * 8;
+            for (int f = 0; f < frames; f++) {
+                const Cell& c = cells[size_t(f) * BlockCount + b];
+                uint16_t* pic = &out.pictures[f][y0 * Width + x0];
+                uint8_t* alp = &out.alphas[f][y0 * Width + x0];
+                if (c.kind == BlackCell && idLimit == 0) {
+                    // No entries at all (an opaque clip of flat blocks): black is the literal 0.
+                    clip.setMode(f, b, 0);
+                } else {
+                    clip.setMode(f, b, c.mode);
+                }
+                for (int y = 0; y < 8; y++)
+                    for (int x = 0; x < 8; x++) {
+                        uint16_t colour = 0;
+                        uint8_t alpha = 15;
+                        if (c.kind == LiteralCell) {
+                            colour = uint16_t(c.value);
+                        } else if (c.kind == EntryCell) {
+                            colour = entries[c.value].picture[y * 8 + x];
+                            alpha = entries[c.value].alpha[y * 8 + x];
+                        } else {
+                            alpha = 0;
+                        }
+                        pic[y * Width + x] = colour;
+                        alp[y * Width + x] = alpha;
+                    }
+            }
         }
-    }
+    };
+    std::thread helper(writeBlocks, BlockCount / 2, BlockCount);
+    writeBlocks(0, BlockCount / 2);
+    helper.join();
 }
 
 // The squared error of what an encoding shows against the 8-bit source (opaque pixels): the
@@ -693,9 +771,31 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
                   const ProgressFn& progress, int maxEntries) {
     const int quality = params.quality;
     std::vector<double> gains, otherGains;
-    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains);
-    if (in.frames.empty()) return;
+    // A clip whose blocks want more entries than the format holds is almost always held by the
+    // limit, and is then made again at the same tolerance (below), which the first pass's memo
+    // spares most of the work, and above quality 60 also at 60: that pass runs beside the first
+    // one, on the core that the first one's serial steps leave idle. Each pass is the same
+    // whatever the threads' timing.
+    bool wanting = false;
+    if (int64_t(in.frames.size()) * BlockCount > maxEntries) {
+        std::vector<int> demand = entryDemand(in, toleranceFor(quality), params.format, in.hasAlpha);
+        int64_t total = 0;
+        for (int d : demand) total += d;
+        wanting = total > maxEntries;
+    }
+    PassMemo memo, otherMemo;
     EncodedClip other;
+    std::thread at60;
+    const bool early = wanting && quality > 60;
+    if (early)
+        at60 = std::thread([&] {
+            encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains, -1e300,
+                         &otherMemo);
+        });
+    encodeWithin(in, params.format, toleranceFor(quality), out, progress, maxEntries, &gains, -1e300,
+                 wanting ? &memo : nullptr);
+    if (early) at60.join();
+    if (in.frames.empty()) return;
     const bool bound = out.heldBack > 0 || out.mergedEntries > 0;
     if (bound) {
         // Footage held by the entry limit: the limit, not the tolerance, sets what is lost, and
@@ -704,17 +804,24 @@ void encodeFrames(const InputClip& in, const EncodeParams& params, EncodedClip& 
         int at = quality;
         double best = measure(in, out).psnr;
         if (quality > 60) {
-            encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains);
+            if (!early)
+                encodeWithin(in, params.format, toleranceFor(60), other, nullptr, maxEntries, &otherGains, -1e300,
+                             &otherMemo);
             double psnr = measure(in, other).psnr;
-            if (psnr > best) out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+            if (psnr > best) {
+                out = std::move(other), gains.swap(otherGains), best = psnr, at = 60;
+                std::swap(memo, otherMemo);
+            }
         }
+        otherMemo = PassMemo();
         // Then once more, the entries going to the blocks that save most over the whole clip
         // rather than frame by frame: the least saving that earned an entry in the pass before
         // (frame 0 takes at most one entry per block).
         size_t rank = size_t(std::max(1, maxEntries - BlockCount));
         if (gains.size() > rank) {
             std::nth_element(gains.begin(), gains.begin() + (rank - 1), gains.end(), std::greater<double>());
-            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1]);
+            encodeWithin(in, params.format, toleranceFor(at), other, nullptr, maxEntries, nullptr, gains[rank - 1],
+                         &memo);
             if (measure(in, other).psnr > best) out = std::move(other);
         }
         return;
