@@ -20,7 +20,7 @@ struct EncodeParams {
 
 // What quality q lets a block lose: below 100 its error weighs against bytes, and a new entry
 // keeps the block at least 30 + 0.4 (q - 50) dB from quality 60 up, 6 dB less up to 40 (unless
-// the clip is held by the entry limit), no pixel of it moving by more than one level per channel
+// the clip is held by the entry limit; the aim between rises more slowly around 50), no pixel of it moving by more than one level per channel
 // (two for green) above quality 90, one more per 10 below. Keeping what a block showed or its
 // mean colour is priced at its error alone.
 Tolerance toleranceFor(int quality);
