@@ -7,7 +7,7 @@ cd "$(dirname "$0")"
 scripts/deps.sh test
 export SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy
 jobs="$(nproc)"
-fuzz_seconds="${LOOPMIXER_FUZZ_SECONDS:-30}"
+fuzz_seconds="${LOOPMIXER_FUZZ_SECONDS:-20}"
 
 echo "== build and test"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
