@@ -458,20 +458,19 @@ bool blendAndColour(int32_t mode, bool deck1HasAlpha, int32_t fade, int32_t flas
     u16* a = mixFrames;
     const ChannelTables tables = colourTables(fade, flash);
     const Recolour t(tables);
+    // A pair blend over deck 1's pieces into deck 0's half and the screen.
+    auto present = [&](auto blend) {
+        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
+            pairPresentKernel(a + at, b, screen + at, count, blend);
+        });
+    };
     switch (mode) {
     case 1: {
         const SumLevels sums(tables);
-        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
-            pairPresentKernel(a + at, b, screen + at, count,
-                              [&sums](uint32_t x, uint32_t y) { return addRecolourPair(x, y, sums); });
-        });
+        present([&sums](uint32_t x, uint32_t y) { return addRecolourPair(x, y, sums); });
         break;
     }
-    case 2:
-        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
-            pairPresentKernel(a + at, b, screen + at, count, [&t](uint32_t x, uint32_t y) { return t.pair(halfPair(x, y)); });
-        });
-        break;
+    case 2: present([&t](uint32_t x, uint32_t y) { return t.pair(halfPair(x, y)); }); break;
     case 3:
         if (deck1HasAlpha) {
             const ChannelMaps maps(tables);
@@ -479,18 +478,12 @@ bool blendAndColour(int32_t mode, bool deck1HasAlpha, int32_t fade, int32_t flas
                 alphaColourKernel(a + at, b, alphaPlane + at, screen + at, count, tables, maps);
             });
         } else {
-            deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
-                pairPresentKernel(a + at, b, screen + at, count,
-                                  [&t](uint32_t x, uint32_t y) { return t.pair(chromaPair(x, y)); });
-            });
+            present([&t](uint32_t x, uint32_t y) { return t.pair(chromaPair(x, y)); });
         }
         break;
     case 4: {
         const ChannelProducts products(channelProducts, tables);
-        deckOnePieces(chain1, source1, [&](const u16* b, int at, int count) {
-            pairPresentKernel(a + at, b, screen + at, count,
-                              [&products](uint32_t x, uint32_t y) { return multiplyPair(x, y, products); });
-        });
+        present([&products](uint32_t x, uint32_t y) { return multiplyPair(x, y, products); });
         break;
     }
     }
